@@ -1,10 +1,12 @@
-// MAPIInitialize / MAPIUninitialize and the entry points not built yet.
+// MAPIInitialize / MAPIUninitialize and the flat entry points this store does not offer.
 #include <windows.h>
 
 #include <mapiform.h>
 #include <mapix.h>
 
 #include <atomic>
+
+#include "diagnostics.h"
 
 namespace provider {
 std::atomic<long> g_initializeCount{0};
@@ -17,6 +19,7 @@ extern "C" HRESULT WINAPI MAPIInitialize(LPVOID lpMapiInit) {
     if (init->ulVersion != MAPI_INIT_VERSION) return MAPI_E_VERSION;
   }
   ++provider::g_initializeCount;
+  provider::TraceCall("MAPI", "MAPIInitialize", 0, S_OK);
   return S_OK;
 }
 
@@ -24,11 +27,6 @@ extern "C" void WINAPI MAPIUninitialize(void) {
   long count = provider::g_initializeCount.load();
   while (count > 0 && !provider::g_initializeCount.compare_exchange_weak(count, count - 1)) {
   }
-}
-
-extern "C" HRESULT WINAPI MAPILogonEx(ULONG_PTR, LPTSTR, LPTSTR, ULONG, LPMAPISESSION* lppSession) {
-  if (lppSession) *lppSession = nullptr;
-  return MAPI_E_NO_SUPPORT;
 }
 
 extern "C" HRESULT WINAPI MAPIOpenFormMgr(LPMAPISESSION, LPMAPIFORMMGR* ppmgr) {

@@ -1,42 +1,34 @@
-// MAPI memory: linked allocations are freed with their root, and the
-// accounting sees every outstanding buffer.
-#include <windows.h>
+// MAPI memory and the utility functions, through MAPI32.DLL's exports.
+#include "provider_fixture.h"
 
-#include <mapix.h>
-#include <mapiutil.h>
+namespace provider_test {
+namespace {
 
-#include <gtest/gtest.h>
+class AllocationTest : public ProviderTest {};
 
-#include "allocation.h"
-
-TEST(Allocation, LinkedBlocksAreFreedWithTheirRoot) {
-  const long roots = provider::LiveBufferCount();
-  const long linked = provider::LiveLinkedBlockCount();
+TEST_F(AllocationTest, LinkedBlocksAreFreedWithTheirRoot) {
   void* root = nullptr;
   ASSERT_EQ(S_OK, MAPIAllocateBuffer(64, &root));
   void* more1 = nullptr;
   void* more2 = nullptr;
   ASSERT_EQ(S_OK, MAPIAllocateMore(100, root, &more1));
   ASSERT_EQ(S_OK, MAPIAllocateMore(0, root, &more2));
-  EXPECT_EQ(roots + 1, provider::LiveBufferCount());
-  EXPECT_EQ(linked + 2, provider::LiveLinkedBlockCount());
+  EXPECT_EQ(1, KvMapiOutstandingBuffers()) << "linked blocks are not buffers of their own";
   EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(root) % 16) << "buffers must be aligned for any property value";
   memset(more1, 0xAB, 100);
-  // A linked block is not a buffer of its own.
-  EXPECT_EQ(static_cast<ULONG>(MAPI_E_INVALID_PARAMETER), MAPIFreeBuffer(more1));
+  EXPECT_EQ(static_cast<ULONG>(MAPI_E_INVALID_PARAMETER), MAPIFreeBuffer(more1)) << "a linked block goes with its root";
   EXPECT_EQ(static_cast<ULONG>(S_OK), MAPIFreeBuffer(root));
-  EXPECT_EQ(roots, provider::LiveBufferCount());
-  EXPECT_EQ(linked, provider::LiveLinkedBlockCount());
+  EXPECT_EQ(0, KvMapiOutstandingBuffers());
   EXPECT_EQ(static_cast<ULONG>(S_OK), MAPIFreeBuffer(nullptr));
 }
 
-TEST(Allocation, MoreNeedsARootBuffer) {
+TEST_F(AllocationTest, MoreNeedsARootBuffer) {
   void* out = reinterpret_cast<void*>(0xdeadbeef);
   EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MAPIAllocateMore(8, nullptr, &out));
   EXPECT_EQ(nullptr, out);
 }
 
-TEST(Utilities, FileTimeArithmetic) {
+TEST_F(AllocationTest, FileTimeArithmetic) {
   FILETIME product = FtMulDwDw(0xFFFFFFFFu, 0x10u);
   EXPECT_EQ(0xFFFFFFF0u, product.dwLowDateTime);
   EXPECT_EQ(0xFu, product.dwHighDateTime);
@@ -46,8 +38,7 @@ TEST(Utilities, FileTimeArithmetic) {
   EXPECT_EQ(0xFFFFFFFFu, minusOne.dwHighDateTime);
 }
 
-TEST(Utilities, FreeProwsReleasesEveryRow) {
-  const long roots = provider::LiveBufferCount();
+TEST_F(AllocationTest, FreeProwsReleasesEveryRow) {
   LPSRowSet rows = nullptr;
   ASSERT_EQ(S_OK, MAPIAllocateBuffer(CbNewSRowSet(2), reinterpret_cast<void**>(&rows)));
   rows->cRows = 2;
@@ -55,7 +46,39 @@ TEST(Utilities, FreeProwsReleasesEveryRow) {
     ASSERT_EQ(S_OK, MAPIAllocateBuffer(sizeof(SPropValue), reinterpret_cast<void**>(&rows->aRow[i].lpProps)));
     rows->aRow[i].cValues = 1;
   }
-  EXPECT_EQ(roots + 3, provider::LiveBufferCount());
+  EXPECT_EQ(3, KvMapiOutstandingBuffers());
   FreeProws(rows);
-  EXPECT_EQ(roots, provider::LiveBufferCount());
+  EXPECT_EQ(0, KvMapiOutstandingBuffers());
 }
+
+TEST_F(AllocationTest, HrGetOnePropAndHrQueryAllRowsOnAStore) {
+  MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Inbox", L"Mailbox#Sent"});
+  Session session = LogonOrFail(L"Work");
+  ASSERT_TRUE(session);
+  Store store = OpenStore(session.get(), L"Mailbox");
+  ASSERT_TRUE(store);
+  LPSPropValue raw = reinterpret_cast<LPSPropValue>(0xdeadbeef);
+  EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(store.get(), PR_BODY_W, &raw));
+  EXPECT_EQ(nullptr, raw);
+  ASSERT_EQ(S_OK, HrGetOneProp(store.get(), PR_DISPLAY_NAME_A, &raw));
+  Buffer<SPropValue> name(raw);
+  EXPECT_STREQ("Mailbox", name->Value.lpszA);
+
+  Folder top = OpenTop(store.get());
+  ASSERT_TRUE(top);
+  Table table;
+  ASSERT_EQ(S_OK, top->GetHierarchyTable(0, table.put()));
+  SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_A}};
+  SRowSet* rawRows = nullptr;
+  ASSERT_EQ(S_OK, HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rawRows));
+  Rows rows(rawRows);
+  ASSERT_EQ(2u, rows->cRows);
+  EXPECT_STREQ("Inbox", rows->aRow[0].lpProps[0].Value.lpszA);
+  EXPECT_STREQ("Sent", rows->aRow[1].lpProps[0].Value.lpszA);
+  rawRows = nullptr;
+  EXPECT_EQ(MAPI_E_TABLE_TOO_BIG, HrQueryAllRows(table.get(), nullptr, nullptr, nullptr, 1, &rawRows));
+  EXPECT_EQ(nullptr, rawRows);
+}
+
+}  // namespace
+}  // namespace provider_test

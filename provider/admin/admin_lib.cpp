@@ -1,0 +1,184 @@
+#include "admin_lib.h"
+
+#include <memory>
+
+#include "store_layout.h"
+
+namespace provider {
+namespace admin {
+namespace {
+
+std::vector<std::wstring> SplitPath(const std::wstring& path) {
+  std::vector<std::wstring> parts;
+  size_t pos = 0;
+  for (;;) {
+    size_t end = path.find(L'#', pos);
+    parts.push_back(path.substr(pos, end == std::wstring::npos ? std::wstring::npos : end - pos));
+    if (end == std::wstring::npos) break;
+    pos = end + 1;
+  }
+  return parts;
+}
+
+const wchar_t* ResultText(StoreResult result) {
+  switch (result) {
+    case StoreResult::NotFound: return L"not found";
+    case StoreResult::Corrupt: return L"damaged, or the directory holds other files";
+    case StoreResult::Collision: return L"a folder of that name exists";
+    case StoreResult::InvalidName: return L"the name is not valid";
+    default: return L"cannot be read or written";
+  }
+}
+
+void ListFolder(StoreLayout& store, const FolderRecord& folder, int depth, std::wstring& out) {
+  std::vector<FolderRecord> children;
+  if (store.Children(folder, children) != StoreResult::Ok) {
+    out += std::wstring(static_cast<size_t>(depth) * 2, L' ') + L"(folders cannot be read)\n";
+    return;
+  }
+  for (const FolderRecord& child : children) {
+    IndexCounts counts;
+    ReadIndexCounts(child.directory, counts);
+    out += std::wstring(static_cast<size_t>(depth) * 2, L' ') + child.name + L"  [" + std::to_wstring(counts.contents) +
+           L" messages, " + std::to_wstring(counts.associated) + L" associated]\n";
+    std::vector<IndexEntry> entries;
+    if (counts.contents + counts.associated > 0 && ReadFolderIndex(child.directory, entries) == StoreResult::Ok) {
+      for (const IndexEntry& entry : entries) {
+        std::wstring subject = entry.fileName;
+        for (const Value& value : entry.properties)
+          if (PropId(value.tag) == 0x0037 || (entry.associated && PropId(value.tag) == 0x3001)) subject = value.text;
+        out += std::wstring(static_cast<size_t>(depth + 1) * 2, L' ') + (entry.associated ? L"(associated) " : L"- ") +
+               subject + L"\n";
+      }
+    }
+    ListFolder(store, child, depth + 1, out);
+  }
+}
+
+}  // namespace
+
+bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& request, std::wstring& error) {
+  if (request.profile.name.empty()) {
+    error = L"the profile needs a name";
+    return false;
+  }
+  ProfilesFile file;
+  std::wstring problem;
+  ProfilesStatus status = LoadProfiles(profilesPath, file, &problem);
+  if (status == ProfilesStatus::Corrupt || status == ProfilesStatus::Unreadable) {
+    error = L"the profiles file " + profilesPath + L" cannot be read: " + problem;
+    return false;
+  }
+  ProfileConfig profile = request.profile;
+  for (const std::wstring& marked : request.readOnlyFolders) {
+    std::vector<std::wstring> parts = SplitPath(marked);
+    StoreConfig* store = nullptr;
+    for (StoreConfig& candidate : profile.stores)
+      if (candidate.name == parts[0]) store = &candidate;
+    if (!store || parts.size() < 2) {
+      error = L"read-only folder " + marked + L" does not name a store of the profile and a folder";
+      return false;
+    }
+    std::wstring below = marked.substr(parts[0].size() + 1);
+    store->readOnlyFolders.push_back(below);
+  }
+  // Stores and folders first, so that a failure leaves the profiles file as it was.
+  for (const StoreConfig& config : profile.stores) {
+    std::unique_ptr<StoreLayout> store;
+    StoreResult result = StoreLayout::OpenOrCreate(ResolveStoreDirectory(profilesPath, config.directory), store);
+    if (result != StoreResult::Ok) {
+      error = L"store " + config.name + L" in " + config.directory + L": " + ResultText(result);
+      return false;
+    }
+    for (const std::wstring& path : request.folders) {
+      std::vector<std::wstring> parts = SplitPath(path);
+      if (parts[0] != config.name) continue;
+      FolderRecord current;
+      result = store->Find(store->ipmSubtreeId(), current);
+      for (size_t i = 1; i < parts.size() && result == StoreResult::Ok; ++i) {
+        FolderRecord child;
+        result = store->CreateFolder(current, parts[i], L"", true, child);
+        current = std::move(child);
+      }
+      if (result != StoreResult::Ok) {
+        error = L"folder " + path + L": " + ResultText(result);
+        return false;
+      }
+    }
+  }
+  for (const std::wstring& path : request.folders) {
+    std::wstring storeName = SplitPath(path)[0];
+    bool known = false;
+    for (const StoreConfig& config : profile.stores) known = known || config.name == storeName;
+    if (!known) {
+      error = L"folder " + path + L" does not start with a store of the profile";
+      return false;
+    }
+  }
+  bool replaced = false;
+  for (ProfileConfig& existing : file.profiles) {
+    if (existing.name == profile.name || file.Find(profile.name) == &existing) {
+      existing = profile;
+      replaced = true;
+      break;
+    }
+  }
+  if (!replaced) file.profiles.push_back(profile);
+  if (request.makeDefault) file.defaultProfile = profile.name;
+  std::string text = SerializeProfiles(file);
+  ProfilesFile check;
+  if (ParseProfiles(text, check, &problem) != ProfilesStatus::Ok) {
+    error = L"the profile is not valid: " + problem;
+    return false;
+  }
+  if (!SaveProfiles(profilesPath, file)) {
+    error = L"cannot write " + profilesPath;
+    return false;
+  }
+  return true;
+}
+
+bool ListProfiles(const std::wstring& profilesPath, const std::wstring& profileName, std::wstring& listing,
+                  std::wstring& error) {
+  ProfilesFile file;
+  std::wstring problem;
+  ProfilesStatus status = LoadProfiles(profilesPath, file, &problem);
+  if (status == ProfilesStatus::Missing) {
+    listing = L"No profiles file at " + profilesPath + L"\n";
+    return true;
+  }
+  if (status != ProfilesStatus::Ok) {
+    error = L"the profiles file " + profilesPath + L" cannot be read: " + problem;
+    return false;
+  }
+  bool any = false;
+  listing.clear();
+  for (const ProfileConfig& profile : file.profiles) {
+    if (!profileName.empty() && file.Find(profileName) != &profile) continue;
+    any = true;
+    listing += L"Profile " + profile.name + (profile.name == file.defaultProfile ? L" (default)" : L"") +
+               L", user " + (profile.userName.empty() ? profile.name : profile.userName) + L"\n";
+    for (const StoreConfig& config : profile.stores) {
+      std::wstring directory = ResolveStoreDirectory(profilesPath, config.directory);
+      listing += L"  Store " + config.name + (config.name == profile.defaultStore ? L" (default)" : L"") +
+                 (config.readOnly ? L" (read-only)" : L"") + L" in " + directory + L"\n";
+      std::unique_ptr<StoreLayout> store;
+      StoreResult result = StoreLayout::OpenOrCreate(directory, store);
+      FolderRecord top;
+      if (result == StoreResult::Ok) result = store->Find(store->ipmSubtreeId(), top);
+      if (result != StoreResult::Ok) {
+        listing += std::wstring(L"    (") + ResultText(result) + L")\n";
+        continue;
+      }
+      ListFolder(*store, top, 2, listing);
+    }
+  }
+  if (!any && !profileName.empty()) {
+    error = L"no profile " + profileName;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace admin
+}  // namespace provider

@@ -1,0 +1,145 @@
+#include "sequential_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace msgfile {
+
+namespace {
+HRESULT LastErrorResult() {
+  const DWORD error = GetLastError();
+  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+bool MarkForDeletion(HANDLE file, BOOL deleteOnClose) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = deleteOnClose;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+}  // namespace
+
+HRESULT SequentialFile::Create(const wchar_t* path) noexcept {
+  if (!path || !*path) return E_INVALIDARG;
+  if (handle_.valid()) return E_UNEXPECTED;
+  try {
+    path_ = path;
+    buffer_.resize(kBufferBytes);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  handle_.reset(CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle_.valid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return STG_E_FILEALREADYEXISTS;
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+  }
+  // If the system refuses the mark, Discard still deletes the file by name.
+  markedForDeletion_ = MarkForDeletion(handle_.get(), TRUE);
+  used_ = 0;
+  size_ = 0;
+  return S_OK;
+}
+
+HRESULT SequentialFile::WriteAll(const uint8_t* data, size_t size) noexcept {
+  while (size > 0) {
+    const DWORD piece = static_cast<DWORD>(std::min<size_t>(size, kBufferBytes));
+    DWORD written = 0;
+    if (!WriteFile(handle_.get(), data, piece, &written, nullptr)) return LastErrorResult();
+    if (written != piece) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    data += piece;
+    size -= piece;
+  }
+  return S_OK;
+}
+
+HRESULT SequentialFile::Flush() noexcept {
+  if (used_ == 0) return S_OK;
+  const HRESULT hr = WriteAll(buffer_.data(), used_);
+  used_ = 0;
+  return hr;
+}
+
+HRESULT SequentialFile::Append(const void* data, size_t size) noexcept {
+  if (!handle_.valid()) return E_UNEXPECTED;
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  size_ += size;
+  while (size > 0) {
+    if (used_ == 0 && size >= kBufferBytes) {
+      // Large pieces go straight through, without a copy.
+      const size_t whole = size - size % kBufferBytes;
+      const HRESULT hr = WriteAll(bytes, whole);
+      if (FAILED(hr)) return hr;
+      bytes += whole;
+      size -= whole;
+      continue;
+    }
+    const size_t piece = std::min(size, kBufferBytes - used_);
+    std::memcpy(buffer_.data() + used_, bytes, piece);
+    used_ += piece;
+    bytes += piece;
+    size -= piece;
+    if (used_ == kBufferBytes) {
+      const HRESULT hr = Flush();
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT SequentialFile::AppendZeros(uint64_t count) noexcept {
+  if (!handle_.valid()) return E_UNEXPECTED;
+  size_ += count;
+  while (count > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, kBufferBytes - used_));
+    std::memset(buffer_.data() + used_, 0, piece);
+    used_ += piece;
+    count -= piece;
+    if (used_ == kBufferBytes) {
+      const HRESULT hr = Flush();
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT SequentialFile::WriteAt(uint64_t offset, const void* data, size_t size) noexcept {
+  if (!handle_.valid()) return E_UNEXPECTED;
+  if (offset + size > size_) return E_INVALIDARG;
+  HRESULT hr = Flush();
+  if (FAILED(hr)) return hr;
+  LARGE_INTEGER target;
+  target.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(handle_.get(), target, nullptr, FILE_BEGIN)) return LastErrorResult();
+  hr = WriteAll(static_cast<const uint8_t*>(data), size);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size_);
+  if (!SetFilePointerEx(handle_.get(), end, nullptr, FILE_BEGIN) && SUCCEEDED(hr)) hr = LastErrorResult();
+  return hr;
+}
+
+HRESULT SequentialFile::Keep() noexcept {
+  if (!handle_.valid()) return E_UNEXPECTED;
+  HRESULT hr = Flush();
+  if (FAILED(hr)) return hr;
+  if (markedForDeletion_ && !MarkForDeletion(handle_.get(), FALSE)) {
+    // Without the mark lifted, closing would delete the finished file.
+    return LastErrorResult();
+  }
+  markedForDeletion_ = false;
+  if (!CloseHandle(handle_.release())) return LastErrorResult();
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  return S_OK;
+}
+
+void SequentialFile::Discard() noexcept {
+  if (!handle_.valid()) return;
+  handle_.reset();
+  if (!markedForDeletion_) DeleteFileW(path_.c_str());
+  markedForDeletion_ = false;
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+}
+
+}  // namespace msgfile

@@ -1,0 +1,52 @@
+// An append-only output file written in large pieces. Until Keep() it is
+// marked for deletion, so a process that dies while writing leaves nothing.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <kvcommon/unique_resource.h>
+
+namespace msgfile {
+
+class SequentialFile {
+ public:
+  static constexpr size_t kBufferBytes = 1u << 20;
+
+  SequentialFile() = default;
+  ~SequentialFile() { Discard(); }
+  SequentialFile(const SequentialFile&) = delete;
+  SequentialFile& operator=(const SequentialFile&) = delete;
+
+  // Creates a new file; an existing file at path is never replaced.
+  HRESULT Create(const wchar_t* path) noexcept;
+  bool IsOpen() const noexcept { return handle_.valid(); }
+
+  HRESULT Append(const void* data, size_t size) noexcept;
+  HRESULT AppendZeros(uint64_t count) noexcept;
+  // Writes over bytes already appended (the header, written last).
+  HRESULT WriteAt(uint64_t offset, const void* data, size_t size) noexcept;
+  // Bytes appended so far, buffered ones included.
+  uint64_t Size() const noexcept { return size_; }
+
+  // Writes what is buffered, lifts the deletion mark and closes the file.
+  HRESULT Keep() noexcept;
+  // Closes and deletes the file; nothing happens when none is open.
+  void Discard() noexcept;
+
+ private:
+  HRESULT Flush() noexcept;
+  HRESULT WriteAll(const uint8_t* data, size_t size) noexcept;
+
+  kvcommon::UniqueFile handle_;
+  std::wstring path_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  uint64_t size_ = 0;
+  bool markedForDeletion_ = false;
+};
+
+}  // namespace msgfile

@@ -1,0 +1,222 @@
+#include "folder.h"
+
+#include <mapitags.h>
+
+#include <algorithm>
+
+#include "msg_store.h"
+#include "table.h"
+
+namespace provider {
+namespace {
+
+constexpr const char* kName = "IMAPIFolder";
+constexpr ULONG kShowSoftDeletes = 0x00000002;  // SHOW_SOFT_DELETES, missing from the MinGW headers
+
+void AddHierarchyRows(StoreState& store, const FolderRecord& parent, ULONG depth, bool recursive,
+                      std::vector<TableRow>& rows) {
+  std::vector<FolderRecord> children;
+  StoreResult result = store.layout->Children(parent, children);
+  if (result != StoreResult::Ok) throw result;
+  for (const FolderRecord& child : children) {
+    rows.push_back(FolderValues(store, child, depth));
+    if (recursive) AddHierarchyRows(store, child, depth + 1, true, rows);
+  }
+}
+
+const std::vector<ULONG>& HierarchyColumns() {
+  static const std::vector<ULONG> columns = {
+      PR_ENTRYID,  PR_INSTANCE_KEY,    PR_RECORD_KEY,   PR_DISPLAY_NAME_W, PR_COMMENT_W,
+      PR_SUBFOLDERS, PR_CONTENT_COUNT, PR_ASSOC_CONTENT_COUNT, PR_CONTENT_UNREAD, PR_FOLDER_TYPE,
+      PR_OBJECT_TYPE, PR_DEPTH,        PR_PARENT_ENTRYID, PR_STORE_ENTRYID, PR_STORE_RECORD_KEY};
+  return columns;
+}
+
+// What a contents table shows before SetColumns.
+const std::vector<ULONG>& ContentsColumns() {
+  static const std::vector<ULONG> columns = {
+      PR_ENTRYID,        PR_INSTANCE_KEY,   PR_MESSAGE_CLASS_W,  PR_SUBJECT_W,  PR_DISPLAY_NAME_W,
+      PR_MESSAGE_FLAGS,  PR_MESSAGE_SIZE,   PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME,
+      PR_LAST_MODIFICATION_TIME, PR_SENDER_NAME_W, PR_HASATTACH};
+  return columns;
+}
+
+}  // namespace
+
+FolderObject::FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable)
+    : PropObject(kName), store_(std::move(store)), folder_(std::move(folder)), writable_(writable),
+      storeWritable_(storeWritable) {}
+
+bool FolderObject::Supports(REFIID iid) const {
+  return IsEqualIID(iid, IID_IMAPIFolder) || IsEqualIID(iid, IID_IMAPIContainer) || IsEqualIID(iid, IID_IMAPIProp);
+}
+
+HRESULT FolderObject::CollectProps(std::vector<Value>& out) {
+  std::lock_guard<std::mutex> guard(store_->lock);
+  FolderRecord current;
+  // Reread the folder: another process may have added subfolders or messages.
+  StoreResult result = store_->layout->Find(folder_.id, current);
+  if (result != StoreResult::Ok) return StoreResultToHresult(result);
+  ULONG depth = 0;
+  out = FolderValues(*store_, current, depth);
+  out.erase(std::remove_if(out.begin(), out.end(), [](const Value& v) { return v.tag == PR_DEPTH; }), out.end());
+  ULONG access = MAPI_ACCESS_READ | (writable_ ? MAPI_ACCESS_MODIFY | MAPI_ACCESS_CREATE_HIERARCHY | MAPI_ACCESS_CREATE_CONTENTS : 0);
+  out.push_back(Value::Long(PR_ACCESS, access));
+  out.push_back(Value::Long(PR_ACCESS_LEVEL, writable_ ? MAPI_MODIFY : 0));
+  return S_OK;
+}
+
+STDMETHODIMP FolderObject::GetContentsTable(ULONG flags, LPMAPITABLE* table) {
+  if (table) *table = nullptr;
+  return Guard(kName, "GetContentsTable", flags, [&]() -> HRESULT {
+    if (!table) return MAPI_E_INVALID_PARAMETER;
+    if (flags & ~(MAPI_ASSOCIATED | MAPI_UNICODE | MAPI_DEFERRED_ERRORS | kShowSoftDeletes)) return MAPI_E_UNKNOWN_FLAGS;
+    if (flags & kShowSoftDeletes) return MAPI_E_NO_SUPPORT;
+    bool associated = (flags & MAPI_ASSOCIATED) != 0;
+    std::vector<IndexEntry> entries;
+    StoreResult result = ReadFolderIndex(folder_.directory, entries);
+    if (result != StoreResult::Ok) return StoreResultToHresult(result);
+    std::vector<TableRow> rows;
+    std::vector<ULONG> all = ContentsColumns();
+    for (const IndexEntry& entry : entries) {
+      if (entry.associated != associated) continue;
+      EntryId id;
+      id.kind = EntryKind::Message;
+      id.store = store_->storeId;
+      id.folder = folder_.id;
+      id.object = entry.id;
+      TableRow row;
+      row.push_back(Value::Binary(PR_ENTRYID, EncodeEntryId(id)));
+      row.push_back(Value::Binary(PR_INSTANCE_KEY, entry.id));
+      row.push_back(Value::Binary(PR_RECORD_KEY, entry.id));
+      row.push_back(Value::Long(PR_OBJECT_TYPE, MAPI_MESSAGE));
+      row.push_back(Value::Binary(PR_PARENT_ENTRYID, FolderEntryId(*store_, folder_.id)));
+      row.push_back(Value::Binary(PR_STORE_ENTRYID, store_->StoreEntryId()));
+      for (const Value& value : entry.properties) {
+        if (FindValue(row, value.tag)) continue;
+        row.push_back(value);
+      }
+      for (const Value& value : row)
+        if (std::find_if(all.begin(), all.end(), [&](ULONG t) { return PropId(t) == PropId(value.tag); }) == all.end())
+          all.push_back(value.tag);
+      rows.push_back(std::move(row));
+    }
+    *table = new TableObject(std::move(rows), ContentsColumns(), all, (flags & MAPI_UNICODE) != 0);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP FolderObject::GetHierarchyTable(ULONG flags, LPMAPITABLE* table) {
+  if (table) *table = nullptr;
+  return Guard(kName, "GetHierarchyTable", flags, [&]() -> HRESULT {
+    if (!table) return MAPI_E_INVALID_PARAMETER;
+    if (flags & ~(CONVENIENT_DEPTH | MAPI_UNICODE | MAPI_DEFERRED_ERRORS | kShowSoftDeletes)) return MAPI_E_UNKNOWN_FLAGS;
+    if (flags & kShowSoftDeletes) return MAPI_E_NO_SUPPORT;
+    std::vector<TableRow> rows;
+    {
+      std::lock_guard<std::mutex> guard(store_->lock);
+      try {
+        AddHierarchyRows(*store_, folder_, 1, (flags & CONVENIENT_DEPTH) != 0, rows);
+      } catch (StoreResult result) {
+        return StoreResultToHresult(result);
+      }
+    }
+    *table = new TableObject(std::move(rows), HierarchyColumns(), HierarchyColumns(), (flags & MAPI_UNICODE) != 0);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP FolderObject::OpenEntry(ULONG size, LPENTRYID id, LPCIID iface, ULONG flags, ULONG* type, LPUNKNOWN* object) {
+  if (type) *type = 0;
+  if (object) *object = nullptr;
+  return Guard(kName, "OpenEntry", flags, [&]() -> HRESULT {
+    if (size == 0) return OpenFolder(store_, storeWritable_, folder_.id, iface, flags, type, object);
+    return OpenStoreEntry(store_, storeWritable_, size, id, iface, flags, type, object);
+  });
+}
+
+STDMETHODIMP FolderObject::SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG flags) {
+  return NoSupport("SetSearchCriteria", flags);
+}
+
+STDMETHODIMP FolderObject::GetSearchCriteria(ULONG flags, LPSRestriction* restriction, LPENTRYLIST* containers,
+                                             ULONG* state) {
+  if (restriction) *restriction = nullptr;
+  if (containers) *containers = nullptr;
+  if (state) *state = 0;
+  return NoSupport("GetSearchCriteria", flags);
+}
+
+STDMETHODIMP FolderObject::CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message) {
+  if (message) *message = nullptr;
+  return Guard(kName, "CreateMessage", flags, [&]() -> HRESULT {
+    if (!message) return MAPI_E_INVALID_PARAMETER;
+    if (!writable_) return MAPI_E_NO_ACCESS;
+    return MAPI_E_NO_SUPPORT;  // messages come with the .msg writer
+  });
+}
+
+STDMETHODIMP FolderObject::CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG flags) {
+  return NoSupport("CopyMessages", flags);
+}
+
+STDMETHODIMP FolderObject::DeleteMessages(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG flags) {
+  return NoSupport("DeleteMessages", flags);
+}
+
+STDMETHODIMP FolderObject::CreateFolder(ULONG type, LPTSTR name, LPTSTR comment, LPCIID iface, ULONG flags,
+                                        LPMAPIFOLDER* folder) {
+  if (folder) *folder = nullptr;
+  return Guard(kName, "CreateFolder", flags, [&]() -> HRESULT {
+    if (!folder || !name) return MAPI_E_INVALID_PARAMETER;
+    if (flags & ~(MAPI_UNICODE | OPEN_IF_EXISTS | MAPI_DEFERRED_ERRORS)) return MAPI_E_UNKNOWN_FLAGS;
+    if (type != FOLDER_GENERIC) return type == FOLDER_SEARCH ? MAPI_E_NO_SUPPORT : MAPI_E_INVALID_PARAMETER;
+    if (iface && !IsEqualIID(*iface, IID_IMAPIFolder) && !IsEqualIID(*iface, IID_IMAPIContainer) &&
+        !IsEqualIID(*iface, IID_IMAPIProp) && !IsEqualIID(*iface, IID_IUnknown))
+      return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    if (!writable_) return MAPI_E_NO_ACCESS;
+    bool unicode = (flags & MAPI_UNICODE) != 0;
+    std::wstring folderName = TextArgument(name, unicode);
+    std::wstring folderComment = TextArgument(comment, unicode);
+    if (folderName.empty()) return MAPI_E_INVALID_PARAMETER;
+    FolderRecord created;
+    bool writable = false;
+    {
+      std::lock_guard<std::mutex> guard(store_->lock);
+      StoreResult result = store_->layout->CreateFolder(folder_, folderName, folderComment,
+                                                        (flags & OPEN_IF_EXISTS) != 0, created);
+      if (result != StoreResult::Ok) return StoreResultToHresult(result);
+      writable = store_->FolderWritable(created);
+    }
+    *folder = new FolderObject(store_, std::move(created), writable, storeWritable_);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP FolderObject::CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG flags) {
+  return NoSupport("CopyFolder", flags);
+}
+
+STDMETHODIMP FolderObject::DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG flags) {
+  return NoSupport("DeleteFolder", flags);
+}
+
+STDMETHODIMP FolderObject::SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG flags) {
+  return NoSupport("SetReadFlags", flags);
+}
+
+STDMETHODIMP FolderObject::GetMessageStatus(ULONG, LPENTRYID, ULONG flags, ULONG* status) {
+  if (status) *status = 0;
+  return NoSupport("GetMessageStatus", flags);
+}
+
+STDMETHODIMP FolderObject::SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG* oldStatus) {
+  if (oldStatus) *oldStatus = 0;
+  return NoSupport("SetMessageStatus", 0);
+}
+
+STDMETHODIMP FolderObject::SaveContentsSort(LPSSortOrderSet, ULONG flags) { return NoSupport("SaveContentsSort", flags); }
+
+STDMETHODIMP FolderObject::EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG flags) { return NoSupport("EmptyFolder", flags); }
+
+}  // namespace provider

@@ -1,0 +1,45 @@
+// IMAPIFolder over one folder directory of a store.
+#pragma once
+
+#include <memory>
+
+#include "prop_object.h"
+#include "session_state.h"
+
+namespace provider {
+
+class FolderObject final : public PropObject<IMAPIFolder> {
+ public:
+  FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable);
+
+  // IMAPIContainer
+  STDMETHODIMP GetContentsTable(ULONG flags, LPMAPITABLE* table) override;
+  STDMETHODIMP GetHierarchyTable(ULONG flags, LPMAPITABLE* table) override;
+  STDMETHODIMP OpenEntry(ULONG size, LPENTRYID id, LPCIID iface, ULONG flags, ULONG* type, LPUNKNOWN* object) override;
+  STDMETHODIMP SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG flags) override;
+  STDMETHODIMP GetSearchCriteria(ULONG flags, LPSRestriction* restriction, LPENTRYLIST* containers, ULONG* state) override;
+  // IMAPIFolder
+  STDMETHODIMP CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message) override;
+  STDMETHODIMP CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG flags) override;
+  STDMETHODIMP DeleteMessages(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG flags) override;
+  STDMETHODIMP CreateFolder(ULONG type, LPTSTR name, LPTSTR comment, LPCIID iface, ULONG flags, LPMAPIFOLDER* folder) override;
+  STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG flags) override;
+  STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG flags) override;
+  STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG flags) override;
+  STDMETHODIMP GetMessageStatus(ULONG, LPENTRYID, ULONG flags, ULONG* status) override;
+  STDMETHODIMP SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG* oldStatus) override;
+  STDMETHODIMP SaveContentsSort(LPSSortOrderSet, ULONG flags) override;
+  STDMETHODIMP EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG flags) override;
+
+ protected:
+  bool Supports(REFIID iid) const override;
+  HRESULT CollectProps(std::vector<Value>& out) override;
+
+ private:
+  std::shared_ptr<StoreState> store_;
+  FolderRecord folder_;
+  bool writable_;
+  bool storeWritable_;
+};
+
+}  // namespace provider

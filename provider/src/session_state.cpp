@@ -1,0 +1,125 @@
+#include "session_state.h"
+
+#include <mapicode.h>
+#include <mapitags.h>
+
+#include "properties.h"
+#include "text.h"
+
+namespace provider {
+
+std::vector<uint8_t> StoreState::StoreEntryId() const {
+  EntryId id;
+  id.kind = EntryKind::Store;
+  id.store = storeId;
+  return EncodeEntryId(id);
+}
+
+bool StoreState::FolderWritable(const FolderRecord& folder) {
+  if (config.readOnly) return false;
+  if (config.readOnlyFolders.empty()) return true;
+  // The folder's path below the top of information store, as the profile writes it.
+  std::wstring path;
+  FolderRecord current = folder;
+  for (int depth = 0; depth < 1000; ++depth) {
+    if (current.id == layout->ipmSubtreeId()) {
+      for (const std::wstring& marked : config.readOnlyFolders)
+        if (marked == path) return false;
+      return true;
+    }
+    if (current.kind == FolderKind::Root) return true;
+    path = path.empty() ? current.name : current.name + L"#" + path;
+    FolderRecord parent;
+    if (layout->Find(current.parentId, parent) != StoreResult::Ok) return true;
+    current = std::move(parent);
+  }
+  return true;
+}
+
+std::shared_ptr<StoreState> SessionState::FindStore(const ObjectId& storeId) const {
+  for (const auto& store : stores)
+    if (store->storeId == storeId) return store;
+  return nullptr;
+}
+
+HRESULT StoreResultToHresult(StoreResult result) {
+  switch (result) {
+    case StoreResult::Ok: return S_OK;
+    case StoreResult::NotFound: return MAPI_E_NOT_FOUND;
+    case StoreResult::Corrupt: return MAPI_E_CORRUPT_DATA;
+    case StoreResult::Collision: return MAPI_E_COLLISION;
+    case StoreResult::InvalidName: return MAPI_E_INVALID_PARAMETER;
+    default: return MAPI_E_DISK_ERROR;
+  }
+}
+
+HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& profilesPath,
+                           std::shared_ptr<SessionState>& out) {
+  out.reset();
+  auto state = std::make_shared<SessionState>();
+  state->profileName = profile.name;
+  for (const StoreConfig& config : profile.stores) {
+    auto store = std::make_shared<StoreState>();
+    store->config = config;
+    store->isDefault = !profile.defaultStore.empty() && profile.defaultStore == config.name;
+    StoreResult result = StoreLayout::OpenOrCreate(ResolveStoreDirectory(profilesPath, config.directory), store->layout);
+    if (result != StoreResult::Ok) return result == StoreResult::Corrupt ? MAPI_E_CORRUPT_DATA : MAPI_E_DISK_ERROR;
+    store->storeId = store->layout->storeId();
+    state->stores.push_back(std::move(store));
+  }
+  // The identity: a search key in MAPI's "TYPE:ADDRESS" form, upper case, and
+  // an entry identifier derived from it, so both stay the same in every session.
+  state->userName = profile.userName.empty() ? profile.name : profile.userName;
+  state->userAddress = profile.userAddress.empty() ? state->userName : profile.userAddress;
+  state->addressType = state->userAddress.find(L'@') != std::wstring::npos ? L"SMTP" : L"KV";
+  std::string key = ToUtf8(UpperCase(state->addressType + L":" + state->userAddress));
+  state->userSearchKey.assign(key.begin(), key.end());
+  state->userSearchKey.push_back(0);
+  EntryId user;
+  user.kind = EntryKind::User;
+  user.object = DeriveKey(state->userSearchKey);
+  state->userEntryId = EncodeEntryId(user);
+  out = std::move(state);
+  return S_OK;
+}
+
+std::vector<uint8_t> FolderEntryId(const StoreState& store, const ObjectId& folderId) {
+  EntryId id;
+  id.kind = EntryKind::Folder;
+  id.store = store.storeId;
+  id.folder = folderId;
+  return EncodeEntryId(id);
+}
+
+std::vector<Value> FolderValues(StoreState& store, const FolderRecord& folder, ULONG depth) {
+  std::vector<Value> values;
+  std::vector<FolderRecord> children;
+  bool hasChildren = store.layout->Children(folder, children) == StoreResult::Ok && !children.empty();
+  IndexCounts counts;
+  ReadIndexCounts(folder.directory, counts);
+  values.push_back(Value::Binary(PR_ENTRYID, FolderEntryId(store, folder.id)));
+  values.push_back(Value::Binary(PR_INSTANCE_KEY, folder.id));
+  values.push_back(Value::Binary(PR_RECORD_KEY, folder.id));
+  values.push_back(Value::Text(PR_DISPLAY_NAME_W, folder.name));
+  values.push_back(Value::Text(PR_COMMENT_W, folder.comment));
+  values.push_back(Value::Bool(PR_SUBFOLDERS, hasChildren));
+  values.push_back(Value::Long(PR_CONTENT_COUNT, counts.contents));
+  values.push_back(Value::Long(PR_ASSOC_CONTENT_COUNT, counts.associated));
+  values.push_back(Value::Long(PR_CONTENT_UNREAD, 0));
+  values.push_back(Value::Long(PR_FOLDER_TYPE, folder.kind == FolderKind::Root ? FOLDER_ROOT : FOLDER_GENERIC));
+  values.push_back(Value::Long(PR_OBJECT_TYPE, MAPI_FOLDER));
+  values.push_back(Value::Long(PR_DEPTH, depth));
+  if (folder.kind != FolderKind::Root)
+    values.push_back(Value::Binary(PR_PARENT_ENTRYID, FolderEntryId(store, folder.parentId)));
+  values.push_back(Value::Binary(PR_STORE_ENTRYID, store.StoreEntryId()));
+  values.push_back(Value::Binary(PR_STORE_RECORD_KEY, store.storeId));
+  return values;
+}
+
+std::wstring LoadProviderText(UINT id) {
+  const wchar_t* text = nullptr;
+  int length = LoadStringW(ProviderModule(), id, reinterpret_cast<LPWSTR>(&text), 0);
+  return length > 0 ? std::wstring(text, length) : std::wstring();
+}
+
+}  // namespace provider

@@ -1,0 +1,59 @@
+// What a logged-on session knows, shared by the objects opened in it: the
+// profile, its stores on disk and the user's identity. Objects keep it alive
+// through shared pointers, so a store or folder stays usable after Logoff.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "entry_ids.h"
+#include "profiles.h"
+#include "store_layout.h"
+
+namespace provider {
+
+constexpr ULONG kStoreUnicodeOk = 0x00040000;  // STORE_UNICODE_OK, not in every header set
+
+struct StoreState {
+  StoreConfig config;
+  bool isDefault = false;
+  ObjectId storeId{};
+  std::mutex lock;                      // guards layout
+  std::unique_ptr<StoreLayout> layout;  // the store on disk
+
+  std::vector<uint8_t> StoreEntryId() const;
+  // Whether the profile lets this folder be changed at all.
+  bool FolderWritable(const FolderRecord& folder);  // call with lock held
+};
+
+struct SessionState {
+  std::wstring profileName;
+  std::vector<std::shared_ptr<StoreState>> stores;
+  std::wstring userName;
+  std::wstring userAddress;
+  std::wstring addressType;
+  std::vector<uint8_t> userEntryId;
+  std::vector<uint8_t> userSearchKey;
+  std::atomic<bool> loggedOff{false};
+
+  std::shared_ptr<StoreState> FindStore(const ObjectId& storeId) const;
+};
+
+// Builds the state of a session for a profile: opens (or creates) each store on
+// disk. MAPI_E_CORRUPT_DATA for a damaged store, MAPI_E_DISK_ERROR when one
+// cannot be read or made.
+HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& profilesPath,
+                           std::shared_ptr<SessionState>& out);
+
+HRESULT StoreResultToHresult(StoreResult result);
+
+// Properties of a folder as rows and GetProps show them.
+std::vector<Value> FolderValues(StoreState& store, const FolderRecord& folder, ULONG depth);
+std::vector<uint8_t> FolderEntryId(const StoreState& store, const ObjectId& folderId);
+
+std::wstring LoadProviderText(UINT id);
+
+}  // namespace provider

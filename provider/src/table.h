@@ -1,0 +1,67 @@
+// IMAPITable over rows the provider read when the table was opened (a
+// snapshot): columns, restriction, sort order, cursor and bookmarks.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "object_base.h"
+#include "value.h"
+
+namespace provider {
+
+using TableRow = std::vector<Value>;
+
+class TableObject final : public ComObject<IMAPITable> {
+ public:
+  // defaultColumns: the column set before SetColumns; allColumns: what
+  // QueryColumns(TBL_ALL_COLUMNS) lists. String columns are narrow unless unicode.
+  TableObject(std::vector<TableRow> rows, const std::vector<ULONG>& defaultColumns, const std::vector<ULONG>& allColumns,
+              bool unicode);
+
+  STDMETHODIMP GetLastError(HRESULT result, ULONG flags, LPMAPIERROR* error) override;
+  STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG* connection) override;
+  STDMETHODIMP Unadvise(ULONG) override;
+  STDMETHODIMP GetStatus(ULONG* status, ULONG* type) override;
+  STDMETHODIMP SetColumns(LPSPropTagArray tags, ULONG flags) override;
+  STDMETHODIMP QueryColumns(ULONG flags, LPSPropTagArray* tags) override;
+  STDMETHODIMP GetRowCount(ULONG flags, ULONG* count) override;
+  STDMETHODIMP SeekRow(BOOKMARK origin, LONG rowCount, LONG* sought) override;
+  STDMETHODIMP SeekRowApprox(ULONG numerator, ULONG denominator) override;
+  STDMETHODIMP QueryPosition(ULONG* row, ULONG* numerator, ULONG* denominator) override;
+  STDMETHODIMP FindRow(LPSRestriction restriction, BOOKMARK origin, ULONG flags) override;
+  STDMETHODIMP Restrict(LPSRestriction restriction, ULONG flags) override;
+  STDMETHODIMP CreateBookmark(BOOKMARK* position) override;
+  STDMETHODIMP FreeBookmark(BOOKMARK position) override;
+  STDMETHODIMP SortTable(LPSSortOrderSet order, ULONG flags) override;
+  STDMETHODIMP QuerySortOrder(LPSSortOrderSet* order) override;
+  STDMETHODIMP QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows) override;
+  STDMETHODIMP Abort() override;
+  STDMETHODIMP ExpandRow(ULONG, LPBYTE, ULONG, ULONG flags, LPSRowSet* rows, ULONG* more) override;
+  STDMETHODIMP CollapseRow(ULONG, LPBYTE, ULONG flags, ULONG* count) override;
+  STDMETHODIMP WaitForCompletion(ULONG flags, ULONG timeout, ULONG* status) override;
+  STDMETHODIMP GetCollapseState(ULONG flags, ULONG, LPBYTE, ULONG* size, LPBYTE* state) override;
+  STDMETHODIMP SetCollapseState(ULONG flags, ULONG, LPBYTE, BOOKMARK* location) override;
+
+ protected:
+  bool Supports(REFIID iid) const override { return IsEqualIID(iid, IID_IMAPITable) != 0; }
+
+ private:
+  HRESULT ApplySort();
+  HRESULT Position(BOOKMARK origin, size_t& out) const;
+
+  std::mutex lock_;
+  const std::vector<TableRow> rows_;
+  std::vector<size_t> view_;  // indices of rows_ that pass the restriction, in sort order
+  std::vector<ULONG> columns_;
+  std::vector<ULONG> allColumns_;
+  std::vector<SSortOrder> sortKeys_;
+  size_t cursor_ = 0;
+  std::vector<size_t> bookmarks_;  // BOOKMARK value b >= 3 is bookmarks_[b - 3]; SIZE_MAX when freed
+  bool unicode_;
+};
+
+// Whether a row passes a restriction; MAPI_E_TOO_COMPLEX for kinds not offered.
+HRESULT EvaluateRestriction(const SRestriction& restriction, const TableRow& row, bool& passes);
+
+}  // namespace provider

@@ -1,0 +1,127 @@
+#include "files.h"
+
+#include <atomic>
+
+namespace provider {
+
+std::wstring GetEnvironmentText(const wchar_t* name) {
+  DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return L"";
+  std::wstring value(size, L'\0');
+  DWORD length = GetEnvironmentVariableW(name, &value[0], size);
+  if (length == 0 || length >= size) return L"";
+  value.resize(length);
+  return value;
+}
+
+FileRead ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  kvcommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? FileRead::Missing : FileRead::Failed;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file.get(), &size)) return FileRead::Failed;
+  if (size.QuadPart > 64LL * 1024 * 1024) return FileRead::TooLarge;
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &read, nullptr)) return FileRead::Failed;
+    if (read == 0) break;
+    done += read;
+  }
+  bytes.resize(done);
+  return FileRead::Ok;
+}
+
+bool WriteFileAtomically(const std::wstring& path, const std::string& bytes) {
+  static std::atomic<unsigned> counter{0};
+  std::wstring temporary = path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  {
+    kvcommon::UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD written = 0;
+      if (!WriteFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) || written == 0) {
+        file.reset();
+        DeleteFileW(temporary.c_str());
+        return false;
+      }
+      done += written;
+    }
+    FlushFileBuffers(file.get());
+  }
+  // A reader that has the old file open can make the replace fail for a moment.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+    Sleep(10);
+  }
+  DeleteFileW(temporary.c_str());
+  return false;
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDirectoryTree(const std::wstring& path) {
+  if (path.empty()) return false;
+  if (DirectoryExists(path)) return true;
+  size_t slash = path.find_last_of(L"\\/");
+  if (slash != std::wstring::npos && slash > 0 && path[slash - 1] != L':') {
+    if (!CreateDirectoryTree(path.substr(0, slash))) return false;
+  }
+  return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool ListDirectories(const std::wstring& path, std::vector<std::wstring>& names) {
+  names.clear();
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
+  if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    names.push_back(name);
+  } while (FindNextFileW(find.get(), &data));
+  return true;
+}
+
+FileLock::FileLock(const std::wstring& lockPath, DWORD timeoutMs) {
+  DWORD started = GetTickCount();
+  for (;;) {
+    file_.reset(CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file_) {
+      OVERLAPPED where = {};
+      if (LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+        held_ = true;
+        return;
+      }
+    }
+    if (GetTickCount() - started >= timeoutMs) return;
+    Sleep(5);
+  }
+}
+
+FileLock::~FileLock() {
+  if (held_) {
+    OVERLAPPED where = {};
+    UnlockFileEx(file_.get(), 0, 1, 0, &where);
+  }
+}
+
+}  // namespace provider

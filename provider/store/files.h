@@ -1,0 +1,47 @@
+// File-system steps with one convention: every function reports success as a
+// bool or an enum, keeps no handle open past its return, and never throws
+// anything but std::bad_alloc.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <kvcommon/unique_resource.h>
+
+namespace provider {
+
+std::wstring GetEnvironmentText(const wchar_t* name);
+
+enum class FileRead { Ok, Missing, TooLarge, Failed };
+// Reads a file of at most 64 MiB. Readers share delete access, so a writer
+// can replace the file while it is being read.
+FileRead ReadWholeFile(const std::wstring& path, std::string& bytes);
+
+// Writes a temporary file beside the target, flushes it, and moves it over the
+// target in one step.
+bool WriteFileAtomically(const std::wstring& path, const std::string& bytes);
+
+bool CreateDirectoryTree(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+// Names of the subdirectories of a directory (not "." and "..").
+bool ListDirectories(const std::wstring& path, std::vector<std::wstring>& names);
+
+// An exclusive lock held on a lock file for the lifetime of the object; the
+// lock serialises writers of several processes. Waits at most timeoutMs.
+class FileLock {
+ public:
+  FileLock(const std::wstring& lockPath, DWORD timeoutMs);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  kvcommon::UniqueFile file_;
+  bool held_ = false;
+};
+
+}  // namespace provider

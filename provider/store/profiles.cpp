@@ -1,0 +1,211 @@
+#include "profiles.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <kvcommon/unique_resource.h>
+
+#include "files.h"
+#include "text.h"
+
+namespace provider {
+
+const ProfileConfig* ProfilesFile::Find(const std::wstring& name) const {
+  for (const ProfileConfig& profile : profiles)
+    if (EqualsIgnoreCase(profile.name, name)) return &profile;
+  return nullptr;
+}
+
+std::wstring ProfilesFilePath() {
+  std::wstring value = GetEnvironmentText(kProfilesVariable);
+  if (!value.empty()) return value;
+  wchar_t appData[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData))) return L"";
+  return std::wstring(appData) + L"\\KV2FOLD\\mapi-profiles.ini";
+}
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return "";
+  size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+bool ParseBool(const std::string& value, bool& out) {
+  if (value == "yes" || value == "true" || value == "1") return out = true, true;
+  if (value == "no" || value == "false" || value == "0") return out = false, true;
+  return false;
+}
+
+std::string QuoteIfNeeded(const std::wstring& value) {
+  std::string text = ToUtf8(value);
+  bool needs = !text.empty() && (text.front() == ' ' || text.front() == '\t' || text.back() == ' ' ||
+                                 text.back() == '\t' || text.front() == '"');
+  return needs ? "\"" + text + "\"" : text;
+}
+
+}  // namespace
+
+ProfilesStatus ParseProfiles(const std::string& input, ProfilesFile& out, std::wstring* problem) {
+  out = ProfilesFile();
+  enum class Section { None, General, Profile, Store } section = Section::None;
+  auto fail = [&](size_t line, const wchar_t* why) {
+    if (problem) *problem = L"line " + std::to_wstring(line) + L": " + why;
+    out = ProfilesFile();
+    return ProfilesStatus::Corrupt;
+  };
+  std::string bytes = input;
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  if (bytes.find('\0') != std::string::npos) return fail(0, L"the file holds NUL bytes");
+  bool generalSeen = false;
+  size_t lineNumber = 0;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) end = bytes.size();
+    std::string raw = bytes.substr(pos, end - pos);
+    pos = end + 1;
+    ++lineNumber;
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    std::string line = Trim(raw);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      if (line.back() != ']') return fail(lineNumber, L"a section header lacks its closing bracket");
+      std::string name = Trim(line.substr(1, line.size() - 2));
+      if (name == "General") {
+        if (generalSeen) return fail(lineNumber, L"a second [General] section");
+        generalSeen = true;
+        section = Section::General;
+      } else if (name == "Profile") {
+        out.profiles.emplace_back();
+        section = Section::Profile;
+      } else if (name == "Store") {
+        if (out.profiles.empty()) return fail(lineNumber, L"a [Store] section before any [Profile]");
+        out.profiles.back().stores.emplace_back();
+        section = Section::Store;
+      } else {
+        return fail(lineNumber, L"an unknown section");
+      }
+      continue;
+    }
+    size_t equals = line.find('=');
+    if (equals == std::string::npos || equals == 0) return fail(lineNumber, L"a line that is neither a section nor key=value");
+    std::string key = Trim(line.substr(0, equals));
+    std::string valueText = Trim(line.substr(equals + 1));
+    if (valueText.size() >= 2 && valueText.front() == '"' && valueText.back() == '"')
+      valueText = valueText.substr(1, valueText.size() - 2);
+    std::wstring value;
+    if (!FromUtf8(valueText, value)) return fail(lineNumber, L"text that is not UTF-8");
+    switch (section) {
+      case Section::None:
+        return fail(lineNumber, L"a value outside any section");
+      case Section::General:
+        if (key == "DefaultProfile") out.defaultProfile = value;
+        else return fail(lineNumber, L"an unknown key in [General]");
+        break;
+      case Section::Profile: {
+        ProfileConfig& profile = out.profiles.back();
+        if (key == "Name") profile.name = value;
+        else if (key == "Password") profile.password = value;
+        else if (key == "UserName") profile.userName = value;
+        else if (key == "UserAddress") profile.userAddress = value;
+        else if (key == "DefaultStore") profile.defaultStore = value;
+        else return fail(lineNumber, L"an unknown key in [Profile]");
+        break;
+      }
+      case Section::Store: {
+        StoreConfig& store = out.profiles.back().stores.back();
+        if (key == "Name") store.name = value;
+        else if (key == "Directory") store.directory = value;
+        else if (key == "ReadOnly") {
+          if (!ParseBool(valueText, store.readOnly)) return fail(lineNumber, L"ReadOnly is neither yes nor no");
+        } else if (key == "ReadOnlyFolder") {
+          if (value.empty()) return fail(lineNumber, L"an empty ReadOnlyFolder");
+          store.readOnlyFolders.push_back(value);
+        } else {
+          return fail(lineNumber, L"an unknown key in [Store]");
+        }
+        break;
+      }
+    }
+  }
+  for (size_t i = 0; i < out.profiles.size(); ++i) {
+    const ProfileConfig& profile = out.profiles[i];
+    if (profile.name.empty()) return fail(0, L"a profile without a Name");
+    if (profile.name.find_first_of(L"\r\n") != std::wstring::npos) return fail(0, L"a profile name with a line break");
+    for (size_t j = 0; j < i; ++j)
+      if (EqualsIgnoreCase(out.profiles[j].name, profile.name)) return fail(0, L"two profiles of the same name");
+    bool defaultFound = profile.defaultStore.empty();
+    for (size_t s = 0; s < profile.stores.size(); ++s) {
+      const StoreConfig& store = profile.stores[s];
+      if (store.name.empty() || store.directory.empty()) return fail(0, L"a store without a Name or a Directory");
+      for (size_t t = 0; t < s; ++t)
+        if (profile.stores[t].name == store.name) return fail(0, L"two stores of the same name in one profile");
+      if (store.name == profile.defaultStore) defaultFound = true;
+    }
+    if (!defaultFound) return fail(0, L"a DefaultStore that names no store of its profile");
+  }
+  if (!out.defaultProfile.empty() && !out.Find(out.defaultProfile))
+    return fail(0, L"a DefaultProfile that names no profile");
+  return ProfilesStatus::Ok;
+}
+
+ProfilesStatus LoadProfiles(const std::wstring& path, ProfilesFile& out, std::wstring* problem) {
+  out = ProfilesFile();
+  std::string bytes;
+  switch (ReadWholeFile(path, bytes)) {
+    case FileRead::Ok:
+      return ParseProfiles(bytes, out, problem);
+    case FileRead::Missing:
+      return ProfilesStatus::Missing;
+    case FileRead::TooLarge:
+      if (problem) *problem = L"the file is too large";
+      return ProfilesStatus::Corrupt;
+    default:
+      return ProfilesStatus::Unreadable;
+  }
+}
+
+std::string SerializeProfiles(const ProfilesFile& file) {
+  std::string text = "; Profiles of the KV2FOLD local message store (MAPI32.DLL), UTF-8.\r\n";
+  if (!file.defaultProfile.empty()) text += "[General]\r\nDefaultProfile=" + QuoteIfNeeded(file.defaultProfile) + "\r\n";
+  for (const ProfileConfig& profile : file.profiles) {
+    text += "\r\n[Profile]\r\nName=" + QuoteIfNeeded(profile.name) + "\r\n";
+    if (!profile.password.empty()) text += "Password=" + QuoteIfNeeded(profile.password) + "\r\n";
+    if (!profile.userName.empty()) text += "UserName=" + QuoteIfNeeded(profile.userName) + "\r\n";
+    if (!profile.userAddress.empty()) text += "UserAddress=" + QuoteIfNeeded(profile.userAddress) + "\r\n";
+    if (!profile.defaultStore.empty()) text += "DefaultStore=" + QuoteIfNeeded(profile.defaultStore) + "\r\n";
+    for (const StoreConfig& store : profile.stores) {
+      text += "\r\n[Store]\r\nName=" + QuoteIfNeeded(store.name) + "\r\nDirectory=" + QuoteIfNeeded(store.directory) + "\r\n";
+      if (store.readOnly) text += "ReadOnly=yes\r\n";
+      for (const std::wstring& folder : store.readOnlyFolders) text += "ReadOnlyFolder=" + QuoteIfNeeded(folder) + "\r\n";
+    }
+  }
+  return text;
+}
+
+bool SaveProfiles(const std::wstring& path, const ProfilesFile& file) {
+  size_t slash = path.find_last_of(L"\\/");
+  if (slash != std::wstring::npos && !CreateDirectoryTree(path.substr(0, slash))) return false;
+  return WriteFileAtomically(path, SerializeProfiles(file));
+}
+
+std::wstring ResolveStoreDirectory(const std::wstring& profilesPath, const std::wstring& directory) {
+  bool absolute = (directory.size() >= 2 && directory[1] == L':') ||
+                  (!directory.empty() && (directory[0] == L'\\' || directory[0] == L'/'));
+  std::wstring combined = directory;
+  if (!absolute) {
+    size_t slash = profilesPath.find_last_of(L"\\/");
+    std::wstring base = slash == std::wstring::npos ? L"." : profilesPath.substr(0, slash);
+    combined = base + L"\\" + directory;
+  }
+  wchar_t full[MAX_PATH * 4];
+  DWORD length = GetFullPathNameW(combined.c_str(), MAX_PATH * 4, full, nullptr);
+  if (length == 0 || length >= MAX_PATH * 4) return combined;
+  return std::wstring(full, length);
+}
+
+}  // namespace provider

@@ -1,0 +1,55 @@
+// The profiles file: a UTF-8 INI text that names the profiles a user can log
+// on to, their message stores (display name and directory each) and the
+// identity of the user. The provider reads it at every logon; the admin tool
+// writes it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace provider {
+
+struct StoreConfig {
+  std::wstring name;       // display name, unique in its profile
+  std::wstring directory;  // absolute, or relative to the profiles file's folder
+  bool readOnly = false;
+  // Folders below the top of information store that MAPI opens read-only,
+  // each as display names joined by "#".
+  std::vector<std::wstring> readOnlyFolders;
+};
+
+struct ProfileConfig {
+  std::wstring name;
+  std::wstring password;  // empty: the profile has no password
+  std::wstring userName;
+  std::wstring userAddress;   // optional; the user name stands in for it
+  std::wstring defaultStore;  // optional; names one of the stores
+  std::vector<StoreConfig> stores;
+};
+
+struct ProfilesFile {
+  std::wstring defaultProfile;  // optional
+  std::vector<ProfileConfig> profiles;
+
+  const ProfileConfig* Find(const std::wstring& name) const;  // case-insensitive, as MAPI profiles are
+};
+
+enum class ProfilesStatus { Ok, Missing, Corrupt, Unreadable };
+
+// Where the profiles file is: %KV_MAPI_PROFILES% when set, else
+// %APPDATA%\KV2FOLD\mapi-profiles.ini.
+std::wstring ProfilesFilePath();
+constexpr const wchar_t* kProfilesVariable = L"KV_MAPI_PROFILES";
+
+// Parses the text of a profiles file. On Corrupt, problem says which line and why.
+ProfilesStatus ParseProfiles(const std::string& bytes, ProfilesFile& out, std::wstring* problem);
+ProfilesStatus LoadProfiles(const std::wstring& path, ProfilesFile& out, std::wstring* problem);
+std::string SerializeProfiles(const ProfilesFile& file);
+// Writes beside the target and moves into place, so readers never see half a file.
+bool SaveProfiles(const std::wstring& path, const ProfilesFile& file);
+
+// A store directory as the provider uses it: relative ones are taken from the
+// profiles file's folder.
+std::wstring ResolveStoreDirectory(const std::wstring& profilesPath, const std::wstring& directory);
+
+}  // namespace provider

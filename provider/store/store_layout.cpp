@@ -1,0 +1,539 @@
+#include "store_layout.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "files.h"
+#include "text.h"
+
+namespace provider {
+namespace {
+
+constexpr const wchar_t* kFolderFile = L"\\folder.kvf";
+constexpr const wchar_t* kStoreFile = L"\\store.kvs";
+constexpr const wchar_t* kStoreLock = L"\\store.lock";
+constexpr const wchar_t* kSubfolders = L"\\folders";
+constexpr size_t kMaxDirectoryName = 80;
+
+// Names of the special folders as the store creates them; they are data, like
+// any display name a user gives, not interface text.
+constexpr const wchar_t* kRootName = L"Root";
+constexpr const wchar_t* kIpmSubtreeName = L"Top of Information Store";
+constexpr const wchar_t* kCommonViewsName = L"Common Views";
+
+std::string EscapeLine(const std::wstring& text) {
+  std::string utf8 = ToUtf8(text);
+  std::string out;
+  for (char c : utf8) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+bool UnescapeLine(const std::string& text, std::wstring& out) {
+  std::string utf8;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      utf8 += text[i];
+      continue;
+    }
+    if (++i >= text.size()) return false;
+    switch (text[i]) {
+      case '\\': utf8 += '\\'; break;
+      case 'n': utf8 += '\n'; break;
+      case 'r': utf8 += '\r'; break;
+      case 't': utf8 += '\t'; break;
+      default: return false;
+    }
+  }
+  return FromUtf8(utf8, out);
+}
+
+std::vector<std::string> SplitLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
+bool ParseKeyValues(const std::string& bytes, std::map<std::string, std::string>& out) {
+  for (const std::string& line : SplitLines(bytes)) {
+    if (line.empty()) continue;
+    size_t equals = line.find('=');
+    if (equals == std::string::npos) return false;
+    out[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return true;
+}
+
+bool ParseId(const std::string& hex, ObjectId& id) {
+  std::vector<uint8_t> bytes;
+  if (!FromHex(hex, bytes) || bytes.size() != id.size()) return false;
+  std::copy(bytes.begin(), bytes.end(), id.begin());
+  return true;
+}
+
+std::string IdText(const ObjectId& id) { return ToHex(id.data(), id.size()); }
+
+const char* KindText(FolderKind kind) {
+  switch (kind) {
+    case FolderKind::Root: return "root";
+    case FolderKind::IpmSubtree: return "ipm-subtree";
+    case FolderKind::CommonViews: return "common-views";
+    default: return "folder";
+  }
+}
+
+bool ParseKind(const std::string& text, FolderKind& kind) {
+  if (text == "root") kind = FolderKind::Root;
+  else if (text == "ipm-subtree") kind = FolderKind::IpmSubtree;
+  else if (text == "common-views") kind = FolderKind::CommonViews;
+  else if (text == "folder") kind = FolderKind::Generic;
+  else return false;
+  return true;
+}
+
+bool WriteFolderFile(const FolderRecord& folder) {
+  std::string text = "Id=" + IdText(folder.id) + "\r\nParent=" + IdText(folder.parentId) + "\r\nKind=" +
+                     KindText(folder.kind) + "\r\nName=" + EscapeLine(folder.name) + "\r\nComment=" +
+                     EscapeLine(folder.comment) + "\r\n";
+  return WriteFileAtomically(folder.directory + kFolderFile, text);
+}
+
+bool IsDeviceName(const std::wstring& name) {
+  std::wstring base = UpperCase(name.substr(0, name.find(L'.')));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  static const wchar_t* const fixed[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$"};
+  for (const wchar_t* device : fixed)
+    if (base == device) return true;
+  if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) && base[3] >= L'0' &&
+      base[3] <= L'9')
+    return true;
+  return false;
+}
+
+std::wstring Escape(unsigned value, int digits) {
+  wchar_t buffer[8];
+  swprintf(buffer, 8, digits == 2 ? L"%%%02X" : L"%%u%04X", value);
+  return buffer;
+}
+
+}  // namespace
+
+std::wstring SafeDirectoryName(const std::wstring& displayName) {
+  // Pieces, so that cutting to length never splits an escape or a surrogate pair.
+  std::vector<std::wstring> pieces;
+  for (size_t i = 0; i < displayName.size(); ++i) {
+    wchar_t c = displayName[i];
+    bool high = c >= 0xD800 && c <= 0xDBFF;
+    bool low = c >= 0xDC00 && c <= 0xDFFF;
+    if (high && i + 1 < displayName.size() && displayName[i + 1] >= 0xDC00 && displayName[i + 1] <= 0xDFFF) {
+      pieces.push_back(displayName.substr(i, 2));
+      ++i;
+    } else if (high || low) {
+      pieces.push_back(Escape(c, 4));
+    } else if (c < 0x20 || c == 0x7F || wcschr(L"<>:\"/\\|?*%", c)) {
+      pieces.push_back(Escape(c, 2));
+    } else {
+      pieces.push_back(std::wstring(1, c));
+    }
+  }
+  if (!pieces.empty() && (pieces.front() == L"." || pieces.front() == L" ")) pieces.front() = Escape(pieces.front()[0], 2);
+  if (!pieces.empty() && (pieces.back() == L"." || pieces.back() == L" ")) pieces.back() = Escape(pieces.back()[0], 2);
+  if (IsDeviceName(displayName) && !pieces.empty()) pieces.front() = Escape(pieces.front()[0], 2);
+  std::wstring out;
+  bool cut = false;
+  for (const std::wstring& piece : pieces) {
+    if (out.size() + piece.size() > kMaxDirectoryName) {
+      cut = true;
+      break;
+    }
+    out += piece;
+  }
+  if (cut) {
+    while (!out.empty() && (out.back() == L'.' || out.back() == L' ')) out.pop_back();
+    out += L"~";
+  }
+  if (out.empty()) out = L"%";
+  return out;
+}
+
+ObjectId NewObjectId() {
+  GUID guid;
+  ObjectId id{};
+  if (SUCCEEDED(CoCreateGuid(&guid))) {
+    memcpy(id.data(), &guid, id.size());
+  } else {
+    // Not expected; time and process make a unique enough id.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    DWORD pid = GetCurrentProcessId();
+    memcpy(id.data(), &now, sizeof(now));
+    memcpy(id.data() + 8, &pid, sizeof(pid));
+  }
+  return id;
+}
+
+StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique_ptr<StoreLayout>& out) {
+  out.reset();
+  std::unique_ptr<StoreLayout> store(new StoreLayout());
+  store->directory_ = directory;
+  while (!store->directory_.empty() && (store->directory_.back() == L'\\' || store->directory_.back() == L'/'))
+    store->directory_.pop_back();
+  if (store->directory_.empty()) return StoreResult::NotFound;
+  if (!FileExists(store->directory_ + kStoreFile)) {
+    if (!CreateDirectoryTree(store->directory_)) return StoreResult::IoError;
+    FileLock lock(store->directory_ + kStoreLock, 30000);
+    if (!lock.held()) return StoreResult::IoError;
+    if (!FileExists(store->directory_ + kStoreFile)) {
+      // Only an empty directory (or one a crashed creation left) becomes a store.
+      WIN32_FIND_DATAW data;
+      kvcommon::UniqueFind find(FindFirstFileW((store->directory_ + L"\\*").c_str(), &data));
+      if (find) {
+        do {
+          std::wstring name = data.cFileName;
+          if (name != L"." && name != L".." && name != L"store.lock" && name != L"folder.kvf" && name != L"folders" &&
+              name.compare(0, 10, L"store.kvs.") != 0 && name.compare(0, 11, L"folder.kvf.") != 0)
+            return StoreResult::Corrupt;
+        } while (FindNextFileW(find.get(), &data));
+      }
+      FolderRecord root;
+      root.id = NewObjectId();
+      root.kind = FolderKind::Root;
+      root.name = kRootName;
+      root.directory = store->directory_;
+      if (!CreateDirectoryTree(root.directory + kSubfolders) || !WriteFolderFile(root)) return StoreResult::IoError;
+      FolderRecord ipm, views;
+      StoreResult result = store->CreateFolderLocked(root, kIpmSubtreeName, L"", true, ipm);
+      if (result == StoreResult::Ok) result = store->CreateFolderLocked(root, kCommonViewsName, L"", true, views);
+      if (result != StoreResult::Ok) return result;
+      ipm.kind = FolderKind::IpmSubtree;
+      views.kind = FolderKind::CommonViews;
+      if (!WriteFolderFile(ipm) || !WriteFolderFile(views)) return StoreResult::IoError;
+      std::string text = "Format=1\r\nId=" + IdText(NewObjectId()) + "\r\nRoot=" + IdText(root.id) +
+                         "\r\nIpmSubtree=" + IdText(ipm.id) + "\r\nCommonViews=" + IdText(views.id) + "\r\n";
+      if (!WriteFileAtomically(store->directory_ + kStoreFile, text)) return StoreResult::IoError;
+    }
+  }
+  StoreResult result = store->Load();
+  if (result == StoreResult::Ok) out = std::move(store);
+  return result;
+}
+
+StoreResult StoreLayout::Load() {
+  std::string bytes;
+  FileRead read = ReadWholeFile(directory_ + kStoreFile, bytes);
+  if (read == FileRead::Missing) return StoreResult::NotFound;
+  if (read != FileRead::Ok) return StoreResult::IoError;
+  std::map<std::string, std::string> values;
+  if (!ParseKeyValues(bytes, values) || values["Format"] != "1" || !ParseId(values["Id"], storeId_) ||
+      !ParseId(values["Root"], rootId_) || !ParseId(values["IpmSubtree"], ipmSubtreeId_) ||
+      !ParseId(values["CommonViews"], commonViewsId_))
+    return StoreResult::Corrupt;
+  knownDirectories_[rootId_] = directory_;
+  return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::ReadFolder(const std::wstring& directory, FolderRecord& out) {
+  std::string bytes;
+  FileRead read = ReadWholeFile(directory + kFolderFile, bytes);
+  if (read == FileRead::Missing) return StoreResult::NotFound;
+  if (read != FileRead::Ok) return StoreResult::IoError;
+  std::map<std::string, std::string> values;
+  FolderRecord folder;
+  if (!ParseKeyValues(bytes, values) || !ParseId(values["Id"], folder.id) || !ParseId(values["Parent"], folder.parentId) ||
+      !ParseKind(values["Kind"], folder.kind) || !UnescapeLine(values["Name"], folder.name) ||
+      !UnescapeLine(values["Comment"], folder.comment))
+    return StoreResult::Corrupt;
+  folder.directory = directory;
+  out = std::move(folder);
+  return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::Children(const FolderRecord& parent, std::vector<FolderRecord>& out) {
+  out.clear();
+  std::vector<std::wstring> names;
+  if (!ListDirectories(parent.directory + kSubfolders, names)) return StoreResult::IoError;
+  for (const std::wstring& name : names) {
+    FolderRecord child;
+    StoreResult result = ReadFolder(parent.directory + kSubfolders + L"\\" + name, child);
+    if (result == StoreResult::NotFound) continue;  // being created by another process
+    if (result != StoreResult::Ok) return result;
+    knownDirectories_[child.id] = child.directory;
+    out.push_back(std::move(child));
+  }
+  std::sort(out.begin(), out.end(), [](const FolderRecord& a, const FolderRecord& b) {
+    int order = CompareIgnoreCase(a.name, b.name);
+    return order != 0 ? order < 0 : a.name < b.name;
+  });
+  return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::Scan() {
+  FolderRecord root;
+  StoreResult result = ReadFolder(directory_, root);
+  if (result != StoreResult::Ok) return result == StoreResult::NotFound ? StoreResult::Corrupt : result;
+  std::vector<FolderRecord> pending{root};
+  knownDirectories_[root.id] = root.directory;
+  while (!pending.empty()) {
+    FolderRecord folder = std::move(pending.back());
+    pending.pop_back();
+    std::vector<FolderRecord> children;
+    result = Children(folder, children);
+    if (result != StoreResult::Ok) return result;
+    for (FolderRecord& child : children) pending.push_back(std::move(child));
+  }
+  return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::Find(const ObjectId& id, FolderRecord& out) {
+  auto known = knownDirectories_.find(id);
+  if (known != knownDirectories_.end()) {
+    FolderRecord folder;
+    if (ReadFolder(known->second, folder) == StoreResult::Ok && folder.id == id) {
+      out = std::move(folder);
+      return StoreResult::Ok;
+    }
+    knownDirectories_.erase(known);
+  }
+  StoreResult result = Scan();
+  if (result != StoreResult::Ok) return result;
+  known = knownDirectories_.find(id);
+  if (known == knownDirectories_.end()) return StoreResult::NotFound;
+  return ReadFolder(known->second, out);
+}
+
+StoreResult StoreLayout::CreateFolder(const FolderRecord& parent, const std::wstring& name, const std::wstring& comment,
+                                      bool openIfExists, FolderRecord& out) {
+  if (name.empty()) return StoreResult::InvalidName;
+  FileLock lock(directory_ + kStoreLock, 30000);
+  if (!lock.held()) return StoreResult::IoError;
+  return CreateFolderLocked(parent, name, comment, openIfExists, out);
+}
+
+StoreResult StoreLayout::CreateFolderLocked(const FolderRecord& parent, const std::wstring& name,
+                                            const std::wstring& comment, bool openIfExists, FolderRecord& out) {
+  std::vector<FolderRecord> siblings;
+  StoreResult result = Children(parent, siblings);
+  if (result != StoreResult::Ok) return result;
+  for (FolderRecord& sibling : siblings) {
+    if (sibling.name != name) continue;
+    if (!openIfExists) return StoreResult::Collision;
+    out = std::move(sibling);
+    return StoreResult::Ok;
+  }
+  std::wstring base = SafeDirectoryName(name);
+  std::wstring subfolders = parent.directory + kSubfolders;
+  if (!CreateDirectoryTree(subfolders)) return StoreResult::IoError;
+  FolderRecord folder;
+  folder.id = NewObjectId();
+  folder.parentId = parent.id;
+  folder.kind = FolderKind::Generic;
+  folder.name = name;
+  folder.comment = comment;
+  for (int suffix = 1; suffix < 1000 && folder.directory.empty(); ++suffix) {
+    std::wstring candidate = subfolders + L"\\" + base + (suffix == 1 ? L"" : L"~" + std::to_wstring(suffix));
+    if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+      folder.directory = candidate;
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      return StoreResult::IoError;
+    }
+  }
+  if (folder.directory.empty()) return StoreResult::IoError;
+  if (!CreateDirectoryTree(folder.directory + kSubfolders) || !WriteFolderFile(folder)) {
+    RemoveDirectoryW((folder.directory + kSubfolders).c_str());
+    RemoveDirectoryW(folder.directory.c_str());
+    return StoreResult::IoError;
+  }
+  knownDirectories_[folder.id] = folder.directory;
+  out = std::move(folder);
+  return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::FindByPath(const std::wstring& path, FolderRecord& out) {
+  FolderRecord current;
+  StoreResult result = Find(ipmSubtreeId_, current);
+  if (result != StoreResult::Ok) return result;
+  size_t pos = 0;
+  while (pos < path.size()) {
+    size_t end = path.find(L'#', pos);
+    if (end == std::wstring::npos) end = path.size();
+    std::wstring name = path.substr(pos, end - pos);
+    pos = end + 1;
+    std::vector<FolderRecord> children;
+    result = Children(current, children);
+    if (result != StoreResult::Ok) return result;
+    auto match = std::find_if(children.begin(), children.end(), [&](const FolderRecord& c) { return c.name == name; });
+    if (match == children.end()) return StoreResult::NotFound;
+    current = std::move(*match);
+  }
+  out = std::move(current);
+  return StoreResult::Ok;
+}
+
+// ---- message index ----
+
+std::wstring IndexPath(const std::wstring& folderDirectory) { return folderDirectory + L"\\index.kvi"; }
+std::wstring IndexLockPath(const std::wstring& folderDirectory) { return folderDirectory + L"\\index.lock"; }
+
+namespace {
+
+bool EncodeValue(const Value& value, std::string& out) {
+  char number[32];
+  switch (PROP_TYPE(value.tag)) {
+    case PT_LONG:
+    case PT_I2:
+    case PT_BOOLEAN:
+      snprintf(number, sizeof number, "%lld", static_cast<long long>(value.number));
+      out = number;
+      return true;
+    case PT_I8:
+    case PT_SYSTIME:
+      snprintf(number, sizeof number, "%016llx", static_cast<unsigned long long>(value.number));
+      out = number;
+      return true;
+    case PT_UNICODE:
+    case PT_STRING8:
+      out = EscapeLine(value.text);
+      return true;
+    case PT_BINARY:
+      out = ToHex(value.bytes.data(), value.bytes.size());
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool DecodeValue(ULONG tag, const std::string& text, Value& out) {
+  out = Value();
+  out.tag = tag;
+  char* end = nullptr;
+  switch (PROP_TYPE(tag)) {
+    case PT_LONG:
+    case PT_I2:
+    case PT_BOOLEAN:
+      out.number = strtoll(text.c_str(), &end, 10);
+      return !text.empty() && *end == '\0';
+    case PT_I8:
+    case PT_SYSTIME:
+      out.number = static_cast<int64_t>(strtoull(text.c_str(), &end, 16));
+      return !text.empty() && *end == '\0';
+    case PT_UNICODE:
+    case PT_STRING8:
+      return UnescapeLine(text, out.text);
+    case PT_BINARY:
+      return FromHex(text, out.bytes);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::string SerializeIndex(const std::vector<IndexEntry>& entries) {
+  IndexCounts counts;
+  for (const IndexEntry& entry : entries) (entry.associated ? counts.associated : counts.contents)++;
+  std::string text = "KVIDX 1 " + std::to_string(counts.contents) + " " + std::to_string(counts.associated) + "\n";
+  for (const IndexEntry& entry : entries) {
+    text += IdText(entry.id) + (entry.associated ? "\tA\t" : "\tC\t") + EscapeLine(entry.fileName);
+    for (const Value& value : entry.properties) {
+      std::string encoded;
+      if (!EncodeValue(value, encoded)) continue;
+      char tag[16];
+      snprintf(tag, sizeof tag, "%08lx", static_cast<unsigned long>(value.tag));
+      text += "\t";
+      text += tag;
+      text += ":" + encoded;
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+StoreResult ParseIndex(const std::string& bytes, std::vector<IndexEntry>& out) {
+  out.clear();
+  std::vector<std::string> lines = SplitLines(bytes);
+  if (lines.empty()) return StoreResult::Ok;
+  unsigned long contents = 0, associated = 0;
+  if (sscanf(lines[0].c_str(), "KVIDX 1 %lu %lu", &contents, &associated) != 2) return StoreResult::Corrupt;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.empty()) continue;
+    std::vector<std::string> fields;
+    size_t pos = 0;
+    for (;;) {
+      size_t tab = line.find('\t', pos);
+      fields.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
+      if (tab == std::string::npos) break;
+      pos = tab + 1;
+    }
+    IndexEntry entry;
+    if (fields.size() < 3 || !ParseId(fields[0], entry.id) || (fields[1] != "A" && fields[1] != "C") ||
+        !UnescapeLine(fields[2], entry.fileName))
+      return StoreResult::Corrupt;
+    entry.associated = fields[1] == "A";
+    for (size_t f = 3; f < fields.size(); ++f) {
+      const std::string& field = fields[f];
+      if (field.size() < 9 || field[8] != ':') return StoreResult::Corrupt;
+      char* end = nullptr;
+      ULONG tag = static_cast<ULONG>(strtoul(field.substr(0, 8).c_str(), &end, 16));
+      Value value;
+      if (*end != '\0' || !DecodeValue(tag, field.substr(9), value)) return StoreResult::Corrupt;
+      entry.properties.push_back(std::move(value));
+    }
+    out.push_back(std::move(entry));
+  }
+  return StoreResult::Ok;
+}
+
+StoreResult ReadFolderIndex(const std::wstring& folderDirectory, std::vector<IndexEntry>& out) {
+  out.clear();
+  std::string bytes;
+  FileRead read = ReadWholeFile(IndexPath(folderDirectory), bytes);
+  if (read == FileRead::Missing) return StoreResult::Ok;
+  if (read != FileRead::Ok) return read == FileRead::TooLarge ? StoreResult::Corrupt : StoreResult::IoError;
+  return ParseIndex(bytes, out);
+}
+
+StoreResult ReadIndexCounts(const std::wstring& folderDirectory, IndexCounts& out) {
+  out = IndexCounts();
+  kvcommon::UniqueFile file(CreateFileW(IndexPath(folderDirectory).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::Ok : StoreResult::IoError;
+  }
+  char head[64] = {};
+  DWORD read = 0;
+  if (!ReadFile(file.get(), head, sizeof head - 1, &read, nullptr)) return StoreResult::IoError;
+  if (read == 0) return StoreResult::Ok;
+  unsigned long contents = 0, associated = 0;
+  if (sscanf(head, "KVIDX 1 %lu %lu", &contents, &associated) != 2) return StoreResult::Corrupt;
+  out.contents = contents;
+  out.associated = associated;
+  return StoreResult::Ok;
+}
+
+StoreResult WriteFolderIndexLocked(const std::wstring& folderDirectory, const std::vector<IndexEntry>& entries) {
+  return WriteFileAtomically(IndexPath(folderDirectory), SerializeIndex(entries)) ? StoreResult::Ok : StoreResult::IoError;
+}
+
+}  // namespace provider

@@ -1,0 +1,120 @@
+// A message store on disk. The store directory is the directory of the store's
+// root folder; every folder directory holds
+//   folder.kvf    the folder's identity and display name (UTF-8 key=value)
+//   folders\      one directory per subfolder, under a safe name made from its display name
+//   index.kvi     the folder's message index (contents and associated contents)
+//   messages\     one .msg file per message
+//   index.lock    taken by writers of the index
+// and the store directory also holds store.kvs (the store's identity and its
+// special folders) and store.lock (taken while folders are created).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "value.h"
+
+namespace provider {
+
+enum class FolderKind { Root, IpmSubtree, CommonViews, Generic };
+
+struct FolderRecord {
+  ObjectId id{};
+  ObjectId parentId{};  // all zero for the root
+  FolderKind kind = FolderKind::Generic;
+  std::wstring name;
+  std::wstring comment;
+  std::wstring directory;  // full path
+};
+
+enum class StoreResult { Ok, NotFound, Corrupt, IoError, Collision, InvalidName };
+
+// Display name of a folder as a safe directory name: no path separators,
+// drive letters, device names, leading dots or trailing dots and spaces; "%"
+// escapes everything else that is unsafe. Names that differ only in case get
+// distinct directories when they are created (a "~N" suffix).
+std::wstring SafeDirectoryName(const std::wstring& displayName);
+
+ObjectId NewObjectId();
+
+class StoreLayout {
+ public:
+  // Opens the store in a directory, creating the directory and an empty store
+  // (root, top of information store, common views) when there is none yet.
+  static StoreResult OpenOrCreate(const std::wstring& directory, std::unique_ptr<StoreLayout>& out);
+
+  const ObjectId& storeId() const { return storeId_; }
+  const ObjectId& rootId() const { return rootId_; }
+  const ObjectId& ipmSubtreeId() const { return ipmSubtreeId_; }
+  const ObjectId& commonViewsId() const { return commonViewsId_; }
+  const std::wstring& directory() const { return directory_; }
+
+  StoreResult Find(const ObjectId& id, FolderRecord& out);
+  StoreResult Children(const FolderRecord& parent, std::vector<FolderRecord>& out);
+  // Creates a subfolder. An existing subfolder of exactly this name is a
+  // Collision, or is returned when openIfExists.
+  StoreResult CreateFolder(const FolderRecord& parent, const std::wstring& name, const std::wstring& comment,
+                           bool openIfExists, FolderRecord& out);
+  // The folder at a "#"-joined path of display names below the top of
+  // information store ("" is that folder itself).
+  StoreResult FindByPath(const std::wstring& path, FolderRecord& out);
+
+ private:
+  StoreResult Load();
+  StoreResult ReadFolder(const std::wstring& directory, FolderRecord& out);
+  StoreResult Scan();
+  StoreResult CreateFolderLocked(const FolderRecord& parent, const std::wstring& name, const std::wstring& comment,
+                                 bool openIfExists, FolderRecord& out);
+
+  std::wstring directory_;
+  ObjectId storeId_{}, rootId_{}, ipmSubtreeId_{}, commonViewsId_{};
+  std::map<ObjectId, std::wstring> knownDirectories_;
+};
+
+// The message index of a folder. Each entry is one message: its id, whether it
+// is folder-associated, its file under messages\ and the properties that its
+// contents table row shows.
+struct IndexEntry {
+  ObjectId id{};
+  bool associated = false;
+  std::wstring fileName;
+  std::vector<Value> properties;
+};
+
+struct IndexCounts {
+  ULONG contents = 0;
+  ULONG associated = 0;
+};
+
+std::wstring IndexPath(const std::wstring& folderDirectory);
+StoreResult ReadFolderIndex(const std::wstring& folderDirectory, std::vector<IndexEntry>& out);
+// Only the counts, from the index's first line.
+StoreResult ReadIndexCounts(const std::wstring& folderDirectory, IndexCounts& out);
+// Takes the folder's index lock, reads the index, lets change edit it and
+// replaces the file in one step. Another process's update is never lost.
+template <typename Change>
+StoreResult UpdateFolderIndex(const std::wstring& folderDirectory, Change change);
+StoreResult WriteFolderIndexLocked(const std::wstring& folderDirectory, const std::vector<IndexEntry>& entries);
+std::wstring IndexLockPath(const std::wstring& folderDirectory);
+
+std::string SerializeIndex(const std::vector<IndexEntry>& entries);
+StoreResult ParseIndex(const std::string& bytes, std::vector<IndexEntry>& out);
+
+}  // namespace provider
+
+#include "files.h"
+
+namespace provider {
+template <typename Change>
+StoreResult UpdateFolderIndex(const std::wstring& folderDirectory, Change change) {
+  FileLock lock(IndexLockPath(folderDirectory), 30000);
+  if (!lock.held()) return StoreResult::IoError;
+  std::vector<IndexEntry> entries;
+  StoreResult result = ReadFolderIndex(folderDirectory, entries);
+  if (result != StoreResult::Ok) return result;
+  change(entries);
+  return WriteFolderIndexLocked(folderDirectory, entries);
+}
+}  // namespace provider

@@ -1,0 +1,123 @@
+#include "text.h"
+
+#include <windows.h>
+
+namespace provider {
+
+std::string ToUtf8(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = static_cast<uint16_t>(text[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      uint32_t low = static_cast<uint16_t>(text[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      } else {
+        c = 0xFFFD;
+      }
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool FromUtf8(const std::string& bytes, std::wstring& text) {
+  text.clear();
+  text.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    uint32_t c = static_cast<uint8_t>(bytes[i]);
+    int extra = 0;
+    uint32_t minimum = 0;
+    if (c < 0x80) {
+      extra = 0;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1, c &= 0x1F, minimum = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, c &= 0x0F, minimum = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, c &= 0x07, minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (extra > 0 && i + extra >= bytes.size()) return false;
+    for (int k = 1; k <= extra; ++k) {
+      uint32_t b = static_cast<uint8_t>(bytes[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      c = (c << 6) | (b & 0x3F);
+    }
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      text += static_cast<wchar_t>(0xD800 + (c >> 10));
+      text += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      text += static_cast<wchar_t>(c);
+    }
+    i += 1 + extra;
+  }
+  return true;
+}
+
+std::string ToHex(const uint8_t* data, size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    out += digits[data[i] >> 4];
+    out += digits[data[i] & 0xF];
+  }
+  return out;
+}
+
+bool FromHex(const std::string& hex, std::vector<uint8_t>& bytes) {
+  if (hex.size() % 2) return false;
+  auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  bytes.clear();
+  bytes.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int high = digit(hex[i]);
+    int low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+  }
+  return true;
+}
+
+std::wstring UpperCase(const std::wstring& text) {
+  std::wstring out = text;
+  if (!out.empty()) CharUpperBuffW(&out[0], static_cast<DWORD>(out.size()));
+  return out;
+}
+
+int CompareIgnoreCase(const std::wstring& a, const std::wstring& b) {
+  int r = CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE);
+  return r - CSTR_EQUAL;
+}
+
+bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b) { return CompareIgnoreCase(a, b) == 0; }
+
+}  // namespace provider

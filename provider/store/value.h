@@ -1,0 +1,35 @@
+// One property value as the provider keeps it: stored on disk, listed in
+// tables, handed out by GetProps. Strings are kept wide; the narrow form is
+// made on the way out.
+#pragma once
+
+#include <windows.h>
+
+#include <mapidefs.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace provider {
+
+using ObjectId = std::array<uint8_t, 16>;
+
+struct Value {
+  ULONG tag = 0;
+  int64_t number = 0;          // PT_LONG, PT_BOOLEAN, PT_I8, PT_SYSTIME, PT_ERROR (the SCODE)
+  std::wstring text;           // PT_UNICODE and PT_STRING8
+  std::vector<uint8_t> bytes;  // PT_BINARY
+
+  static Value Long(ULONG tag, int64_t v) { Value x; x.tag = tag; x.number = v; return x; }
+  static Value Bool(ULONG tag, bool v) { Value x; x.tag = tag; x.number = v ? 1 : 0; return x; }
+  static Value Text(ULONG tag, std::wstring v) { Value x; x.tag = tag; x.text = std::move(v); return x; }
+  static Value Binary(ULONG tag, std::vector<uint8_t> v) { Value x; x.tag = tag; x.bytes = std::move(v); return x; }
+  static Value Binary(ULONG tag, const ObjectId& id) { return Binary(tag, std::vector<uint8_t>(id.begin(), id.end())); }
+};
+
+// Property id of a tag, the part that names it regardless of its type.
+inline ULONG PropId(ULONG tag) { return tag >> 16; }
+
+}  // namespace provider

@@ -1,0 +1,13 @@
+// The MAPI interface identifiers the tests ask for, defined once.
+#define INITGUID
+#define USES_IID_IMAPISession
+#define USES_IID_IMAPITable
+#define USES_IID_IMAPIProp
+#define USES_IID_IMAPIContainer
+#define USES_IID_IMAPIFolder
+#define USES_IID_IMsgStore
+#define USES_IID_IMailUser
+#include <windows.h>
+
+#include <initguid.h>
+#include <mapiguid.h>
