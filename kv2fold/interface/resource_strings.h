@@ -1,0 +1,15 @@
+// Loading the module's strings in a language, through its open resource set.
+#pragma once
+
+#include <windows.h>
+
+// Loads string id in language into buffer, at most maxChars characters plus
+// a terminator (buffer holds maxChars + 1). Returns 0, or 7 (KVE_NO_STRING)
+// when the string cannot be loaded; the buffer is then left as it was.
+int LoadResourceString(UINT id, wchar_t* buffer, int maxChars, DWORD language) noexcept;
+
+// Loads string id (at most 254 characters) and stores a heap copy of exactly
+// that text in *outString (ModuleFree releases it). Returns 0, 7 when the
+// string cannot be loaded, 2 when the copy cannot be allocated; on failure
+// *outString is left as it was.
+int LoadResourceStringCopy(UINT id, wchar_t** outString, DWORD language) noexcept;

@@ -1,0 +1,185 @@
+// Reference-counted initialisation: what the first KVEInitializeW acquires,
+// what repeated calls do not touch, and that every failing step leaves the
+// module uninitialised with nothing held. The test program is the module
+// here: it carries the English set, and the satellites lie beside it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "interface/kve_api.h"
+#include "interface/module_state.h"
+#include "mapi/mapi_binding.h"
+#include "platform/locale_library.h"
+#include "tests/support/test_environment.h"
+
+namespace {
+
+using kvtest::ScopedUserLanguage;
+
+const wchar_t kEnglishDescription[] =
+    L"Exporting to a Microsoft Exchange folder exports the report in the specified format to an Exchange folder so "
+    L"that the exported report can be accessed through a Microsoft Exchange client such as Microsoft Outlook.";
+
+// The handle the module's next open will get (zqlocale counts handles up and
+// never reuses one): opens and closes a probe set.
+LocaleHandle NextLocaleHandle() {
+  LocaleHandle probe = OpenModuleResources(GetModuleHandleW(nullptr));
+  CloseModuleResources(probe);
+  return probe + 1;
+}
+
+// An open set of the module always serves English (its own fallback).
+bool LocaleHandleIsOpen(LocaleHandle handle) { return LocaleGetResourceModule(handle, 0x0409) != nullptr; }
+
+std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+
+class ModuleStateTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
+    savedNames_ = g_MAPILibraryNames;
+    ASSERT_EQ(0u, g_ModuleState.initCount) << "an earlier test left the module initialised";
+  }
+  void TearDown() override {
+    while (g_ModuleState.initCount != 0) KVETerminateW();
+    g_MAPILibraryNames = savedNames_;
+  }
+
+  void ExpectNothingHeld(const wchar_t* mapiLibrary) {
+    EXPECT_EQ(0u, g_ModuleState.initCount);
+    EXPECT_EQ(0u, g_ModuleState.localeHandle);
+    EXPECT_EQ(nullptr, g_ModuleState.templateEntry.name);
+    EXPECT_EQ(nullptr, g_ModuleState.templateEntry.description);
+    EXPECT_EQ(0, g_mapiBound);
+    EXPECT_EQ(nullptr, g_mapiModule);
+    EXPECT_EQ(nullptr, GetModuleHandleW(mapiLibrary)) << "MAPI library still loaded";
+  }
+
+ private:
+  MAPILibraryNames savedNames_{};
+};
+
+TEST_F(ModuleStateTest, OnlyTheFirstInitializeAcquiresAndOnlyTheLastTerminateReleases) {
+  ScopedUserLanguage english(L"0409");
+  EXPECT_EQ(256, KVEGetVersionW());
+
+  LocaleHandle expected = NextLocaleHandle();
+  ASSERT_EQ(0, KVEInitializeW(0));
+  EXPECT_EQ(1u, g_ModuleState.initCount);
+  EXPECT_EQ(expected, g_ModuleState.localeHandle);
+  EXPECT_EQ(L"Exchange Folder", Text(g_ModuleState.templateEntry.name));
+  EXPECT_EQ(kEnglishDescription, Text(g_ModuleState.templateEntry.description));
+  EXPECT_EQ(L"IPM.ZORLAN.REPORT.TEMPLATE", Text(g_ModuleState.reportMessageClass));
+  EXPECT_EQ(L"IPM.Document.*", Text(g_ModuleState.documentMessageClass));
+  EXPECT_EQ(1, g_mapiBound);
+  EXPECT_EQ(256, KVEGetVersionW());
+
+  const wchar_t* name = g_ModuleState.templateEntry.name;
+  const wchar_t* description = g_ModuleState.templateEntry.description;
+  HMODULE mapi = g_mapiModule;
+  LocaleHandle handle = g_ModuleState.localeHandle;
+
+  // Second initialisation: counted, nothing reloaded.
+  LocaleHandle next = NextLocaleHandle();
+  EXPECT_EQ(0, KVEInitializeW(0));
+  EXPECT_EQ(2u, g_ModuleState.initCount);
+  EXPECT_EQ(next + 1, NextLocaleHandle()) << "the second KVEInitializeW opened a resource set";
+  EXPECT_EQ(handle, g_ModuleState.localeHandle);
+  EXPECT_EQ(name, g_ModuleState.templateEntry.name);
+  EXPECT_EQ(description, g_ModuleState.templateEntry.description);
+  EXPECT_EQ(mapi, g_mapiModule);
+
+  // First termination: counted, nothing released.
+  EXPECT_EQ(0, KVETerminateW());
+  EXPECT_EQ(1u, g_ModuleState.initCount);
+  EXPECT_TRUE(LocaleHandleIsOpen(handle));
+  EXPECT_EQ(handle, g_ModuleState.localeHandle);
+  EXPECT_EQ(name, g_ModuleState.templateEntry.name);
+  EXPECT_EQ(L"Exchange Folder", Text(g_ModuleState.templateEntry.name));
+  EXPECT_EQ(1, g_mapiBound);
+  EXPECT_EQ(mapi, GetModuleHandleW(L"MAPI32.DLL"));
+
+  // Last termination: everything released.
+  EXPECT_EQ(0, KVETerminateW());
+  EXPECT_FALSE(LocaleHandleIsOpen(handle));
+  ExpectNothingHeld(L"MAPI32.DLL");
+  EXPECT_EQ(256, KVEGetVersionW());
+
+  // An unpaired termination changes nothing.
+  EXPECT_EQ(0, KVETerminateW());
+  EXPECT_EQ(0u, g_ModuleState.initCount);
+}
+
+TEST_F(ModuleStateTest, StringsComeFromTheUserLanguage) {
+  struct Case {
+    const wchar_t* userLanguage;
+    const wchar_t* name;
+    const wchar_t* descriptionStart;  // empty: no description
+  } cases[] = {
+      {L"0409", L"Exchange Folder", L"Exporting to a Microsoft Exchange folder"},
+      {L"0407", L"Exchange-Ordner", L"Beim Export in einen Microsoft Exchange-Ordner"},
+      {L"0C07", L"Exchange-Ordner", L"Beim Export in einen Microsoft Exchange-Ordner"},  // Austria: German
+      {L"040C", L"Exchange Folder", L"Exporting to a Microsoft Exchange folder"},        // French: no set
+      {L"041D", L"Exchange-mapp", L""},  // the Swedish test set has no description
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.userLanguage)));
+    ScopedUserLanguage language(c.userLanguage);
+    ASSERT_EQ(0, KVEInitializeW(0));
+    EXPECT_EQ(c.name, Text(g_ModuleState.templateEntry.name));
+    ASSERT_NE(nullptr, g_ModuleState.templateEntry.description);
+    EXPECT_EQ(c.descriptionStart,
+              std::wstring(g_ModuleState.templateEntry.description).substr(0, wcslen(c.descriptionStart)));
+    if (!*c.descriptionStart) {
+      EXPECT_EQ(L"", Text(g_ModuleState.templateEntry.description));
+    }
+    // Message classes are identifiers, the same in every language.
+    EXPECT_EQ(L"IPM.ZORLAN.REPORT.TEMPLATE", Text(g_ModuleState.reportMessageClass));
+    EXPECT_EQ(L"IPM.Document.*", Text(g_ModuleState.documentMessageClass));
+    EXPECT_EQ(0, KVETerminateW());
+  }
+}
+
+TEST_F(ModuleStateTest, EveryFailingStepLeavesNothingHeldAndALaterCallRetries) {
+  struct Case {
+    const wchar_t* userLanguage;
+    const wchar_t* mapiLibrary;
+    int result;
+    const char* why;
+  } cases[] = {
+      {L"0413", L"MAPI32.DLL", KVE_NO_STRING, "the Dutch set lacks string 1"},
+      {L"040B", L"MAPI32.DLL", KVE_NO_STRING, "the Finnish set lacks string 6"},
+      {L"0409", L"no_such_mapi_library.dll", KVE_FAILED, "the MAPI library is missing"},
+      {L"0409", L"mapi_without_FtNegFt.dll", KVE_FAILED, "the MAPI library lacks FtNegFt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScopedUserLanguage language(c.userLanguage);
+    g_MAPILibraryNames.library = c.mapiLibrary;
+    LocaleHandle opened = NextLocaleHandle();
+    EXPECT_EQ(c.result, KVEInitializeW(0));
+    // The module took "opened", so the probe inside NextLocaleHandle took the one after it.
+    EXPECT_EQ(opened + 2, NextLocaleHandle()) << "KVEInitializeW should have opened exactly one set";
+    EXPECT_FALSE(LocaleHandleIsOpen(opened)) << "the resource set must be closed again";
+    ExpectNothingHeld(c.mapiLibrary);
+  }
+
+  // Nothing of the failures sticks: a later call starts from the beginning.
+  ScopedUserLanguage english(L"0409");
+  g_MAPILibraryNames.library = L"MAPI32.DLL";
+  ASSERT_EQ(0, KVEInitializeW(0));
+  EXPECT_EQ(1u, g_ModuleState.initCount);
+  EXPECT_EQ(1, g_mapiBound);
+  EXPECT_EQ(L"Exchange Folder", Text(g_ModuleState.templateEntry.name));
+}
+
+TEST_F(ModuleStateTest, WithoutAnInstanceNoSetOpensAndStringOneIsMissing) {
+  ScopedUserLanguage english(L"0409");
+  g_ModuleState.moduleInstance = nullptr;
+  EXPECT_EQ(KVE_NO_STRING, KVEInitializeW(0));
+  ExpectNothingHeld(L"MAPI32.DLL");
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+// Identifiers of the module's resources, shared by the resource scripts and
+// the code. Every language's set uses the same numbers.
+#ifndef KV2FOLD_RESOURCE_IDS_H
+#define KV2FOLD_RESOURCE_IDS_H
+
+// String table.
+#define IDS_DESTINATION_NAME 1
+#define IDS_NO_RIGHT_TO_POST_MESSAGES 2   // kept for translators; no operation loads it
+#define IDS_REPORT_NAME_EMPTY 3
+#define IDS_FILE_CANNOT_BE_OPENED 4       // kept; no operation loads it
+#define IDS_DOCUMENT_MESSAGE_CLASS 6
+#define IDS_REPORT_MESSAGE_CLASS 7
+#define IDS_INVALID_EXPORT_TYPE 8         // kept; no operation loads it
+#define IDS_MAPI_LOAD_FAILED 9            // kept; no operation loads it
+#define IDS_MAPI_INITIALIZE_FAILED 10     // kept; no operation loads it
+#define IDS_LOGON_FAILED 11
+#define IDS_PROFILE_NAME_FAILED 12
+#define IDS_NO_RIGHT_TO_POST_FILES 13
+#define IDS_MAPI_OBJECT_NOT_FOUND 14
+#define IDS_POSTING_NOT_SUPPORTED 15
+#define IDS_PROFILE_CANNOT_BE_REPORTED 16
+#define IDS_DESTINATION_DESCRIPTION 17
+
+// Dialogs and bitmaps join here (named templates such as "IDD_REPORT_NAME").
+
+#endif

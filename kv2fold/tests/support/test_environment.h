@@ -1,0 +1,45 @@
+// Helpers shared by the module's tests: the user's language for one test,
+// and the bytes in use on the process heap (the module's heap).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include <zqlocale/zqlocale.h>
+
+namespace kvtest {
+
+// Sets KV_USER_LANGUAGE (null: removes it) and restores it afterwards.
+class ScopedUserLanguage {
+ public:
+  explicit ScopedUserLanguage(const wchar_t* value) {
+    wchar_t old[64];
+    DWORD length = GetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, old, 64);
+    hadValue_ = length > 0 && length < 64;
+    if (hadValue_) old_ = old;
+    SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, value);
+  }
+  ~ScopedUserLanguage() { SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, hadValue_ ? old_.c_str() : nullptr); }
+  ScopedUserLanguage(const ScopedUserLanguage&) = delete;
+  ScopedUserLanguage& operator=(const ScopedUserLanguage&) = delete;
+
+ private:
+  bool hadValue_ = false;
+  std::wstring old_;
+};
+
+// Bytes in busy blocks of the process heap, where the module allocates.
+inline size_t ProcessHeapBusyBytes() {
+  HANDLE heap = GetProcessHeap();
+  size_t total = 0;
+  if (!HeapLock(heap)) return 0;
+  PROCESS_HEAP_ENTRY entry{};
+  while (HeapWalk(heap, &entry)) {
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+  }
+  HeapUnlock(heap);
+  return total;
+}
+
+}  // namespace kvtest
