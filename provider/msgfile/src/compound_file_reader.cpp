@@ -141,6 +141,7 @@ HRESULT ReaderFile::ReadSmallStream(const DirectoryEntry& entry, std::vector<uin
   uint64_t pendingOffset = 0;
   size_t pendingStart = 0;
   size_t pendingLength = 0;
+  std::vector<uint32_t> visited;
   while (done < bytes->size()) {
     const uint64_t streamOffset = static_cast<uint64_t>(mini) * cfb::kMiniSectorSize;
     const size_t piece = std::min<size_t>(cfb::kMiniSectorSize, bytes->size() - done);
@@ -162,8 +163,11 @@ HRESULT ReaderFile::ReadSmallStream(const DirectoryEntry& entry, std::vector<uin
     }
     done += piece;
     if (done < bytes->size()) {
+      visited.push_back(mini);
       const HRESULT hr = NextMiniSector(mini, &mini);
       if (FAILED(hr)) return hr;
+      // At most 64 mini sectors: a plain search finds a loop.
+      if (std::find(visited.begin(), visited.end(), mini) != visited.end()) return STG_E_DOCFILECORRUPT;
     }
   }
   if (pendingLength > 0) return ReadAt(pendingOffset, bytes->data() + pendingStart, pendingLength);
@@ -261,12 +265,20 @@ HRESULT StreamReader::MoveCursorTo(uint64_t sectorIndex) noexcept {
   if (sectorIndex < cursorIndex_) {
     cursorIndex_ = 0;
     cursorSector_ = startSector_;
+    loopMark_ = startSector_;
+    loopSteps_ = 0;
+    loopLimit_ = 1;
   }
   while (cursorIndex_ < sectorIndex) {
     uint32_t next = 0;
     const HRESULT hr = file_->NextSector(cursorSector_, &next);
     if (FAILED(hr)) return hr;
-    if (next >= file_->sectorCount) return STG_E_DOCFILECORRUPT;
+    if (next >= file_->sectorCount || next == loopMark_) return STG_E_DOCFILECORRUPT;
+    if (++loopSteps_ == loopLimit_) {
+      loopMark_ = next;
+      loopSteps_ = 0;
+      loopLimit_ *= 2;
+    }
     cursorSector_ = next;
     ++cursorIndex_;
   }
@@ -444,6 +456,7 @@ HRESULT CompoundFileReader::OpenStream(EntryId id, StreamReader* reader) const n
       opened.regular_ = true;
       opened.startSector_ = entry.startSector;
       opened.cursorSector_ = entry.startSector;
+      opened.loopMark_ = entry.startSector;
     } else if (entry.size > 0) {
       const HRESULT hr = file_->ReadSmallStream(entry, &opened.small_);
       if (FAILED(hr)) return hr;

@@ -2,6 +2,8 @@
 // damaged on purpose: exact bytes, or a clean error, never a hang or a crash.
 #include <windows.h>
 
+#include <mapicode.h>
+
 #include <gtest/gtest.h>
 
 #include <msgfile/compound_file_reader.h>

@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include <mapicode.h>  // the MAPI codes returned
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,6 +66,10 @@ class StreamReader {
   uint32_t startSector_ = 0;
   uint64_t cursorIndex_ = 0;  // index in the chain of cursorSector_
   uint32_t cursorSector_ = 0;
+  // A sector met again on the walk means the chain loops (Brent's method).
+  uint32_t loopMark_ = 0;
+  uint64_t loopSteps_ = 0;
+  uint64_t loopLimit_ = 1;
 };
 
 class CompoundFileReader {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <mapidefs.h>
+#include <mapicode.h>  // the MAPI codes returned
 
 #include <cstdint>
 #include <string>
