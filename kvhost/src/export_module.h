@@ -1,0 +1,31 @@
+// An export-destination module loaded the way a report-writing host loads
+// it: by path, with its entry points looked up by name.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include <kvcommon/unique_resource.h>
+
+#include "interface/kve_api.h"
+
+class Messages;
+
+class ExportModule {
+ public:
+  // Loads the module and resolves the entry points kvhost calls. On failure
+  // error holds the message and nothing stays loaded.
+  bool Load(const std::wstring& path, const Messages& messages, std::wstring* error);
+
+  decltype(&::KVEInitializeW) KVEInitializeW = nullptr;
+  decltype(&::KVETerminateW) KVETerminateW = nullptr;
+  decltype(&::KVEGetExportDestinationsW) KVEGetExportDestinationsW = nullptr;
+  decltype(&::KVEGetExportDestinationsExW) KVEGetExportDestinationsExW = nullptr;
+
+ private:
+  kvcommon::UniqueModule module_;
+};
+
+// KV2FOLD.dll in the folder of the running program.
+std::wstring DefaultModulePath();
