@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Writes a sample posting with our writer (under Wine), then checks it with
+# readers we did not write: python3-olefile for the file's layout and every
+# value, msgconvert (libemail-outlook-message-perl) for what a mail program
+# makes of it.
+#   check_independent_readers.sh <msgfile_sample.exe> <work folder>
+set -euo pipefail
+sample=$1
+work=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../../.." && pwd)
+python=/usr/bin/python3
+
+{ command -v msgconvert && perl -MEmail::Address -e 1 && $python -c 'import olefile'; } >/dev/null 2>&1 || "$root/scripts/setup-deps"
+
+rm -rf "$work"
+mkdir -p "$work"
+# An attachment of 300 KiB and 123 bytes, not a multiple of 4096.
+$python -c 'import random,sys; random.seed(20240315); sys.stdout.buffer.write(bytes(random.getrandbits(8) for _ in range(307323)))' \
+  > "$work/source.bin"
+
+windows_path() { echo "Z:${1//\//\\}"; }
+"$root/scripts/wine-run" "$sample" "$(windows_path "$work/sample.msg")" "$(windows_path "$work/source.bin")"
+[ -s "$work/sample.msg" ] || { echo "the sample program wrote no file" >&2; exit 1; }
+
+echo "== olefile"
+$python "$here/check_sample.py" olefile "$work/sample.msg" "$work/source.bin"
+
+echo "== msgconvert"
+(cd "$work" && msgconvert --outfile sample.eml sample.msg)
+$python "$here/check_sample.py" eml "$work/sample.eml" "$work/source.bin"
+echo "independent readers agree"
