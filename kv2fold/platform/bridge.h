@@ -1,0 +1,41 @@
+// System calls that carry strings, made in their wide forms on NT and in their
+// narrow forms on Windows 95/98/Me, where most wide calls do not work. Callers
+// pass wide strings either way and never see the difference.
+#pragma once
+
+#include <windows.h>
+
+// TRUE when the system is of the Windows 95 family. Fixed by a static
+// initialiser when the module loads, before any entry point runs.
+extern BOOLEAN g_UseNarrowCalls;
+
+// Platform identifier of the system is VER_PLATFORM_WIN32_WINDOWS. Queries the
+// version once and keeps it for the life of the module.
+BOOL IsNarrowPlatform() noexcept;
+
+// Heap copies in the other character width, released with ModuleFree. Each
+// returns its count including the terminator, or 0 with *copy null for a null
+// source or a failure (allocation failures set ERROR_NOT_ENOUGH_MEMORY).
+int NarrowDup(const wchar_t* source, char** copy, UINT codePage) noexcept;  // bytes
+int WideDup(const char* source, wchar_t** copy) noexcept;                  // characters, CP_ACP
+
+// Each wrapper takes the wide call's arguments and returns what the wide call
+// would return.
+LPWSTR BridgeCharUpper(LPWSTR text) noexcept;
+// On the narrow platform a path whose narrow form does not fit 520 bytes fails
+// with ERROR_FILENAME_EXCED_RANGE, and one with characters that the ANSI code
+// page lacks or only approximates with ERROR_NO_UNICODE_TRANSLATION; both give
+// INVALID_HANDLE_VALUE.
+HANDLE BridgeCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                        DWORD flags, HANDLE templateFile) noexcept;
+HWND BridgeCreateWindow(LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width, int height,
+                        HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID parameter) noexcept;
+INT_PTR BridgeDialogBoxParam(HINSTANCE instance, LPCWSTR dialogTemplate, HWND parent, DLGPROC procedure,
+                             LPARAM parameter) noexcept;
+UINT BridgeGetDlgItemText(HWND dialog, int controlId, LPWSTR buffer, int capacity) noexcept;
+int BridgeGetWindowTextLength(HWND window) noexcept;
+int BridgeGetWindowText(HWND window, LPWSTR buffer, int capacity) noexcept;
+HBITMAP BridgeLoadBitmap(HINSTANCE instance, LPCWSTR bitmapName) noexcept;
+LRESULT BridgeSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+BOOL BridgeSetDlgItemText(HWND dialog, int controlId, LPCWSTR text) noexcept;
+BOOL BridgeSetWindowText(HWND window, LPCWSTR text) noexcept;
