@@ -1,20 +1,50 @@
-// Exports of the options record: narrow/wide conversions and the free operations.
-#include "interface/kve_api.h"
+// Exports of the options record: narrow/wide conversions and the free
+// operations. Thin shells: nothing may unwind into the host.
+#include <new>
 
-// Not built yet: every call is refused as a bad argument.
-extern "C" int WINAPI KVEDestinationOptionsA2W(const KVEDestinationOptionsA*, KVEDestinationOptions** outRecord,
-                                               WORD*) {
-  if (outRecord) *outRecord = nullptr;
-  return KVE_BAD_ARGUMENT;
+#include "interface/kve_api.h"
+#include "options/options_record.h"
+
+namespace {
+
+template <typename Operation>
+int GuardExport(Operation operation) noexcept {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return KVE_NO_MEMORY;
+  } catch (...) {
+    return KVE_BAD_ARGUMENT;
+  }
 }
+
+}  // namespace
+
+extern "C" int WINAPI KVEDestinationOptionsA2W(const KVEDestinationOptionsA* record, KVEDestinationOptions** outRecord,
+                                               WORD* outSize) {
+  return GuardExport([&] { return ConvertDestinationOptions(record, outRecord, outSize); });
+}
+
 extern "C" int WINAPI KVEA2WDestinationOptions(const KVEDestinationOptionsA* record, KVEDestinationOptions** outRecord,
                                                WORD* outSize) {
   return KVEDestinationOptionsA2W(record, outRecord, outSize);
 }
-extern "C" int WINAPI KVEDestinationOptionsW2A(const KVEDestinationOptions*, KVEDestinationOptionsA** outRecord,
-                                               WORD*) {
-  if (outRecord) *outRecord = nullptr;
-  return KVE_BAD_ARGUMENT;
+
+extern "C" int WINAPI KVEDestinationOptionsW2A(const KVEDestinationOptions* record, KVEDestinationOptionsA** outRecord,
+                                               WORD* outSize) {
+  return GuardExport([&] { return ConvertDestinationOptions(record, outRecord, outSize); });
 }
-extern "C" int WINAPI KVEFreeDestinationOptionsW(DWORD, KVEDestinationOptions*) { return KVE_OK; }
-extern "C" int WINAPI KVEFreeDestinationOptionsA(DWORD, KVEDestinationOptionsA*) { return KVE_OK; }
+
+extern "C" int WINAPI KVEFreeDestinationOptionsW(DWORD, KVEDestinationOptions* record) {
+  return GuardExport([&] {
+    FreeDestinationOptions(record);
+    return KVE_OK;
+  });
+}
+
+extern "C" int WINAPI KVEFreeDestinationOptionsA(DWORD, KVEDestinationOptionsA* record) {
+  return GuardExport([&] {
+    FreeDestinationOptions(record);
+    return KVE_OK;
+  });
+}
