@@ -36,7 +36,9 @@ const Value* FindValue(const std::vector<Value>& values, ULONG tag) {
 
 ULONG NaturalTag(ULONG storedTag, bool unicode) {
   ULONG type = PROP_TYPE(storedTag);
-  if (type == PT_UNICODE || type == PT_STRING8) return CHANGE_PROP_TYPE(storedTag, unicode ? PT_UNICODE : PT_STRING8);
+  if (type != PT_UNICODE && type != PT_STRING8) return storedTag;
+  const ULONG stringType = unicode ? PT_UNICODE : PT_STRING8;  // the header's macro does not bracket its argument
+  return CHANGE_PROP_TYPE(storedTag, stringType);
   return storedTag;
 }
 

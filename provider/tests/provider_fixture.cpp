@@ -95,7 +95,7 @@ Session ProviderTest::LogonOrFail(const wchar_t* profile, const wchar_t* passwor
   return session;
 }
 
-Store ProviderTest::OpenStore(IMAPISession* session, const std::wstring& name, ULONG flags) {
+Store ProviderTest::OpenStore(IMAPISession* session, const std::wstring& name, ULONG flags, HRESULT expected) {
   Store store;
   Table table;
   EXPECT_EQ(S_OK, session->GetMsgStoresTable(0, table.put()));
@@ -109,7 +109,7 @@ Store ProviderTest::OpenStore(IMAPISession* session, const std::wstring& name, U
   for (ULONG i = 0; rows && i < rows->cRows; ++i) {
     const SRow& row = rows->aRow[i];
     if (row.lpProps[0].ulPropTag == PR_DISPLAY_NAME_A && Wide(row.lpProps[0].Value.lpszA) == name) {
-      EXPECT_EQ(S_OK, session->OpenMsgStore(0, row.lpProps[1].Value.bin.cb,
+      EXPECT_EQ(expected, session->OpenMsgStore(0, row.lpProps[1].Value.bin.cb,
                                             reinterpret_cast<LPENTRYID>(row.lpProps[1].Value.bin.lpb), &IID_IMsgStore,
                                             flags, store.put()));
     }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "admin_lib.h"
+#include "text.h"
 
 namespace provider_test {
 
@@ -56,7 +57,8 @@ class ProviderTest : public ::testing::Test {
 
   HRESULT Logon(const wchar_t* profile, const wchar_t* password, ULONG flags, Session& session);
   Session LogonOrFail(const wchar_t* profile, const wchar_t* password = L"");
-  Store OpenStore(IMAPISession* session, const std::wstring& name, ULONG flags = MDB_WRITE);
+  // Opens a store found by name in the stores table; expected is what OpenMsgStore must answer.
+  Store OpenStore(IMAPISession* session, const std::wstring& name, ULONG flags = MDB_WRITE, HRESULT expected = S_OK);
   Folder OpenTop(IMsgStore* store, ULONG flags = MAPI_BEST_ACCESS);
   // A folder by display names below the top of information store.
   Folder OpenPath(IMsgStore* store, const std::vector<std::wstring>& names, ULONG flags = MAPI_BEST_ACCESS);
