@@ -221,19 +221,18 @@ struct ChooserObservation {
   std::wstring messageAfterWrongPassword;
 };
 
+BOOL CALLBACK TakeDialog(HWND window, LPARAM param) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (wcscmp(name, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+  *reinterpret_cast<HWND*>(param) = window;
+  return FALSE;
+}
+
 HWND FindDialogOf(DWORD threadId) {
   HWND found = nullptr;
   for (int attempt = 0; attempt < 500 && !found; ++attempt) {
-    EnumThreadWindows(
-        threadId,
-        [](HWND window, LPARAM param) -> BOOL {
-          wchar_t name[16] = {};
-          GetClassNameW(window, name, 16);
-          if (wcscmp(name, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-          *reinterpret_cast<HWND*>(param) = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(threadId, TakeDialog, reinterpret_cast<LPARAM>(&found));
     if (!found) Sleep(20);
   }
   return found;
