@@ -327,19 +327,27 @@ StoreResult StoreLayout::Children(const FolderRecord& parent, std::vector<Folder
   return StoreResult::Ok;
 }
 
+// Walks the whole tree to learn where each folder lives. A damaged folder is
+// passed over here, so that it spoils only its own branch: listing its
+// parent's hierarchy still reports it.
 StoreResult StoreLayout::Scan() {
   FolderRecord root;
   StoreResult result = ReadFolder(directory_, root);
   if (result != StoreResult::Ok) return result == StoreResult::NotFound ? StoreResult::Corrupt : result;
-  std::vector<FolderRecord> pending{root};
   knownDirectories_[root.id] = root.directory;
+  std::vector<std::wstring> pending{root.directory};
   while (!pending.empty()) {
-    FolderRecord folder = std::move(pending.back());
+    std::wstring directory = std::move(pending.back());
     pending.pop_back();
-    std::vector<FolderRecord> children;
-    result = Children(folder, children);
-    if (result != StoreResult::Ok) return result;
-    for (FolderRecord& child : children) pending.push_back(std::move(child));
+    std::vector<std::wstring> names;
+    if (!ListDirectories(directory + kSubfolders, names)) return StoreResult::IoError;
+    for (const std::wstring& name : names) {
+      FolderRecord child;
+      std::wstring childDirectory = directory + kSubfolders + L"\\" + name;
+      if (ReadFolder(childDirectory, child) != StoreResult::Ok) continue;
+      knownDirectories_[child.id] = childDirectory;
+      pending.push_back(childDirectory);
+    }
   }
   return StoreResult::Ok;
 }

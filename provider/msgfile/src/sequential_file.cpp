@@ -24,7 +24,7 @@ HRESULT SequentialFile::Create(const wchar_t* path) noexcept {
   if (handle_.valid()) return E_UNEXPECTED;
   try {
     path_ = path;
-    buffer_.resize(kBufferBytes);
+    buffer_.resize(kFirstBufferBytes);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -53,6 +53,18 @@ HRESULT SequentialFile::WriteAll(const uint8_t* data, size_t size) noexcept {
   return S_OK;
 }
 
+HRESULT SequentialFile::Grow(size_t wanted) noexcept {
+  size_t capacity = buffer_.size();
+  while (capacity < wanted && capacity < kBufferBytes) capacity *= 2;
+  try {
+    buffer_.resize(std::min(capacity, kBufferBytes));
+  } catch (const std::bad_alloc&) {
+    // Carry on with the buffer there is.
+    return used_ < buffer_.size() ? S_OK : Flush();
+  }
+  return S_OK;
+}
+
 HRESULT SequentialFile::Flush() noexcept {
   if (used_ == 0) return S_OK;
   const HRESULT hr = WriteAll(buffer_.data(), used_);
@@ -65,7 +77,7 @@ HRESULT SequentialFile::Append(const void* data, size_t size) noexcept {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   size_ += size;
   while (size > 0) {
-    if (used_ == 0 && size >= kBufferBytes) {
+    if (used_ == 0 && size >= kBufferBytes && buffer_.size() == kBufferBytes) {
       // Large pieces go straight through, without a copy.
       const size_t whole = size - size % kBufferBytes;
       const HRESULT hr = WriteAll(bytes, whole);
@@ -74,12 +86,16 @@ HRESULT SequentialFile::Append(const void* data, size_t size) noexcept {
       size -= whole;
       continue;
     }
-    const size_t piece = std::min(size, kBufferBytes - used_);
+    if (used_ + size > buffer_.size() && buffer_.size() < kBufferBytes) {
+      HRESULT hr = Grow(used_ + size);
+      if (FAILED(hr)) return hr;
+    }
+    const size_t piece = std::min(size, buffer_.size() - used_);
     std::memcpy(buffer_.data() + used_, bytes, piece);
     used_ += piece;
     bytes += piece;
     size -= piece;
-    if (used_ == kBufferBytes) {
+    if (used_ == buffer_.size()) {
       const HRESULT hr = Flush();
       if (FAILED(hr)) return hr;
     }
@@ -91,11 +107,15 @@ HRESULT SequentialFile::AppendZeros(uint64_t count) noexcept {
   if (!handle_.valid()) return E_UNEXPECTED;
   size_ += count;
   while (count > 0) {
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, kBufferBytes - used_));
+    if (used_ + count > buffer_.size() && buffer_.size() < kBufferBytes) {
+      HRESULT hr = Grow(static_cast<size_t>(std::min<uint64_t>(used_ + count, kBufferBytes)));
+      if (FAILED(hr)) return hr;
+    }
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, buffer_.size() - used_));
     std::memset(buffer_.data() + used_, 0, piece);
     used_ += piece;
     count -= piece;
-    if (used_ == kBufferBytes) {
+    if (used_ == buffer_.size()) {
       const HRESULT hr = Flush();
       if (FAILED(hr)) return hr;
     }
@@ -106,6 +126,12 @@ HRESULT SequentialFile::AppendZeros(uint64_t count) noexcept {
 HRESULT SequentialFile::WriteAt(uint64_t offset, const void* data, size_t size) noexcept {
   if (!handle_.valid()) return E_UNEXPECTED;
   if (offset + size > size_) return E_INVALIDARG;
+  const uint64_t buffered = size_ - used_;  // file offset of the buffer's first byte
+  if (offset >= buffered) {
+    // Still in the buffer (a small file): no seeking.
+    std::memcpy(buffer_.data() + (offset - buffered), data, size);
+    return S_OK;
+  }
   HRESULT hr = Flush();
   if (FAILED(hr)) return hr;
   LARGE_INTEGER target;

@@ -14,7 +14,10 @@ namespace msgfile {
 
 class SequentialFile {
  public:
+  // Writes go out in pieces of up to 1 MiB; the buffer starts small, so a
+  // small file does not pay for a large one.
   static constexpr size_t kBufferBytes = 1u << 20;
+  static constexpr size_t kFirstBufferBytes = 64u << 10;
 
   SequentialFile() = default;
   ~SequentialFile() { Discard(); }
@@ -39,6 +42,7 @@ class SequentialFile {
 
  private:
   HRESULT Flush() noexcept;
+  HRESULT Grow(size_t wanted) noexcept;
   HRESULT WriteAll(const uint8_t* data, size_t size) noexcept;
 
   kvcommon::UniqueFile handle_;

@@ -1,0 +1,164 @@
+// What lies on disk: damaged files give MAPI_E_CORRUPT_DATA instead of a
+// crash, and writers working at the same time lose nothing.
+#include "provider_fixture.h"
+
+#include <thread>
+
+#include "files.h"
+#include "store_layout.h"
+
+namespace provider_test {
+namespace {
+
+class DiskTest : public ProviderTest {
+ protected:
+  void SetUp() override {
+    ProviderTest::SetUp();
+    MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Inbox#Reports"});
+    std::unique_ptr<provider::StoreLayout> layout;
+    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox_));
+  }
+  provider::FolderRecord inbox_;
+};
+
+TEST_F(DiskTest, DamagedFilesAreCorruptData) {
+  enum class Step { Logon, Hierarchy, Contents };
+  struct Case {
+    const char* what;
+    std::wstring file;
+    std::string text;
+    Step failingStep;
+  } cases[] = {
+      {"store identity", directory_ + L"\\mailbox\\store.kvs", "Format=1\r\nId=zz\r\n", Step::Logon},
+      {"folder identity", inbox_.directory + L"\\folder.kvf", "Id=12\r\nName=\\q\r\n", Step::Hierarchy},
+      {"message index", inbox_.directory + L"\\index.kvi", "KVIDX 1 1 0\nnot-an-id\tC\tx.msg\n", Step::Contents},
+      {"message index header", inbox_.directory + L"\\index.kvi", "something else\n", Step::Contents},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string original;
+    provider::ReadWholeFile(c.file, original);
+    ASSERT_TRUE(provider::WriteFileAtomically(c.file, c.text));
+    Session session;
+    HRESULT logon = Logon(L"Work", nullptr, 0, session);
+    if (c.failingStep == Step::Logon) {
+      EXPECT_EQ(MAPI_E_CORRUPT_DATA, logon);
+    } else {
+      ASSERT_EQ(S_OK, logon);
+      Store store = OpenStore(session.get(), L"Mailbox");
+      Folder top = OpenTop(store.get());
+      ASSERT_TRUE(top);
+      Table table;
+      if (c.failingStep == Step::Hierarchy) {
+        EXPECT_EQ(MAPI_E_CORRUPT_DATA, top->GetHierarchyTable(0, table.put()));
+      } else {
+        Folder inbox = OpenPath(store.get(), {L"Inbox"});
+        ASSERT_TRUE(inbox);
+        EXPECT_EQ(MAPI_E_CORRUPT_DATA, inbox->GetContentsTable(0, table.put()));
+      }
+      EXPECT_FALSE(table);
+    }
+    if (original.empty()) {
+      DeleteFileW(c.file.c_str());
+    } else {
+      ASSERT_TRUE(provider::WriteFileAtomically(c.file, original));
+    }
+  }
+}
+
+TEST_F(DiskTest, ADirectoryWithOtherFilesIsNotTakenForAStore) {
+  std::wstring foreign = directory_ + L"\\documents";
+  ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), nullptr));
+  ASSERT_TRUE(provider::WriteFileAtomically(foreign + L"\\letter.txt", "Dear ..."));
+  provider::ProfilesFile file;
+  ASSERT_EQ(provider::ProfilesStatus::Ok, provider::LoadProfiles(profilesPath_, file, nullptr));
+  provider::StoreConfig store;
+  store.name = L"Documents";
+  store.directory = foreign;
+  file.profiles[0].stores.push_back(store);
+  ASSERT_TRUE(provider::SaveProfiles(profilesPath_, file));
+  Session session;
+  EXPECT_EQ(MAPI_E_CORRUPT_DATA, Logon(L"Work", nullptr, 0, session));
+  EXPECT_FALSE(provider::FileExists(foreign + L"\\store.kvs")) << "nothing may be written into a foreign directory";
+}
+
+TEST_F(DiskTest, FoldersCreatedAtTheSameTimeAreAllKept) {
+  constexpr int kEach = 15;
+  auto worker = [&](wchar_t prefix, HRESULT* failure) {
+    Session session;
+    if (FAILED(*failure = Logon(L"Work", nullptr, 0, session))) return;
+    Store store = OpenStore(session.get(), L"Mailbox");
+    Folder inbox = OpenPath(store.get(), {L"Inbox"}, MAPI_MODIFY);
+    if (!inbox) {
+      *failure = E_FAIL;
+      return;
+    }
+    for (int i = 0; i < kEach; ++i) {
+      std::wstring name = std::wstring(1, prefix) + L"-" + std::to_wstring(i);
+      const wchar_t* names[] = {name.c_str(), L"Shared"};
+      for (const wchar_t* folderName : names) {
+        Folder created;
+        HRESULT hr = inbox->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(folderName)), nullptr,
+                                         nullptr, MAPI_UNICODE | OPEN_IF_EXISTS, created.put());
+        if (FAILED(hr)) *failure = hr;
+      }
+    }
+  };
+  HRESULT first = S_OK, second = S_OK;
+  std::thread a(worker, L'A', &first);
+  std::thread b(worker, L'B', &second);
+  a.join();
+  b.join();
+  EXPECT_EQ(S_OK, first);
+  EXPECT_EQ(S_OK, second);
+  Session session = LogonOrFail(L"Work");
+  Store store = OpenStore(session.get(), L"Mailbox");
+  Folder inbox = OpenPath(store.get(), {L"Inbox"});
+  ASSERT_TRUE(inbox);
+  Table table;
+  ASSERT_EQ(S_OK, inbox->GetHierarchyTable(0, table.put()));
+  auto rows = ReadAll(table.get(), {PR_DISPLAY_NAME_A});
+  EXPECT_EQ(static_cast<size_t>(2 * kEach + 2), rows.size()) << "Reports, Shared once, and every A- and B- folder";
+  size_t shared = 0;
+  for (const auto& row : rows) shared += row[0] == "Shared";
+  EXPECT_EQ(1u, shared);
+}
+
+TEST_F(DiskTest, IndexUpdatesAtTheSameTimeAreAllKept) {
+  constexpr int kEach = 40;
+  auto worker = [&](bool associated, bool* ok) {
+    *ok = true;
+    for (int i = 0; i < kEach; ++i) {
+      auto result = provider::UpdateFolderIndex(inbox_.directory, [&](std::vector<provider::IndexEntry>& entries) {
+        provider::IndexEntry entry;
+        entry.id = provider::NewObjectId();
+        entry.associated = associated;
+        entry.fileName = L"m.msg";
+        entries.push_back(entry);
+      });
+      if (result != provider::StoreResult::Ok) *ok = false;
+    }
+  };
+  bool okA = false, okB = false;
+  std::thread a(worker, false, &okA);
+  std::thread b(worker, true, &okB);
+  a.join();
+  b.join();
+  EXPECT_TRUE(okA);
+  EXPECT_TRUE(okB);
+  Session session = LogonOrFail(L"Work");
+  Store store = OpenStore(session.get(), L"Mailbox");
+  Folder inbox = OpenPath(store.get(), {L"Inbox"});
+  ASSERT_TRUE(inbox);
+  SizedSPropTagArray(2, tags) = {2, {PR_CONTENT_COUNT, PR_ASSOC_CONTENT_COUNT}};
+  ULONG count = 0;
+  LPSPropValue raw = nullptr;
+  ASSERT_EQ(S_OK, inbox->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &raw));
+  Buffer<SPropValue> values(raw);
+  EXPECT_EQ(kEach, values.get()[0].Value.l);
+  EXPECT_EQ(kEach, values.get()[1].Value.l);
+}
+
+}  // namespace
+}  // namespace provider_test
