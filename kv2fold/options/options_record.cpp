@@ -144,8 +144,8 @@ size_t UnitsWithTerminator(const Char* text) noexcept {
 // One string of a record on its way into the other form.
 template <typename To>
 struct StringPlan {
-  size_t sourceUnits = 0;  // including the terminator; 0: absent
-  size_t targetUnits = 0;  // the converted text's real size, terminator included
+  size_t sourceUnits = 0;    // including the terminator; 0: absent
+  size_t targetUnits = 0;    // the converted text's real size, terminator included
   size_t reservedUnits = 0;  // two bytes per source character, or more if needed
 };
 

@@ -11,9 +11,7 @@ constexpr uint32_t kMemoryStoreLimit = 0xFFFF;
 constexpr uint16_t kWriterStartSize = 256;
 constexpr uint32_t kGrowthRoom = 256;
 
-uint16_t LoadLE16(const unsigned char* bytes) noexcept {
-  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
+uint16_t LoadLE16(const unsigned char* bytes) noexcept { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
 
 void StoreLE16(unsigned char* bytes, uint16_t value) noexcept {
   bytes[0] = static_cast<unsigned char>(value & 0xFF);

@@ -161,8 +161,7 @@ HANDLE BridgeCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTR
 HWND BridgeCreateWindow(LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width, int height,
                         HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID parameter) noexcept {
   if (!g_UseNarrowCalls) {
-    return CreateWindowExW(0, className, windowName, style, x, y, width, height, parent, menuOrId, instance,
-                           parameter);
+    return CreateWindowExW(0, className, windowName, style, x, y, width, height, parent, menuOrId, instance, parameter);
   }
   NarrowName narrowClass;
   NarrowName narrowWindowName;

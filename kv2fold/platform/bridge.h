@@ -17,7 +17,7 @@ BOOL IsNarrowPlatform() noexcept;
 // returns its count including the terminator, or 0 with *copy null for a null
 // source or a failure (allocation failures set ERROR_NOT_ENOUGH_MEMORY).
 int NarrowDup(const wchar_t* source, char** copy, UINT codePage) noexcept;  // bytes
-int WideDup(const char* source, wchar_t** copy) noexcept;                  // characters, CP_ACP
+int WideDup(const char* source, wchar_t** copy) noexcept;                   // characters, CP_ACP
 
 // Each wrapper takes the wide call's arguments and returns what the wide call
 // would return.

@@ -76,8 +76,8 @@ DWORD MapShareMode(UINT share) noexcept {
 }
 
 FileResult FileOpen(const wchar_t* path, UINT access, UINT share, HANDLE* handle) noexcept {
-  HANDLE opened = BridgeCreateFile(path, MapAccessMode(access), MapShareMode(share), nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
+  HANDLE opened =
+      BridgeCreateFile(path, MapAccessMode(access), MapShareMode(share), nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle) *handle = opened;
   return opened == INVALID_HANDLE_VALUE ? FR_NOT_FOUND : FR_OK;
 }
@@ -109,8 +109,7 @@ FileResult FileWrite(HANDLE handle, uint16_t count, uint16_t* countWritten, cons
     if (countWritten) *countWritten = 0;
     return FR_OK;
   }
-  uint16_t written =
-      static_cast<uint16_t>(_lwrite(AsFileCallHandle(handle), static_cast<const char*>(buffer), count));
+  uint16_t written = static_cast<uint16_t>(_lwrite(AsFileCallHandle(handle), static_cast<const char*>(buffer), count));
   if (countWritten) *countWritten = written;
   if (written == kFileCallError) return FR_ACCESS;
   return written < count ? FR_DISK_FULL : FR_OK;
