@@ -84,6 +84,9 @@ BOOL IsNarrowPlatform() noexcept {
   if (g_VersionInfo.dwOSVersionInfoSize == 0) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof(info);
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996)  // deprecated, but the platform identifier is all we ask of it
+#endif
     if (GetVersionExA(&info)) g_VersionInfo = info;
   }
   return g_VersionInfo.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? TRUE : FALSE;
