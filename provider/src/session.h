@@ -1,4 +1,4 @@
-// IMAPISession of one logon, and IMailUser for the session's identity.
+// IMAPISession of one logon.
 #pragma once
 
 #include <memory>
@@ -38,18 +38,6 @@ class SessionObject final : public ComObject<IMAPISession> {
 
  private:
   HRESULT NoSupport(const char* method, ULONG flags);
-  std::shared_ptr<SessionState> state_;
-};
-
-class MailUserObject final : public PropObject<IMailUser> {
- public:
-  explicit MailUserObject(std::shared_ptr<SessionState> state);
-
- protected:
-  bool Supports(REFIID iid) const override;
-  HRESULT CollectProps(std::vector<Value>& out) override;
-
- private:
   std::shared_ptr<SessionState> state_;
 };
 

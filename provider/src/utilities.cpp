@@ -4,6 +4,8 @@
 #include <mapiutil.h>
 #include <mapix.h>
 
+#include "properties.h"
+
 extern "C" void WINAPI FreeProws(LPSRowSet lpRows) {
   if (!lpRows) return;
   for (ULONG i = 0; i < lpRows->cRows; ++i) MAPIFreeBuffer(lpRows->aRow[i].lpProps);
@@ -16,22 +18,14 @@ extern "C" HRESULT WINAPI HrGetOneProp(LPMAPIPROP lpMapiProp, ULONG ulPropTag, L
   if (!lpMapiProp) return MAPI_E_INVALID_PARAMETER;
   SizedSPropTagArray(1, tags) = {1, {ulPropTag}};
   ULONG count = 0;
-  LPSPropValue values = nullptr;
-  HRESULT hr = lpMapiProp->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values);
-  if (FAILED(hr)) {
-    MAPIFreeBuffer(values);
-    return hr;
-  }
-  if (!values || count != 1) {
-    MAPIFreeBuffer(values);
-    return MAPI_E_NOT_FOUND;
-  }
-  if (PROP_TYPE(values->ulPropTag) == PT_ERROR) {
-    HRESULT error = values->Value.err ? static_cast<HRESULT>(values->Value.err) : MAPI_E_NOT_FOUND;
-    MAPIFreeBuffer(values);
-    return error;
-  }
-  *lppProp = values;
+  LPSPropValue raw = nullptr;
+  HRESULT hr = lpMapiProp->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &raw);
+  provider::MapiBuffer<SPropValue> values(raw);
+  if (FAILED(hr)) return hr;
+  if (!values || count != 1) return MAPI_E_NOT_FOUND;
+  if (PROP_TYPE(values->ulPropTag) == PT_ERROR)
+    return values->Value.err ? static_cast<HRESULT>(values->Value.err) : MAPI_E_NOT_FOUND;
+  *lppProp = values.release();
   return S_OK;
 }
 

@@ -11,7 +11,7 @@
 namespace msgfile {
 namespace cfb {
 
-// Special sector numbers.
+// Sector numbers that mark instead of point.
 constexpr uint32_t kMaxRegularSector = 0xFFFFFFFAu;
 constexpr uint32_t kDifatSector = 0xFFFFFFFCu;
 constexpr uint32_t kFatSector = 0xFFFFFFFDu;

@@ -176,7 +176,7 @@ const std::vector<PropertyEntry>* MessageReader::Properties(ObjectRef object) co
 const PropertyEntry* MessageReader::FindEntry(ObjectRef object, ULONG tag) const noexcept {
   const Object* found = Find(object);
   if (!found) return nullptr;
-  const bool anyType = PROP_TYPE(tag) == PT_UNSPECIFIED;
+  const bool anyType = PROP_TYPE(tag) == kAnyPropertyType;
   for (const PropertyEntry& entry : found->properties) {
     if (entry.tag == tag || (anyType && PROP_ID(entry.tag) == PROP_ID(tag))) return &entry;
   }

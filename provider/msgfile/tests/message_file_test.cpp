@@ -241,7 +241,7 @@ TEST_F(MessageFile, OurReaderGivesBackEveryValue) {
   Property value;
   ASSERT_EQ(S_OK, reader.GetProperty(message, PR_SUBJECT_W, &value));
   EXPECT_EQ(p.subject, msgfile::UnicodeValue(value));
-  ASSERT_EQ(S_OK, reader.GetProperty(message, PROP_TAG(PT_UNSPECIFIED, 0x1000), &value)) << "found by id alone";
+  ASSERT_EQ(S_OK, reader.GetProperty(message, PROP_TAG(msgfile::kAnyPropertyType, 0x1000), &value)) << "found by id alone";
   EXPECT_EQ(PR_BODY_W, value.tag);
   EXPECT_EQ(p.body, msgfile::UnicodeValue(value));
   ASSERT_EQ(S_OK, reader.GetProperty(message, PR_MESSAGE_DELIVERY_TIME, &value));
@@ -413,7 +413,7 @@ TEST_F(MessageFile, RefusesWhatTheFileCannotHold) {
   const Case cases[] = {
       {"multi-valued", multi, MAPI_E_INVALID_TYPE},
       {"object", object, MAPI_E_INVALID_TYPE},
-      {"unspecified", Value(PROP_TAG(PT_UNSPECIFIED, 0x6701)), MAPI_E_INVALID_TYPE},
+      {"no type", Value(PROP_TAG(msgfile::kAnyPropertyType, 0x6701)), MAPI_E_INVALID_TYPE},
       {"string without text", nullText, E_INVALIDARG},
       {"binary without bytes", nullBinary, E_INVALIDARG},
       {"property id 0", Long(PROP_TAG(PT_LONG, 0), 1), E_INVALIDARG},

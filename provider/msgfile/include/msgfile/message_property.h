@@ -14,6 +14,9 @@ namespace msgfile {
 
 enum class ObjectKind { Message, Attachment, Recipient };
 
+// Property type 0: a tag with it names a property by id alone.
+constexpr ULONG kAnyPropertyType = 0;
+
 // The message itself, or one of its attachments or recipients. The writer
 // numbers attachments and recipients as it creates them; the reader numbers
 // them 0, 1, 2... in file order.
@@ -47,7 +50,7 @@ size_t FixedValueBytes(ULONG propertyType);
 bool IsStreamedType(ULONG propertyType);
 
 // MAPI_E_INVALID_TYPE for a type the file cannot hold (multi-valued, object,
-// null, unspecified).
+// null, or no type at all).
 HRESULT PropertyFromSPropValue(const SPropValue& value, Property* out) noexcept;
 
 // Readers of one type; the value must have that type.

@@ -60,7 +60,7 @@ class MessageReader {
   // The object's entries in stream order; null for an unknown object.
   const std::vector<PropertyEntry>* Properties(ObjectRef object) const noexcept;
   // The value whose tag matches exactly, or by id alone when tag's type is
-  // PT_UNSPECIFIED. String values lose a terminator the stream may carry.
+  // kAnyPropertyType. String values lose a terminator the stream may carry.
   HRESULT GetProperty(ObjectRef object, ULONG tag, Property* value,
                       uint64_t limit = kDefaultValueLimit) const noexcept;
   // A streamed value piecewise, whatever its size.
