@@ -394,14 +394,14 @@ STDMETHODIMP TableObject::QuerySortOrder(LPSSortOrderSet* order) {
 STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows) {
   if (rows) *rows = nullptr;
   return Guard(kName, "QueryRows", flags, [&]() -> HRESULT {
-    if (!rows) return MAPI_E_INVALID_PARAMETER;
+    if (!rows || rowCount == 0) return MAPI_E_INVALID_PARAMETER;
     if (flags & ~TBL_NOADVANCE) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(lock_);
     size_t first = cursor_, count = 0;
     if (rowCount >= 0) {
       count = std::min<size_t>(static_cast<size_t>(rowCount), view_.size() - std::min(cursor_, view_.size()));
     } else {
-      // Backwards: the rows before the cursor, still listed in table order.
+      // Backwards: the start moves back, then the rows are read forwards.
       size_t back = rowCount == LONG_MIN ? cursor_ : std::min<size_t>(static_cast<size_t>(-static_cast<long long>(rowCount)), cursor_);
       first = cursor_ - back;
       count = back;
@@ -427,7 +427,8 @@ STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows)
       set->aRow[i].lpProps = props;
       set->cRows = static_cast<ULONG>(i + 1);
     }
-    if (!(flags & TBL_NOADVANCE)) cursor_ = rowCount >= 0 ? first + count : first;
+    // The cursor ends on the first row returned (TBL_NOADVANCE) or on the row after the last.
+    cursor_ = (flags & TBL_NOADVANCE) ? first : first + count;
     *rows = set;
     return S_OK;
   });

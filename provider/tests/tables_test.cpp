@@ -219,6 +219,22 @@ TEST_F(TablesTest, SeekRowFromBeginningCurrentAndEnd) {
     EXPECT_EQ(c.next, Next(static_cast<LONG>(c.next.size() ? c.next.size() : 1)));
   }
   EXPECT_EQ(MAPI_E_INVALID_BOOKMARK, table_->SeekRow(77, 0, nullptr));
+
+  // QueryRows itself: backwards from the end, without advancing, and never for zero rows.
+  ASSERT_EQ(S_OK, table_->SeekRow(BOOKMARK_END, 0, nullptr));
+  EXPECT_EQ((std::vector<std::string>{"Report 117", "Report 118", "Report 119"}), Next(-3));
+  EXPECT_EQ(std::vector<std::string>{}, Next(1)) << "after reading backwards the cursor is past the rows read";
+  ASSERT_EQ(S_OK, table_->SeekRow(BOOKMARK_BEGINNING, 4, nullptr));
+  for (int i = 0; i < 2; ++i) {
+    SRowSet* raw = nullptr;
+    ASSERT_EQ(S_OK, table_->QueryRows(1, TBL_NOADVANCE, &raw));
+    Rows rows(raw);
+    ASSERT_EQ(1u, rows->cRows);
+    EXPECT_STREQ("Report 004", rows->aRow[0].lpProps[0].Value.lpszA);
+  }
+  SRowSet* none = reinterpret_cast<SRowSet*>(0xdeadbeef);
+  EXPECT_EQ(MAPI_E_INVALID_PARAMETER, table_->QueryRows(0, 0, &none));
+  EXPECT_EQ(nullptr, none);
 }
 
 TEST_F(TablesTest, QueryColumnsListsWhatTheTableCanShow) {
