@@ -1,5 +1,7 @@
 #include "admin_lib.h"
 
+#include <mapitags.h>
+
 #include <memory>
 
 #include "store_layout.h"
@@ -22,7 +24,7 @@ std::vector<std::wstring> SplitPath(const std::wstring& path) {
 
 const wchar_t* ResultText(StoreResult result) {
   switch (result) {
-    case StoreResult::NotFound: return L"not found";
+    case StoreResult::NotFound: return L"not created yet";
     case StoreResult::Corrupt: return L"damaged, or the directory holds other files";
     case StoreResult::Collision: return L"a folder of that name exists";
     case StoreResult::InvalidName: return L"the name is not valid";
@@ -46,7 +48,7 @@ void ListFolder(StoreLayout& store, const FolderRecord& folder, int depth, std::
       for (const IndexEntry& entry : entries) {
         std::wstring subject = entry.fileName;
         for (const Value& value : entry.properties)
-          if (PropId(value.tag) == 0x0037 || (entry.associated && PropId(value.tag) == 0x3001)) subject = value.text;
+          if (value.tag == PR_SUBJECT_W || (entry.associated && value.tag == PR_DISPLAY_NAME_W)) subject = value.text;
         out += std::wstring(static_cast<size_t>(depth + 1) * 2, L' ') + (entry.associated ? L"(associated) " : L"- ") +
                subject + L"\n";
       }
@@ -82,6 +84,15 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
     std::wstring below = marked.substr(parts[0].size() + 1);
     store->readOnlyFolders.push_back(below);
   }
+  for (const std::wstring& path : request.folders) {
+    std::wstring storeName = SplitPath(path)[0];
+    bool known = false;
+    for (const StoreConfig& config : profile.stores) known = known || config.name == storeName;
+    if (!known) {
+      error = L"folder " + path + L" does not start with a store of the profile";
+      return false;
+    }
+  }
   // Stores and folders first, so that a failure leaves the profiles file as it was.
   for (const StoreConfig& config : profile.stores) {
     std::unique_ptr<StoreLayout> store;
@@ -104,15 +115,6 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
         error = L"folder " + path + L": " + ResultText(result);
         return false;
       }
-    }
-  }
-  for (const std::wstring& path : request.folders) {
-    std::wstring storeName = SplitPath(path)[0];
-    bool known = false;
-    for (const StoreConfig& config : profile.stores) known = known || config.name == storeName;
-    if (!known) {
-      error = L"folder " + path + L" does not start with a store of the profile";
-      return false;
     }
   }
   bool replaced = false;
@@ -163,7 +165,7 @@ bool ListProfiles(const std::wstring& profilesPath, const std::wstring& profileN
       listing += L"  Store " + config.name + (config.name == profile.defaultStore ? L" (default)" : L"") +
                  (config.readOnly ? L" (read-only)" : L"") + L" in " + directory + L"\n";
       std::unique_ptr<StoreLayout> store;
-      StoreResult result = StoreLayout::OpenOrCreate(directory, store);
+      StoreResult result = StoreLayout::Open(directory, store);  // listing never creates a store
       FolderRecord top;
       if (result == StoreResult::Ok) result = store->Find(store->ipmSubtreeId(), top);
       if (result != StoreResult::Ok) {

@@ -278,6 +278,12 @@ StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique
   return result;
 }
 
+StoreResult StoreLayout::Open(const std::wstring& directory, std::unique_ptr<StoreLayout>& out) {
+  out.reset();
+  if (!FileExists(directory + kStoreFile)) return StoreResult::NotFound;
+  return OpenOrCreate(directory, out);
+}
+
 StoreResult StoreLayout::Load() {
   std::string bytes;
   FileRead read = ReadWholeFile(directory_ + kStoreFile, bytes);

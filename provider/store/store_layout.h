@@ -44,6 +44,8 @@ class StoreLayout {
   // Opens the store in a directory, creating the directory and an empty store
   // (root, top of information store, common views) when there is none yet.
   static StoreResult OpenOrCreate(const std::wstring& directory, std::unique_ptr<StoreLayout>& out);
+  // Opens an existing store only: NotFound when the directory holds none.
+  static StoreResult Open(const std::wstring& directory, std::unique_ptr<StoreLayout>& out);
 
   const ObjectId& storeId() const { return storeId_; }
   const ObjectId& rootId() const { return rootId_; }

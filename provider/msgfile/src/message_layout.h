@@ -20,6 +20,7 @@ constexpr uint32_t kNamedPropertyStreamTags[] = {0x00020102u, 0x00030102u, 0x000
 constexpr size_t kMessageHeaderBytes = 32;   // top-level property stream
 constexpr size_t kSubObjectHeaderBytes = 8;  // attachment and recipient property streams
 constexpr size_t kPropertyEntryBytes = 16;
+constexpr size_t kMaxSubObjects = 2048;  // attachments, and recipients, per message
 
 // Entry flags: readable and writable.
 constexpr uint32_t kPropertyFlags = 0x00000006u;

@@ -75,6 +75,8 @@ struct MessageWriter::Impl {
     return file.DiscardContent(streamContent);
   }
   HRESULT CreateObject(ObjectKind kind, ULONG* number) {
+    // The most attachment or recipient storages a message file may hold.
+    if (Collection(kind)->size() >= msg::kMaxSubObjects) return MAPI_E_TOO_BIG;
     ULONG& next = kind == ObjectKind::Attachment ? nextAttachment : nextRecipient;
     Object object;
     object.number = next;

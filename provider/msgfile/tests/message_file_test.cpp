@@ -421,6 +421,12 @@ TEST_F(MessageFile, RefusesWhatTheFileCannotHold) {
   for (const Case& c : cases) EXPECT_EQ(c.expected, writer.SetProperty(message, c.value)) << c.what;
   EXPECT_EQ(MAPI_E_NOT_FOUND, writer.SetProperty(ObjectRef::Attachment(0), Long(PR_ATTACH_METHOD, 1)));
   EXPECT_EQ(MAPI_E_NOT_FOUND, writer.DeleteAttachment(0));
+  ULONG number = 0;
+  for (int i = 0; i < 2048; ++i) ASSERT_EQ(S_OK, writer.CreateRecipient(&number));
+  EXPECT_EQ(MAPI_E_TOO_BIG, writer.CreateRecipient(&number)) << "2048 recipients at most";
+  ASSERT_EQ(S_OK, writer.DeleteRecipient(100));
+  EXPECT_EQ(S_OK, writer.CreateRecipient(&number)) << "room again after a deletion";
+  EXPECT_EQ(2048u, number);
   EXPECT_EQ(MAPI_E_INVALID_TYPE, writer.BeginValueStream(message, PR_IMPORTANCE));
   EXPECT_EQ(E_UNEXPECTED, writer.EndValueStream());
   ASSERT_EQ(S_OK, writer.BeginValueStream(message, PR_BODY_W));

@@ -45,7 +45,8 @@ class MessageWriter {
   HRESULT SetProperty(ObjectRef object, const Property& value) noexcept;
   HRESULT DeleteProperty(ObjectRef object, ULONG tag) noexcept;
 
-  // Numbers start at 0 and are never reused within one file.
+  // Numbers start at 0 and are never reused within one file. A message holds
+  // at most 2048 attachments and 2048 recipients (MAPI_E_TOO_BIG).
   HRESULT CreateAttachment(ULONG* number) noexcept;
   HRESULT DeleteAttachment(ULONG number) noexcept;
   HRESULT CreateRecipient(ULONG* number) noexcept;
