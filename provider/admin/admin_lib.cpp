@@ -93,7 +93,24 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
       return false;
     }
   }
-  // Stores and folders first, so that a failure leaves the profiles file as it was.
+  // The whole file is checked before anything is written.
+  bool replaced = false;
+  for (ProfileConfig& existing : file.profiles) {
+    if (file.Find(profile.name) == &existing) {
+      existing = profile;
+      replaced = true;
+      break;
+    }
+  }
+  if (!replaced) file.profiles.push_back(profile);
+  if (request.makeDefault) file.defaultProfile = profile.name;
+  std::string text = SerializeProfiles(file);
+  ProfilesFile check;
+  if (ParseProfiles(text, check, &problem) != ProfilesStatus::Ok) {
+    error = L"the profile is not valid: " + problem;
+    return false;
+  }
+  // Stores and folders next, so that a failure leaves the profiles file as it was.
   for (const StoreConfig& config : profile.stores) {
     std::unique_ptr<StoreLayout> store;
     StoreResult result = StoreLayout::OpenOrCreate(ResolveStoreDirectory(profilesPath, config.directory), store);
@@ -116,22 +133,6 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
         return false;
       }
     }
-  }
-  bool replaced = false;
-  for (ProfileConfig& existing : file.profiles) {
-    if (existing.name == profile.name || file.Find(profile.name) == &existing) {
-      existing = profile;
-      replaced = true;
-      break;
-    }
-  }
-  if (!replaced) file.profiles.push_back(profile);
-  if (request.makeDefault) file.defaultProfile = profile.name;
-  std::string text = SerializeProfiles(file);
-  ProfilesFile check;
-  if (ParseProfiles(text, check, &problem) != ProfilesStatus::Ok) {
-    error = L"the profile is not valid: " + problem;
-    return false;
   }
   if (!SaveProfiles(profilesPath, file)) {
     error = L"cannot write " + profilesPath;

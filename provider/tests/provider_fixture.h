@@ -14,6 +14,7 @@
 #include <kvcommon/unique_resource.h>
 #include <kvprovider/diagnostics.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>

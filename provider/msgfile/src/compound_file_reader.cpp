@@ -51,7 +51,9 @@ class SectorCache {
 };
 
 struct ReaderFile {
+  static constexpr uint64_t kUnknownPosition = ~0ull;
   kvcommon::UniqueFile handle;
+  uint64_t position = 0;  // where the handle's file pointer is
   cfb::Geometry geometry;
   uint64_t fileSize = 0;
   uint32_t sectorCount = 0;  // sectors that start inside the file
@@ -83,21 +85,28 @@ struct ReaderFile {
 };
 
 HRESULT ReaderFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
+  // Sequential reads need no seek; positioned reads cost more on some systems.
+  if (offset != position) {
+    LARGE_INTEGER target;
+    target.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handle.get(), target, nullptr, FILE_BEGIN)) {
+      position = kUnknownPosition;
+      return HRESULT_FROM_WIN32(GetLastError());
+    }
+    position = offset;
+  }
   uint8_t* out = static_cast<uint8_t*>(buffer);
   while (size > 0) {
     const DWORD piece = static_cast<DWORD>(std::min<size_t>(size, 1u << 24));
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    if (!ReadFile(handle.get(), out, piece, &got, &at)) {
+    if (!ReadFile(handle.get(), out, piece, &got, nullptr)) {
+      position = kUnknownPosition;
       const DWORD error = GetLastError();
-      if (error == ERROR_HANDLE_EOF) return STG_E_DOCFILECORRUPT;
       return error == ERROR_SUCCESS ? STG_E_READFAULT : HRESULT_FROM_WIN32(error);
     }
+    position += got;
     if (got != piece) return STG_E_DOCFILECORRUPT;  // the file ends inside the data
     out += piece;
-    offset += piece;
     size -= piece;
   }
   return S_OK;
@@ -285,27 +294,15 @@ HRESULT StreamReader::MoveCursorTo(uint64_t sectorIndex) noexcept {
   return S_OK;
 }
 
-HRESULT StreamReader::Read(void* buffer, size_t size, size_t* read) noexcept {
-  if (read) *read = 0;
-  if (!buffer && size > 0) return E_INVALIDARG;
-  if (!file_) return E_UNEXPECTED;
-  uint8_t* out = static_cast<uint8_t*>(buffer);
-  size_t remaining = static_cast<size_t>(std::min<uint64_t>(size, size_ - position_));
-  if (!regular_) {
-    if (remaining > 0) std::memcpy(out, small_.data() + position_, remaining);
-    position_ += remaining;
-    if (read) *read = remaining;
-    return S_OK;
-  }
+HRESULT StreamReader::ReadRegular(uint8_t* out, size_t size) noexcept {
   const cfb::Geometry& g = file_->geometry;
-  size_t done = 0;
-  while (remaining > 0) {
+  while (size > 0) {
     const uint64_t index = position_ >> g.sectorShift;
     HRESULT hr = MoveCursorTo(index);
     if (FAILED(hr)) return hr;
     const uint32_t offsetInSector = static_cast<uint32_t>(position_ & (g.sectorSize - 1));
     // Extend over sectors that follow each other in the file: one read for the run.
-    const uint64_t wanted = static_cast<uint64_t>(offsetInSector) + remaining;
+    const uint64_t wanted = static_cast<uint64_t>(offsetInSector) + size;
     uint64_t runSectors = 1;
     uint32_t last = cursorSector_;
     while ((runSectors << g.sectorShift) < wanted) {
@@ -316,13 +313,13 @@ HRESULT StreamReader::Read(void* buffer, size_t size, size_t* read) noexcept {
       last = next;
       ++runSectors;
     }
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(remaining, (runSectors << g.sectorShift) - offsetInSector));
-    hr = file_->ReadAt(g.Offset(cursorSector_) + offsetInSector, out + done, piece);
+    const size_t piece =
+        static_cast<size_t>(std::min<uint64_t>(size, (runSectors << g.sectorShift) - offsetInSector));
+    hr = file_->ReadAt(g.Offset(cursorSector_) + offsetInSector, out, piece);
     if (FAILED(hr)) return hr;
     position_ += piece;
-    done += piece;
-    remaining -= piece;
-    if (read) *read = done;
+    out += piece;
+    size -= piece;
     // Inside the run the chain is known; step the cursor without the FAT.
     const uint64_t newIndex = position_ >> g.sectorShift;
     const uint64_t step = std::min<uint64_t>(newIndex - index, runSectors - 1);
@@ -330,6 +327,52 @@ HRESULT StreamReader::Read(void* buffer, size_t size, size_t* read) noexcept {
     cursorIndex_ += step;
   }
   return S_OK;
+}
+
+HRESULT StreamReader::Read(void* buffer, size_t size, size_t* read) noexcept {
+  if (read) *read = 0;
+  if (!buffer && size > 0) return E_INVALIDARG;
+  if (!file_) return E_UNEXPECTED;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  const size_t wanted = static_cast<size_t>(std::min<uint64_t>(size, size_ - position_));
+  if (!regular_) {
+    if (wanted > 0) std::memcpy(out, small_.data() + position_, wanted);
+    position_ += wanted;
+    if (read) *read = wanted;
+    return S_OK;
+  }
+  size_t done = 0;
+  HRESULT hr = S_OK;
+  while (done < wanted && SUCCEEDED(hr)) {
+    if (position_ >= aheadStart_ && position_ < aheadStart_ + ahead_.size()) {
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>(wanted - done, aheadStart_ + ahead_.size() - position_));
+      std::memcpy(out + done, ahead_.data() + (position_ - aheadStart_), piece);
+      position_ += piece;
+      done += piece;
+    } else if (wanted - done >= kReadAhead) {
+      // Large reads go straight into the caller's buffer.
+      const uint64_t before = position_;
+      hr = ReadRegular(out + done, wanted - done);
+      done += static_cast<size_t>(position_ - before);
+    } else {
+      // Small reads are served from one larger read of what follows.
+      const uint64_t start = position_;
+      const size_t fill = static_cast<size_t>(std::min<uint64_t>(kReadAhead, size_ - start));
+      ahead_.clear();
+      try {
+        ahead_.resize(fill);
+      } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+        break;
+      }
+      hr = ReadRegular(ahead_.data(), fill);
+      position_ = start;
+      if (FAILED(hr)) ahead_.clear();
+      aheadStart_ = start;
+    }
+  }
+  if (read) *read = done;
+  return hr;
 }
 
 HRESULT StreamReader::Seek(uint64_t position) noexcept {

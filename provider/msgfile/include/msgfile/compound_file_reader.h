@@ -56,7 +56,10 @@ class StreamReader {
 
  private:
   friend class CompoundFileReader;
+  static constexpr size_t kReadAhead = 64u << 10;
   HRESULT MoveCursorTo(uint64_t sectorIndex) noexcept;
+  // Exactly size bytes at the position, which moves on by what was read.
+  HRESULT ReadRegular(uint8_t* out, size_t size) noexcept;
 
   std::shared_ptr<detail::ReaderFile> file_;
   uint64_t size_ = 0;
@@ -70,6 +73,9 @@ class StreamReader {
   uint32_t loopMark_ = 0;
   uint64_t loopSteps_ = 0;
   uint64_t loopLimit_ = 1;
+  // What follows a small read, read with it (up to kReadAhead bytes).
+  std::vector<uint8_t> ahead_;
+  uint64_t aheadStart_ = 0;
 };
 
 class CompoundFileReader {

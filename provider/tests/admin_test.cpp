@@ -1,0 +1,104 @@
+// The admin library behind kvmapi-admin: what it refuses before writing
+// anything, how it replaces a profile, and what its listing shows.
+#include "provider_fixture.h"
+
+#include "files.h"
+#include "store_layout.h"
+
+namespace provider_test {
+namespace {
+
+class AdminTest : public ProviderTest {
+ protected:
+  provider::admin::ProfileRequest Request(const std::wstring& name) {
+    provider::admin::ProfileRequest request;
+    request.profile.name = name;
+    provider::StoreConfig store;
+    store.name = L"Mailbox";
+    store.directory = L"mailbox";  // relative to the profiles file
+    request.profile.stores.push_back(store);
+    return request;
+  }
+};
+
+TEST_F(AdminTest, RefusesBadRequestsBeforeWritingAnything) {
+  struct Case {
+    const char* what;
+    std::function<void(provider::admin::ProfileRequest&)> spoil;
+  } cases[] = {
+      {"no profile name", [](provider::admin::ProfileRequest& r) { r.profile.name.clear(); }},
+      {"folder in an unknown store", [](provider::admin::ProfileRequest& r) { r.folders.push_back(L"Other#Inbox"); }},
+      {"read-only mark without a folder", [](provider::admin::ProfileRequest& r) { r.readOnlyFolders.push_back(L"Mailbox"); }},
+      {"default store that is not one", [](provider::admin::ProfileRequest& r) { r.profile.defaultStore = L"Other"; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    provider::admin::ProfileRequest request = Request(L"Work");
+    c.spoil(request);
+    std::wstring error;
+    EXPECT_FALSE(provider::admin::CreateProfile(profilesPath_, request, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(provider::FileExists(profilesPath_)) << "a refused request must not write the profiles file";
+  }
+  EXPECT_FALSE(provider::DirectoryExists(directory_ + L"\\mailbox")) << "nor create a store for an invalid folder list";
+}
+
+TEST_F(AdminTest, CreatingAgainReplacesTheProfileAndKeepsTheStore) {
+  std::wstring error;
+  provider::admin::ProfileRequest first = Request(L"Work");
+  first.folders = {L"Mailbox#Inbox"};
+  ASSERT_TRUE(provider::admin::CreateProfile(profilesPath_, first, error)) << provider::ToUtf8(error);
+  provider::admin::ProfileRequest second = Request(L"WORK");
+  second.profile.password = L"new";
+  second.folders = {L"Mailbox#Sent"};
+  second.makeDefault = true;
+  ASSERT_TRUE(provider::admin::CreateProfile(profilesPath_, second, error)) << provider::ToUtf8(error);
+  provider::ProfilesFile file;
+  ASSERT_EQ(provider::ProfilesStatus::Ok, provider::LoadProfiles(profilesPath_, file, nullptr));
+  ASSERT_EQ(1u, file.profiles.size());
+  EXPECT_EQ(L"WORK", file.profiles[0].name);
+  EXPECT_EQ(L"new", file.profiles[0].password);
+  EXPECT_EQ(L"WORK", file.defaultProfile);
+  Session session;
+  ASSERT_EQ(S_OK, Logon(nullptr, L"new", 0, session));
+  Store store = OpenStore(session.get(), L"Mailbox");
+  EXPECT_TRUE(OpenPath(store.get(), {L"Inbox"})) << "the first run's folder is still there";
+  EXPECT_TRUE(OpenPath(store.get(), {L"Sent"}));
+}
+
+TEST_F(AdminTest, ListingShowsStoresFoldersAndIndexedMessages) {
+  std::wstring error;
+  provider::admin::ProfileRequest request = Request(L"Work");
+  request.profile.defaultStore = L"Mailbox";
+  provider::StoreConfig archive;
+  archive.name = L"Archive";
+  archive.directory = L"archive";
+  archive.readOnly = true;
+  request.profile.stores.push_back(archive);
+  request.folders = {L"Mailbox#Inbox#Reports"};
+  request.makeDefault = true;
+  ASSERT_TRUE(provider::admin::CreateProfile(profilesPath_, request, error)) << provider::ToUtf8(error);
+  std::unique_ptr<provider::StoreLayout> layout;
+  ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(directory_ + L"\\mailbox", layout));
+  provider::FolderRecord inbox;
+  ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
+  ASSERT_EQ(provider::StoreResult::Ok, provider::UpdateFolderIndex(inbox.directory, [](std::vector<provider::IndexEntry>& e) {
+              provider::IndexEntry entry;
+              entry.fileName = L"a.msg";
+              entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, L"Quarterly"));
+              e.push_back(entry);
+            }));
+  std::wstring listing;
+  ASSERT_TRUE(provider::admin::ListProfiles(profilesPath_, L"work", listing, error)) << provider::ToUtf8(error);
+  std::wstring expected = L"Profile Work (default), user Work\n"
+                          L"  Store Mailbox (default) in " + directory_ + L"\\mailbox\n"
+                          L"    Inbox  [1 messages, 0 associated]\n"
+                          L"      - Quarterly\n"
+                          L"      Reports  [0 messages, 0 associated]\n"
+                          L"  Store Archive (read-only) in " + directory_ + L"\\archive\n";
+  EXPECT_EQ(provider::ToUtf8(expected), provider::ToUtf8(listing));
+  EXPECT_FALSE(provider::admin::ListProfiles(profilesPath_, L"Nobody", listing, error));
+}
+
+}  // namespace
+}  // namespace provider_test
