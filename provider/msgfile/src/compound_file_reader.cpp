@@ -22,17 +22,20 @@ namespace detail {
 class SectorCache {
  public:
   static constexpr size_t kSlots = 4;
+  // Allocates the slots once, so lookups never allocate.
+  void Prepare(uint32_t sectorSize) {
+    for (Slot& slot : slots_) slot.bytes.resize(sectorSize);
+  }
   uint8_t* Find(uint32_t sector) {
     for (Slot& slot : slots_) {
-      if (slot.sector == sector && !slot.bytes.empty()) return slot.bytes.data();
+      if (slot.sector == sector) return slot.bytes.data();
     }
     return nullptr;
   }
-  uint8_t* Replace(uint32_t sector, uint32_t sectorSize) {
+  uint8_t* Replace(uint32_t sector) {
     Slot& slot = slots_[next_];
     next_ = (next_ + 1) % kSlots;
     slot.sector = sector;
-    slot.bytes.resize(sectorSize);
     return slot.bytes.data();
   }
   void Forget(uint8_t* bytes) {
@@ -119,7 +122,7 @@ HRESULT ReaderFile::TableEntry(const std::vector<uint32_t>& tableSectors, Sector
   const uint32_t sector = tableSectors[tableIndex];
   uint8_t* bytes = cache->Find(sector);
   if (!bytes) {
-    bytes = cache->Replace(sector, geometry.sectorSize);
+    bytes = cache->Replace(sector);
     const HRESULT hr = ReadSector(sector, bytes);
     if (FAILED(hr)) {
       cache->Forget(bytes);
@@ -195,6 +198,8 @@ HRESULT ReaderFile::Load() {
   hr = cfb::DecodeHeader(headerBytes, &header);
   if (FAILED(hr)) return hr;
   geometry = header.geometry;
+  fatCache.Prepare(geometry.sectorSize);
+  miniFatCache.Prepare(geometry.sectorSize);
   const uint64_t sectors =
       fileSize > geometry.sectorSize ? (fileSize - geometry.sectorSize + geometry.sectorSize - 1) >> geometry.sectorShift
                                      : 0;

@@ -443,19 +443,13 @@ HRESULT CompoundFileWriter::AddStream(EntryId parent, const wchar_t* name, const
     content.size = size;
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     content.memory.assign(bytes, bytes + size);
+    impl_->contents.reserve(impl_->contents.size() + 1);  // the push_back below cannot fail
     EntryId id = 0;
     const HRESULT hr = impl_->AddNode(parent, name, ObjectType::Stream, &id);
     if (FAILED(hr)) return hr;
     content.linked = true;
     impl_->nodes[id].content = static_cast<ContentId>(impl_->contents.size());
-    try {
-      impl_->contents.push_back(std::move(content));
-    } catch (...) {
-      // Keep nodes and contents consistent: a node without content is dropped.
-      impl_->nodes.pop_back();
-      impl_->nodes[parent].children.pop_back();
-      throw;
-    }
+    impl_->contents.push_back(std::move(content));
     if (stream) *stream = id;
     return S_OK;
   } catch (const std::bad_alloc&) {
