@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <cwchar>
 
-void* ModuleAlloc(size_t bytes) noexcept { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes ? bytes : 1); }
+ModuleAllocGate g_ModuleAllocGate = nullptr;
+
+void* ModuleAlloc(size_t bytes) noexcept {
+  if (g_ModuleAllocGate && !g_ModuleAllocGate()) return nullptr;
+  return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes ? bytes : 1);
+}
 
 void* ModuleRealloc(void* block, size_t bytes) noexcept {
   if (!block) return ModuleAlloc(bytes);
+  if (g_ModuleAllocGate && !g_ModuleAllocGate()) return nullptr;
   return HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, block, bytes ? bytes : 1);
 }
 

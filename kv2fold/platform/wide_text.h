@@ -11,6 +11,12 @@ void* ModuleAlloc(size_t bytes) noexcept;          // zero-filled; null when mem
 void* ModuleRealloc(void* block, size_t bytes) noexcept;  // null (old block kept) on failure
 void ModuleFree(void* block) noexcept;              // null is allowed
 
+// Test seam for running out of memory: while set, ModuleAlloc and
+// ModuleRealloc ask it first and fail when it answers false. Never set by
+// the module itself.
+using ModuleAllocGate = bool (*)() noexcept;
+extern ModuleAllocGate g_ModuleAllocGate;
+
 // A heap copy of a wide string (ModuleFree releases it); null for a null
 // source or when memory runs out.
 wchar_t* ModuleDupWide(const wchar_t* source) noexcept;

@@ -114,30 +114,32 @@ TEST_F(ModuleTest, InitializeListTerminate) {
   EXPECT_EQ(german, destinationsIn(0x0407));
 }
 
-TEST_F(ModuleTest, ThreadAnswersAndEntryPointsStillToBeBuilt) {
+TEST_F(ModuleTest, ThreadAnswersAndCallsWithoutAJob) {
   EXPECT_EQ(0, MODULE_EXPORT(module_, IsThreadSafeW)());
   EXPECT_EQ(0, MODULE_EXPORT(module_, InitPerThreadW)());
   EXPECT_EQ(0, MODULE_EXPORT(module_, UninitPerThreadW)());
 
-  // Refused clearly, out-parameters cleared.
+  // Before KVEInitializeW there is no MAPI: -1, and the job slot is untouched.
   KVEJobHandle job = reinterpret_cast<KVEJobHandle>(0x1234);
   KVEJobRecord* record = reinterpret_cast<KVEJobRecord*>(0x5678);
   KVEExportInfo info{};
+  info.structSize = sizeof info;
   auto initExport = MODULE_EXPORT(module_, KVEInitExportDestinationW);
-  EXPECT_EQ(KVE_BAD_ARGUMENT, initExport(nullptr, 0, nullptr, &info, &job, &record));
-  EXPECT_EQ(nullptr, job);
-  EXPECT_EQ(nullptr, record);
+  EXPECT_EQ(KVE_FAILED, initExport(nullptr, 0, nullptr, &info, &job, &record));
+  EXPECT_EQ(reinterpret_cast<KVEJobHandle>(0x1234), job);
+  EXPECT_EQ(reinterpret_cast<KVEJobRecord*>(0x5678), record);
+
+  // A null job: refused (export, encode, decode) or answered without harm.
   EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVEExportToDestinationW)(nullptr, nullptr));
-  EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVETermExportDestinationW)(nullptr, 0));
+  EXPECT_EQ(0, MODULE_EXPORT(module_, KVETermExportDestinationW)(nullptr, 0));
   EXPECT_EQ(nullptr, MODULE_EXPORT(module_, KVEGetErrorTextW)(nullptr));
   KVEDestinationOptions* block = reinterpret_cast<KVEDestinationOptions*>(0x9ABC);
   WORD size = 0xBEEF;
   EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVEEncodeDestinationOptionsW)(nullptr, &block, &size));
-  EXPECT_EQ(nullptr, block);
-  EXPECT_EQ(0, size);
-  KVEDestinationOptions* decoded = reinterpret_cast<KVEDestinationOptions*>(0x9ABC);
-  EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVEDecodeDestinationOptionsW)(nullptr, &decoded));
-  EXPECT_EQ(nullptr, decoded);
+  EXPECT_EQ(reinterpret_cast<KVEDestinationOptions*>(0x9ABC), block) << "outs stay untouched for a null job";
+  EXPECT_EQ(0xBEEF, size);
+  EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVEDecodeDestinationOptionsW)(nullptr, &block));
+  EXPECT_EQ(reinterpret_cast<KVEDestinationOptions*>(0x9ABC), block);
 }
 
 // Lists handed out are released when the module unloads, not before.

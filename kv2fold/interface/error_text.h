@@ -1,0 +1,18 @@
+// Result codes from MAPI results, and the job's error text: the message a
+// host shows after a failure, in the job's language.
+#pragma once
+
+#include <windows.h>
+
+struct ExportJob;
+
+// The code for a MAPI result; for -1 also a message in the job's error text
+// (cancellations and the memory and disk codes leave the text alone).
+int MapResult(ExportJob& job, HRESULT result) noexcept;
+
+// The error text becomes string id in the job's language, or fallback (cut
+// to 299 characters) when that language's set lacks the string.
+void SetErrorFromResource(ExportJob& job, UINT id, const wchar_t* fallback) noexcept;
+
+// The error text becomes text, cut to 299 characters.
+void SetErrorText(ExportJob& job, const wchar_t* text) noexcept;

@@ -1,0 +1,18 @@
+// The boundary every export runs inside: nothing unwinds into the host.
+#pragma once
+
+#include <new>
+
+#include "interface/kve_api.h"
+
+// Runs operation; running out of memory becomes 2, anything else thrown -1.
+template <typename Operation>
+int GuardExport(Operation&& operation) noexcept {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return KVE_NO_MEMORY;
+  } catch (...) {
+    return KVE_FAILED;
+  }
+}

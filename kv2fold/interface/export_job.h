@@ -1,0 +1,100 @@
+// One export of one report: the job the host holds as an opaque handle from
+// KVEInitExportDestinationW to KVETermExportDestinationW, and the setup that
+// settles its destination from a host options record or from the user.
+#pragma once
+
+#include <windows.h>
+
+#include <mapix.h>
+
+#include <cstdint>
+
+#include "interface/kve_api.h"
+#include "mapi/mapi_owners.h"
+#include "platform/wide_text.h"
+
+// Characters of the error text, terminator included.
+constexpr size_t kErrorTextCapacity = 300;
+// Most characters of each part (file name, extension) of a posted name.
+constexpr size_t kPostedNamePartLimit = 260;
+
+// A byte count and a heap copy of the bytes (identity entry id, search key).
+struct BinaryValue {
+  uint32_t byteCount = 0;
+  ModuleBlock<unsigned char> bytes;
+
+  void Clear() noexcept {
+    byteCount = 0;
+    bytes.reset();
+  }
+};
+
+// The names under which the exported files are posted, one heap string each.
+class PostedNames {
+ public:
+  PostedNames() noexcept = default;
+  ~PostedNames() { Reset(); }
+  PostedNames(const PostedNames&) = delete;
+  PostedNames& operator=(const PostedNames&) = delete;
+
+  // count empty slots; false when memory runs out.
+  bool Allocate(uint16_t count) noexcept;
+  void Reset() noexcept;
+  uint16_t count() const noexcept { return count_; }
+  const wchar_t* operator[](uint16_t index) const noexcept { return names_[index]; }
+  // Takes ownership of name.
+  void Set(uint16_t index, wchar_t* name) noexcept;
+
+ private:
+  wchar_t** names_ = nullptr;
+  uint16_t count_ = 0;
+};
+
+struct ExportJob {
+  MAPIInterface<IMAPISession> session;  // null until logon succeeds
+  HWND parentWindow = nullptr;          // owner of the module's dialogs
+  uint32_t silent = 0;                  // 1: destination from a host options record
+  KVEJobRecord jobRecord = {};          // handed to the host beside the job
+  uint16_t fileCount = 0;
+  PostedNames fileNames;
+  ModuleBlock<wchar_t> profileName;  // after logon: the profile actually used
+  ModuleBlock<wchar_t> password;     // null: none given
+  ModuleBlock<wchar_t> folderPath;   // "#"-joined display names
+  uint16_t postingKind = 0;
+  BinaryValue identityEntryId;
+  ModuleBlock<wchar_t> identityName;
+  BinaryValue identitySearchKey;
+  wchar_t errorText[kErrorTextCapacity] = {};
+  ModuleBlock<KVEDestinationOptions> encodedOptions;  // the last encoded block
+  uint32_t language = 0;
+};
+
+// The host's handle is the job's address.
+inline KVEJobHandle HandleOf(ExportJob* job) noexcept { return reinterpret_cast<KVEJobHandle>(job); }
+inline ExportJob* JobOf(KVEJobHandle handle) noexcept { return reinterpret_cast<ExportJob*>(handle); }
+
+// A job with parentWindow set, every other field empty and jobRecord
+// zeroed but for its size; null when memory runs out.
+ExportJob* CreateExportJob(HWND parentWindow) noexcept;
+// Ends the session and releases everything the job holds, then the job.
+// Null is allowed.
+void DestroyExportJob(ExportJob* job) noexcept;
+
+// The job's language: exportInfo's own when its structSize holds the field,
+// else the user's default (0x0400).
+DWORD ExportLanguage(const KVEExportInfo& exportInfo) noexcept;
+
+// The name under which one exported file is posted; a null file gives
+// "untitled.txt". Returns 0, or 2 when memory runs out.
+int DerivePostedName(const KVEExportFile* file, ModuleBlock<wchar_t>& name) noexcept;
+
+// Settles the destination without a record (0 only once the folder dialog
+// has chosen) or from the host's record. Return a result code; a failure's
+// message is in the job's error text.
+int SetUpByDialog(ExportJob& job) noexcept;
+int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexcept;
+
+// KVEInitExportDestinationW and KVETermExportDestinationW.
+int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* options, const KVEExportInfo* exportInfo,
+                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord) noexcept;
+int TermExportDestination(KVEJobHandle job) noexcept;
