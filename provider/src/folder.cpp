@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "message.h"
 #include "msg_store.h"
 #include "table.h"
 
@@ -147,12 +148,20 @@ STDMETHODIMP FolderObject::GetSearchCriteria(ULONG flags, LPSRestriction* restri
   return NoSupport("GetSearchCriteria", flags);
 }
 
-STDMETHODIMP FolderObject::CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message) {
+STDMETHODIMP FolderObject::CreateMessage(LPCIID iface, ULONG flags, LPMESSAGE* message) {
   if (message) *message = nullptr;
   return Guard(kName, "CreateMessage", flags, [&]() -> HRESULT {
     if (!message) return MAPI_E_INVALID_PARAMETER;
+    if (flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS)) return MAPI_E_UNKNOWN_FLAGS;
+    if (iface && !IsEqualIID(*iface, IID_IMessage) && !IsEqualIID(*iface, IID_IMAPIProp) &&
+        !IsEqualIID(*iface, IID_IUnknown))
+      return MAPI_E_INTERFACE_NOT_SUPPORTED;
     if (!writable_) return MAPI_E_NO_ACCESS;
-    return MAPI_E_NO_SUPPORT;  // messages come with the .msg writer
+    std::shared_ptr<MessageState> state;
+    HRESULT hr = MessageState::Create(store_, folder_, (flags & MAPI_ASSOCIATED) != 0, state);
+    if (FAILED(hr)) return hr;
+    *message = new MessageObject(std::move(state));
+    return S_OK;
   });
 }
 

@@ -3,6 +3,7 @@
 #include <mapitags.h>
 
 #include "folder.h"
+#include "message.h"
 #include "resource_ids.h"
 
 namespace provider {
@@ -50,7 +51,7 @@ HRESULT OpenStoreEntry(const std::shared_ptr<StoreState>& store, bool storeWrita
     case EntryKind::Folder:
       return OpenFolder(store, storeWritable, entry.folder, iface, flags, type, object);
     case EntryKind::Message:
-      return MAPI_E_NO_SUPPORT;
+      return OpenMessage(store, entry.folder, entry.object, iface, flags, type, object);
     default:
       return MAPI_E_INVALID_ENTRYID;
   }

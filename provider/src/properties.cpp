@@ -86,6 +86,28 @@ HRESULT FillPropValues(const std::vector<Value>& values, SPropValue* dest, void*
       case PT_I8:
         prop.Value.li.QuadPart = value.number;
         break;
+      case PT_CURRENCY:
+        prop.Value.cur.int64 = value.number;
+        break;
+      case PT_R4: {
+        // Floating-point values keep their bits in number.
+        uint32_t bits = static_cast<uint32_t>(value.number);
+        memcpy(&prop.Value.flt, &bits, sizeof bits);
+        break;
+      }
+      case PT_DOUBLE:
+      case PT_APPTIME:
+        memcpy(PROP_TYPE(value.tag) == PT_DOUBLE ? &prop.Value.dbl : &prop.Value.at, &value.number, sizeof(double));
+        break;
+      case PT_CLSID: {
+        if (value.bytes.size() != sizeof(GUID)) return MAPI_E_CORRUPT_DATA;
+        void* guid = nullptr;
+        HRESULT hr = MAPIAllocateMore(sizeof(GUID), root, &guid);
+        if (FAILED(hr)) return hr;
+        memcpy(guid, value.bytes.data(), sizeof(GUID));
+        prop.Value.lpguid = static_cast<LPGUID>(guid);
+        break;
+      }
       case PT_SYSTIME:
         prop.Value.ft.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(value.number));
         prop.Value.ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(value.number) >> 32);

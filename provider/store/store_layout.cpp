@@ -27,79 +27,6 @@ constexpr const wchar_t* kRootName = L"Root";
 constexpr const wchar_t* kIpmSubtreeName = L"Top of Information Store";
 constexpr const wchar_t* kCommonViewsName = L"Common Views";
 
-// UTF-8 with "\\", "\n", "\r" and "\t" escaped, and lone surrogates (which
-// UTF-8 cannot carry) as "\uXXXX", so every display name survives exactly.
-std::string EscapeLine(const std::wstring& text) {
-  std::string out;
-  size_t runStart = 0;
-  auto flush = [&](size_t end) {
-    for (char c : ToUtf8(text.substr(runStart, end - runStart))) {
-      switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += c;
-      }
-    }
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    wchar_t c = text[i];
-    bool high = c >= 0xD800 && c <= 0xDBFF;
-    bool low = c >= 0xDC00 && c <= 0xDFFF;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ++i;
-      continue;
-    }
-    if (!high && !low) continue;
-    flush(i);
-    char escape[8];
-    snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
-    out += escape;
-    runStart = i + 1;
-  }
-  flush(text.size());
-  return out;
-}
-
-bool UnescapeLine(const std::string& text, std::wstring& out) {
-  out.clear();
-  std::string utf8;
-  auto flush = [&]() {
-    std::wstring run;
-    if (!FromUtf8(utf8, run)) return false;
-    out += run;
-    utf8.clear();
-    return true;
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      utf8 += text[i];
-      continue;
-    }
-    if (++i >= text.size()) return false;
-    switch (text[i]) {
-      case '\\': utf8 += '\\'; break;
-      case 'n': utf8 += '\n'; break;
-      case 'r': utf8 += '\r'; break;
-      case 't': utf8 += '\t'; break;
-      case 'u': {
-        if (i + 4 >= text.size()) return false;
-        std::string digits = text.substr(i + 1, 4);
-        for (char d : digits)
-          if (!isxdigit(static_cast<unsigned char>(d))) return false;
-        unsigned long unit = strtoul(digits.c_str(), nullptr, 16);
-        if (!flush()) return false;
-        out += static_cast<wchar_t>(unit);
-        i += 4;
-        break;
-      }
-      default: return false;
-    }
-  }
-  return flush();
-}
-
 std::vector<std::string> SplitLines(const std::string& bytes) {
   std::vector<std::string> lines;
   size_t pos = 0;
@@ -124,15 +51,6 @@ bool ParseKeyValues(const std::string& bytes, std::map<std::string, std::string>
   return true;
 }
 
-bool ParseId(const std::string& hex, ObjectId& id) {
-  std::vector<uint8_t> bytes;
-  if (!FromHex(hex, bytes) || bytes.size() != id.size()) return false;
-  std::copy(bytes.begin(), bytes.end(), id.begin());
-  return true;
-}
-
-std::string IdText(const ObjectId& id) { return ToHex(id.data(), id.size()); }
-
 const char* KindText(FolderKind kind) {
   switch (kind) {
     case FolderKind::Root: return "root";
@@ -152,7 +70,7 @@ bool ParseKind(const std::string& text, FolderKind& kind) {
 }
 
 bool WriteFolderFile(const FolderRecord& folder) {
-  std::string text = "Id=" + IdText(folder.id) + "\r\nParent=" + IdText(folder.parentId) + "\r\nKind=" +
+  std::string text = "Id=" + ObjectIdText(folder.id) + "\r\nParent=" + ObjectIdText(folder.parentId) + "\r\nKind=" +
                      KindText(folder.kind) + "\r\nName=" + EscapeLine(folder.name) + "\r\nComment=" +
                      EscapeLine(folder.comment) + "\r\n";
   return WriteFileAtomically(folder.directory + kFolderFile, text);
@@ -232,6 +150,15 @@ ObjectId NewObjectId() {
   return id;
 }
 
+bool ParseObjectId(const std::string& hex, ObjectId& id) {
+  std::vector<uint8_t> bytes;
+  if (!FromHex(hex, bytes) || bytes.size() != id.size()) return false;
+  std::copy(bytes.begin(), bytes.end(), id.begin());
+  return true;
+}
+
+std::string ObjectIdText(const ObjectId& id) { return ToHex(id.data(), id.size()); }
+
 StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique_ptr<StoreLayout>& out) {
   out.reset();
   std::unique_ptr<StoreLayout> store(new StoreLayout());
@@ -268,8 +195,8 @@ StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique
       ipm.kind = FolderKind::IpmSubtree;
       views.kind = FolderKind::CommonViews;
       if (!WriteFolderFile(ipm) || !WriteFolderFile(views)) return StoreResult::IoError;
-      std::string text = "Format=1\r\nId=" + IdText(NewObjectId()) + "\r\nRoot=" + IdText(root.id) +
-                         "\r\nIpmSubtree=" + IdText(ipm.id) + "\r\nCommonViews=" + IdText(views.id) + "\r\n";
+      std::string text = "Format=1\r\nId=" + ObjectIdText(NewObjectId()) + "\r\nRoot=" + ObjectIdText(root.id) +
+                         "\r\nIpmSubtree=" + ObjectIdText(ipm.id) + "\r\nCommonViews=" + ObjectIdText(views.id) + "\r\n";
       if (!WriteFileAtomically(store->directory_ + kStoreFile, text)) return StoreResult::IoError;
     }
   }
@@ -290,9 +217,9 @@ StoreResult StoreLayout::Load() {
   if (read == FileRead::Missing) return StoreResult::NotFound;
   if (read != FileRead::Ok) return StoreResult::IoError;
   std::map<std::string, std::string> values;
-  if (!ParseKeyValues(bytes, values) || values["Format"] != "1" || !ParseId(values["Id"], storeId_) ||
-      !ParseId(values["Root"], rootId_) || !ParseId(values["IpmSubtree"], ipmSubtreeId_) ||
-      !ParseId(values["CommonViews"], commonViewsId_))
+  if (!ParseKeyValues(bytes, values) || values["Format"] != "1" || !ParseObjectId(values["Id"], storeId_) ||
+      !ParseObjectId(values["Root"], rootId_) || !ParseObjectId(values["IpmSubtree"], ipmSubtreeId_) ||
+      !ParseObjectId(values["CommonViews"], commonViewsId_))
     return StoreResult::Corrupt;
   knownDirectories_[rootId_] = directory_;
   return StoreResult::Ok;
@@ -305,7 +232,7 @@ StoreResult StoreLayout::ReadFolder(const std::wstring& directory, FolderRecord&
   if (read != FileRead::Ok) return StoreResult::IoError;
   std::map<std::string, std::string> values;
   FolderRecord folder;
-  if (!ParseKeyValues(bytes, values) || !ParseId(values["Id"], folder.id) || !ParseId(values["Parent"], folder.parentId) ||
+  if (!ParseKeyValues(bytes, values) || !ParseObjectId(values["Id"], folder.id) || !ParseObjectId(values["Parent"], folder.parentId) ||
       !ParseKind(values["Kind"], folder.kind) || !UnescapeLine(values["Name"], folder.name) ||
       !UnescapeLine(values["Comment"], folder.comment))
     return StoreResult::Corrupt;
@@ -441,154 +368,6 @@ StoreResult StoreLayout::FindByPath(const std::wstring& path, FolderRecord& out)
   }
   out = std::move(current);
   return StoreResult::Ok;
-}
-
-// ---- message index ----
-
-std::wstring IndexPath(const std::wstring& folderDirectory) { return folderDirectory + L"\\index.kvi"; }
-std::wstring IndexLockPath(const std::wstring& folderDirectory) { return folderDirectory + L"\\index.lock"; }
-
-namespace {
-
-bool EncodeValue(const Value& value, std::string& out) {
-  char number[32];
-  switch (PROP_TYPE(value.tag)) {
-    case PT_LONG:
-    case PT_I2:
-    case PT_BOOLEAN:
-      snprintf(number, sizeof number, "%lld", static_cast<long long>(value.number));
-      out = number;
-      return true;
-    case PT_I8:
-    case PT_SYSTIME:
-      snprintf(number, sizeof number, "%016llx", static_cast<unsigned long long>(value.number));
-      out = number;
-      return true;
-    case PT_UNICODE:
-    case PT_STRING8:
-      out = EscapeLine(value.text);
-      return true;
-    case PT_BINARY:
-      out = ToHex(value.bytes.data(), value.bytes.size());
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool DecodeValue(ULONG tag, const std::string& text, Value& out) {
-  out = Value();
-  out.tag = tag;
-  char* end = nullptr;
-  switch (PROP_TYPE(tag)) {
-    case PT_LONG:
-    case PT_I2:
-    case PT_BOOLEAN:
-      out.number = strtoll(text.c_str(), &end, 10);
-      return !text.empty() && *end == '\0';
-    case PT_I8:
-    case PT_SYSTIME:
-      out.number = static_cast<int64_t>(strtoull(text.c_str(), &end, 16));
-      return !text.empty() && *end == '\0';
-    case PT_UNICODE:
-    case PT_STRING8:
-      return UnescapeLine(text, out.text);
-    case PT_BINARY:
-      return FromHex(text, out.bytes);
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
-std::string SerializeIndex(const std::vector<IndexEntry>& entries) {
-  IndexCounts counts;
-  for (const IndexEntry& entry : entries) (entry.associated ? counts.associated : counts.contents)++;
-  std::string text = "KVIDX 1 " + std::to_string(counts.contents) + " " + std::to_string(counts.associated) + "\n";
-  for (const IndexEntry& entry : entries) {
-    text += IdText(entry.id) + (entry.associated ? "\tA\t" : "\tC\t") + EscapeLine(entry.fileName);
-    for (const Value& value : entry.properties) {
-      std::string encoded;
-      if (!EncodeValue(value, encoded)) continue;
-      char tag[16];
-      snprintf(tag, sizeof tag, "%08lx", static_cast<unsigned long>(value.tag));
-      text += "\t";
-      text += tag;
-      text += ":" + encoded;
-    }
-    text += "\n";
-  }
-  return text;
-}
-
-StoreResult ParseIndex(const std::string& bytes, std::vector<IndexEntry>& out) {
-  out.clear();
-  std::vector<std::string> lines = SplitLines(bytes);
-  if (lines.empty()) return StoreResult::Ok;
-  unsigned long contents = 0, associated = 0;
-  if (sscanf(lines[0].c_str(), "KVIDX 1 %lu %lu", &contents, &associated) != 2) return StoreResult::Corrupt;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (line.empty()) continue;
-    std::vector<std::string> fields;
-    size_t pos = 0;
-    for (;;) {
-      size_t tab = line.find('\t', pos);
-      fields.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
-      if (tab == std::string::npos) break;
-      pos = tab + 1;
-    }
-    IndexEntry entry;
-    if (fields.size() < 3 || !ParseId(fields[0], entry.id) || (fields[1] != "A" && fields[1] != "C") ||
-        !UnescapeLine(fields[2], entry.fileName))
-      return StoreResult::Corrupt;
-    entry.associated = fields[1] == "A";
-    for (size_t f = 3; f < fields.size(); ++f) {
-      const std::string& field = fields[f];
-      if (field.size() < 9 || field[8] != ':') return StoreResult::Corrupt;
-      char* end = nullptr;
-      ULONG tag = static_cast<ULONG>(strtoul(field.substr(0, 8).c_str(), &end, 16));
-      Value value;
-      if (*end != '\0' || !DecodeValue(tag, field.substr(9), value)) return StoreResult::Corrupt;
-      entry.properties.push_back(std::move(value));
-    }
-    out.push_back(std::move(entry));
-  }
-  return StoreResult::Ok;
-}
-
-StoreResult ReadFolderIndex(const std::wstring& folderDirectory, std::vector<IndexEntry>& out) {
-  out.clear();
-  std::string bytes;
-  FileRead read = ReadWholeFile(IndexPath(folderDirectory), bytes);
-  if (read == FileRead::Missing) return StoreResult::Ok;
-  if (read != FileRead::Ok) return read == FileRead::TooLarge ? StoreResult::Corrupt : StoreResult::IoError;
-  return ParseIndex(bytes, out);
-}
-
-StoreResult ReadIndexCounts(const std::wstring& folderDirectory, IndexCounts& out) {
-  out = IndexCounts();
-  kvcommon::UniqueFile file(CreateFileW(IndexPath(folderDirectory).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::Ok : StoreResult::IoError;
-  }
-  char head[64] = {};
-  DWORD read = 0;
-  if (!ReadFile(file.get(), head, sizeof head - 1, &read, nullptr)) return StoreResult::IoError;
-  if (read == 0) return StoreResult::Ok;
-  unsigned long contents = 0, associated = 0;
-  if (sscanf(head, "KVIDX 1 %lu %lu", &contents, &associated) != 2) return StoreResult::Corrupt;
-  out.contents = contents;
-  out.associated = associated;
-  return StoreResult::Ok;
-}
-
-StoreResult WriteFolderIndexLocked(const std::wstring& folderDirectory, const std::vector<IndexEntry>& entries) {
-  return WriteFileAtomically(IndexPath(folderDirectory), SerializeIndex(entries)) ? StoreResult::Ok : StoreResult::IoError;
 }
 
 }  // namespace provider

@@ -38,6 +38,9 @@ enum class StoreResult { Ok, NotFound, Corrupt, IoError, Collision, InvalidName 
 std::wstring SafeDirectoryName(const std::wstring& displayName);
 
 ObjectId NewObjectId();
+// 32 lower-case hexadecimal digits, and back.
+std::string ObjectIdText(const ObjectId& id);
+bool ParseObjectId(const std::string& hex, ObjectId& id);
 
 class StoreLayout {
  public:
@@ -75,48 +78,7 @@ class StoreLayout {
   std::map<ObjectId, std::wstring> knownDirectories_;
 };
 
-// The message index of a folder. Each entry is one message: its id, whether it
-// is folder-associated, its file under messages\ and the properties that its
-// contents table row shows.
-struct IndexEntry {
-  ObjectId id{};
-  bool associated = false;
-  std::wstring fileName;
-  std::vector<Value> properties;
-};
-
-struct IndexCounts {
-  ULONG contents = 0;
-  ULONG associated = 0;
-};
-
-std::wstring IndexPath(const std::wstring& folderDirectory);
-StoreResult ReadFolderIndex(const std::wstring& folderDirectory, std::vector<IndexEntry>& out);
-// Only the counts, from the index's first line.
-StoreResult ReadIndexCounts(const std::wstring& folderDirectory, IndexCounts& out);
-// Takes the folder's index lock, reads the index, lets change edit it and
-// replaces the file in one step. Another process's update is never lost.
-template <typename Change>
-StoreResult UpdateFolderIndex(const std::wstring& folderDirectory, Change change);
-StoreResult WriteFolderIndexLocked(const std::wstring& folderDirectory, const std::vector<IndexEntry>& entries);
-std::wstring IndexLockPath(const std::wstring& folderDirectory);
-
-std::string SerializeIndex(const std::vector<IndexEntry>& entries);
-StoreResult ParseIndex(const std::string& bytes, std::vector<IndexEntry>& out);
-
 }  // namespace provider
 
-#include "files.h"
-
-namespace provider {
-template <typename Change>
-StoreResult UpdateFolderIndex(const std::wstring& folderDirectory, Change change) {
-  FileLock lock(IndexLockPath(folderDirectory), 30000);
-  if (!lock.held()) return StoreResult::IoError;
-  std::vector<IndexEntry> entries;
-  StoreResult result = ReadFolderIndex(folderDirectory, entries);
-  if (result != StoreResult::Ok) return result;
-  change(entries);
-  return WriteFolderIndexLocked(folderDirectory, entries);
-}
-}  // namespace provider
+// The message index of each folder lives beside it.
+#include "folder_index.h"

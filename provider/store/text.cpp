@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
 namespace provider {
 
 std::string ToUtf8(const std::wstring& text) {
@@ -119,5 +123,78 @@ int CompareIgnoreCase(const std::wstring& a, const std::wstring& b) {
 }
 
 bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b) { return CompareIgnoreCase(a, b) == 0; }
+
+// UTF-8 with "\\", "\n", "\r" and "\t" escaped, and lone surrogates (which
+// UTF-8 cannot carry) as "\uXXXX", so every display name survives exactly.
+std::string EscapeLine(const std::wstring& text) {
+  std::string out;
+  size_t runStart = 0;
+  auto flush = [&](size_t end) {
+    for (char c : ToUtf8(text.substr(runStart, end - runStart))) {
+      switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default: out += c;
+      }
+    }
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    wchar_t c = text[i];
+    bool high = c >= 0xD800 && c <= 0xDBFF;
+    bool low = c >= 0xDC00 && c <= 0xDFFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    if (!high && !low) continue;
+    flush(i);
+    char escape[8];
+    snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+    out += escape;
+    runStart = i + 1;
+  }
+  flush(text.size());
+  return out;
+}
+
+bool UnescapeLine(const std::string& text, std::wstring& out) {
+  out.clear();
+  std::string utf8;
+  auto flush = [&]() {
+    std::wstring run;
+    if (!FromUtf8(utf8, run)) return false;
+    out += run;
+    utf8.clear();
+    return true;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      utf8 += text[i];
+      continue;
+    }
+    if (++i >= text.size()) return false;
+    switch (text[i]) {
+      case '\\': utf8 += '\\'; break;
+      case 'n': utf8 += '\n'; break;
+      case 'r': utf8 += '\r'; break;
+      case 't': utf8 += '\t'; break;
+      case 'u': {
+        if (i + 4 >= text.size()) return false;
+        std::string digits = text.substr(i + 1, 4);
+        for (char d : digits)
+          if (!isxdigit(static_cast<unsigned char>(d))) return false;
+        unsigned long unit = strtoul(digits.c_str(), nullptr, 16);
+        if (!flush()) return false;
+        out += static_cast<wchar_t>(unit);
+        i += 4;
+        break;
+      }
+      default: return false;
+    }
+  }
+  return flush();
+}
 
 }  // namespace provider

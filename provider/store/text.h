@@ -22,4 +22,10 @@ std::wstring UpperCase(const std::wstring& text);
 bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);
 int CompareIgnoreCase(const std::wstring& a, const std::wstring& b);
 
+// One line of UTF-8 text: "\\", "\n", "\r" and "\t" escaped, and lone
+// surrogates (which UTF-8 cannot carry) as "\uXXXX", so any text survives
+// exactly. UnescapeLine is false for text EscapeLine cannot have made.
+std::string EscapeLine(const std::wstring& text);
+bool UnescapeLine(const std::string& text, std::wstring& out);
+
 }  // namespace provider

@@ -18,9 +18,10 @@ using ObjectId = std::array<uint8_t, 16>;
 
 struct Value {
   ULONG tag = 0;
-  int64_t number = 0;          // PT_LONG, PT_BOOLEAN, PT_I8, PT_SYSTIME, PT_ERROR (the SCODE)
+  int64_t number = 0;          // PT_I2, PT_LONG, PT_BOOLEAN, PT_I8, PT_SYSTIME, PT_CURRENCY, PT_ERROR (the SCODE);
+                               // the bits of PT_R4, PT_DOUBLE and PT_APPTIME
   std::wstring text;           // PT_UNICODE and PT_STRING8
-  std::vector<uint8_t> bytes;  // PT_BINARY
+  std::vector<uint8_t> bytes;  // PT_BINARY and PT_CLSID
 
   static Value Long(ULONG tag, int64_t v) { Value x; x.tag = tag; x.number = v; return x; }
   static Value Bool(ULONG tag, bool v) { Value x; x.tag = tag; x.number = v ? 1 : 0; return x; }

@@ -32,7 +32,7 @@ TEST_F(DiskTest, DamagedFilesAreCorruptData) {
   } cases[] = {
       {"store identity", directory_ + L"\\mailbox\\store.kvs", "Format=1\r\nId=zz\r\n", Step::Logon},
       {"folder identity", inbox_.directory + L"\\folder.kvf", "Id=12\r\nName=\\q\r\n", Step::Hierarchy},
-      {"message index", inbox_.directory + L"\\index.kvi", "KVIDX 1 1 0\nnot-an-id\tC\tx.msg\n", Step::Contents},
+      {"message index", inbox_.directory + L"\\index.kvi", provider::SerializeIndex({}) + "not-an-id\tC\tx.msg\n", Step::Contents},
       {"message index header", inbox_.directory + L"\\index.kvi", "something else\n", Step::Contents},
   };
   for (const Case& c : cases) {

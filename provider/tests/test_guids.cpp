@@ -7,6 +7,8 @@
 #define USES_IID_IMAPIFolder
 #define USES_IID_IMsgStore
 #define USES_IID_IMailUser
+#define USES_IID_IMessage
+#define USES_IID_IAttachment
 #include <windows.h>
 
 #include <initguid.h>

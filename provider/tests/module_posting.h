@@ -1,0 +1,46 @@
+// A posting made the way the module makes one, through the provider's MAPI
+// interfaces: one SetProps of the message values in the module's order, a
+// by-value attachment with its five values, the file's bytes in 4096-byte
+// stream writes, the attachment saved, the read flag cleared, the message
+// saved. Shared by the provider's tests, their helper process and the
+// benchmark.
+#pragma once
+
+#include <windows.h>
+
+#include <mapix.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace provider_test {
+
+struct Posting {
+  std::wstring postedName = L"report.pdf";
+  std::wstring messageClass = L"IPM.DOCUMENT.PDF";
+  bool associated = false;  // a report template
+  FILETIME time = {};       // both times; zero: now
+  // The sender's three values go in together or not at all.
+  bool withSender = false;
+  std::vector<uint8_t> senderEntryId;
+  std::wstring senderName;
+  std::vector<uint8_t> senderSearchKey;
+  // Optional texts; empty ones are left out.
+  std::wstring displayName;
+  std::wstring comment;
+  std::wstring body;
+  // The attachment's data: a file read in 4096-byte pieces, or bytes at hand.
+  std::wstring sourcePath;
+  std::vector<uint8_t> bytes;
+};
+
+// The extension after the last ".", and the name cut to 8 characters before it.
+std::wstring ExtensionOf(const std::wstring& name);
+std::wstring ShortNameOf(const std::wstring& name);
+
+// Returns the result the module would report; on success entryId (when
+// given) receives the saved message's entry identifier.
+HRESULT PostThroughMapi(IMAPIFolder* folder, const Posting& posting, std::vector<uint8_t>* entryId = nullptr);
+
+}  // namespace provider_test
