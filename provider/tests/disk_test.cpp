@@ -2,9 +2,11 @@
 // crash, and writers working at the same time lose nothing.
 #include "provider_fixture.h"
 
+#include <cstdio>
 #include <thread>
 
 #include "files.h"
+#include "folder_index.h"
 #include "store_layout.h"
 
 namespace provider_test {
@@ -158,6 +160,73 @@ TEST_F(DiskTest, IndexUpdatesAtTheSameTimeAreAllKept) {
   Buffer<SPropValue> values(raw);
   EXPECT_EQ(kEach, values.get()[0].Value.l);
   EXPECT_EQ(kEach, values.get()[1].Value.l);
+}
+
+// A writer killed between its line and its header leaves either a torn line
+// or a whole line the header does not count; readers and the next writer
+// must get both right.
+TEST_F(DiskTest, AnIndexLeftHalfUpdatedIsReadRightAndRepairedByTheNextSave) {
+  auto entry = [](bool associated, const wchar_t* subject) {
+    provider::IndexEntry e;
+    e.id = provider::NewObjectId();
+    e.associated = associated;
+    e.fileName = provider::MessageFileName(e.id);
+    e.properties.push_back(provider::Value::Text(PR_SUBJECT_W, subject));
+    return e;
+  };
+  provider::IndexEntry unheaded = entry(false, L"counted by readers");
+  std::string unheadedLine = provider::SerializeIndex({unheaded});
+  unheadedLine = unheadedLine.substr(unheadedLine.find('\n') + 1);
+  struct Case {
+    const char* what;
+    std::string tail;
+    provider::IndexCounts damaged;
+    std::vector<std::string> subjects;
+  } cases[] = {
+      {"torn last line", unheadedLine.substr(0, 30), {2, 1}, {"one", "two"}},
+      {"whole line, header not yet written", unheadedLine, {3, 1}, {"one", "two", "counted by readers"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileW(provider::IndexPath(inbox_.directory).c_str());
+    for (const provider::IndexEntry& e : {entry(false, L"one"), entry(true, L"associated"), entry(false, L"two")})
+      ASSERT_EQ(provider::StoreResult::Ok, provider::AppendFolderIndex(inbox_.directory, e));
+    {
+      kvcommon::UniqueFile file(CreateFileW(provider::IndexPath(inbox_.directory).c_str(), FILE_APPEND_DATA, 0, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(file.get(), c.tail.data(), static_cast<DWORD>(c.tail.size()), &written, nullptr));
+    }
+    provider::IndexCounts counts;
+    ASSERT_EQ(provider::StoreResult::Ok, provider::ReadIndexCounts(inbox_.directory, counts));
+    EXPECT_EQ(c.damaged.contents, counts.contents);
+    EXPECT_EQ(c.damaged.associated, counts.associated);
+    {
+      Session session = LogonOrFail(L"Work");
+      Store store = OpenStore(session.get(), L"Mailbox");
+      Folder inbox = OpenPath(store.get(), {L"Inbox"});
+      ASSERT_TRUE(inbox);
+      Table table;
+      ASSERT_EQ(S_OK, inbox->GetContentsTable(0, table.put()));
+      std::vector<std::string> subjects;
+      for (const auto& row : ReadAll(table.get(), {PR_SUBJECT_A})) subjects.push_back(row[0]);
+      EXPECT_EQ(c.subjects, subjects);
+    }
+    ASSERT_EQ(provider::StoreResult::Ok, provider::AppendFolderIndex(inbox_.directory, entry(true, L"next")));
+    ASSERT_EQ(provider::StoreResult::Ok, provider::ReadIndexCounts(inbox_.directory, counts));
+    EXPECT_EQ(c.damaged.contents, counts.contents);
+    EXPECT_EQ(c.damaged.associated + 1, counts.associated);
+    std::string bytes;
+    ASSERT_EQ(provider::FileRead::Ok, provider::ReadWholeFile(provider::IndexPath(inbox_.directory), bytes));
+    std::vector<provider::IndexEntry> entries;
+    ASSERT_EQ(provider::StoreResult::Ok, provider::ParseIndex(bytes, entries));
+    EXPECT_EQ(c.subjects.size() + 2, entries.size());
+    // The header now covers the whole file again: it holds the same counts.
+    char header[64] = {};
+    snprintf(header, sizeof header, "KVIDX 2 %010lu %010lu %020llu\n", static_cast<unsigned long>(counts.contents),
+             static_cast<unsigned long>(counts.associated), static_cast<unsigned long long>(bytes.size()));
+    EXPECT_EQ(std::string(header), bytes.substr(0, bytes.find('\n') + 1));
+  }
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ HRESULT StreamData(IAttach* attachment, const Posting& posting) {
                                         MAPI_CREATE | MAPI_MODIFY, reinterpret_cast<LPUNKNOWN*>(stream.put()));
   if (FAILED(hr)) return hr;
   BYTE buffer[4096];
+  uint64_t total = 0;
   if (!posting.sourcePath.empty()) {
     kvcommon::UniqueFile file(CreateFileW(posting.sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -67,17 +68,34 @@ HRESULT StreamData(IAttach* attachment, const Posting& posting) {
     while (read == sizeof buffer) {
       if (!ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
       if (read > 0 && FAILED(hr = stream->Write(buffer, read, nullptr))) return hr;
+      total += read;
+      if (posting.afterWrite) posting.afterWrite(total);
     }
     return hr;
   }
   for (size_t done = 0; done < posting.bytes.size(); done += sizeof buffer) {
     ULONG piece = static_cast<ULONG>(std::min(sizeof buffer, posting.bytes.size() - done));
     if (FAILED(hr = stream->Write(posting.bytes.data() + done, piece, nullptr))) return hr;
+    total += piece;
+    if (posting.afterWrite) posting.afterWrite(total);
   }
   return hr;
 }
 
 }  // namespace
+
+std::wstring SeriesName(const std::wstring& prefix, int i) { return prefix + L"-" + std::to_wstring(i) + L".bin"; }
+
+std::vector<uint8_t> SeriesBytes(const std::wstring& name) {
+  uint32_t state = 2166136261u;
+  for (wchar_t c : name) state = (state ^ static_cast<uint32_t>(c)) * 16777619u;
+  std::vector<uint8_t> bytes(3000 + state % 5000);
+  for (uint8_t& b : bytes) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(state >> 24);
+  }
+  return bytes;
+}
 
 std::wstring ExtensionOf(const std::wstring& name) {
   size_t dot = name.rfind(L'.');

@@ -11,6 +11,7 @@
 #include <mapix.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,11 +34,18 @@ struct Posting {
   // The attachment's data: a file read in 4096-byte pieces, or bytes at hand.
   std::wstring sourcePath;
   std::vector<uint8_t> bytes;
+  // Called after each stream write with the bytes written so far.
+  std::function<void(uint64_t)> afterWrite;
 };
 
 // The extension after the last ".", and the name cut to 8 characters before it.
 std::wstring ExtensionOf(const std::wstring& name);
 std::wstring ShortNameOf(const std::wstring& name);
+
+// A series of postings that another process can check: the i-th name of a
+// prefix, and the bytes a name's attachment holds (3 to 8 KiB).
+std::wstring SeriesName(const std::wstring& prefix, int i);
+std::vector<uint8_t> SeriesBytes(const std::wstring& name);
 
 // Returns the result the module would report; on success entryId (when
 // given) receives the saved message's entry identifier.
