@@ -1,0 +1,376 @@
+// Creating and destroying an export job over fake MAPI: posted names, the
+// job's language, both setups, records and blocks the host hands in (placed
+// where any read past them faults), running out of memory at every
+// allocation, the wait cursor, and the MAPI calls each path leaves behind.
+#include <windows.h>
+
+#include <mapitags.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "interface/export_job.h"
+#include "platform/tests/test_support.h"
+#include "tests/fakes/fake_mapi_fixture.h"
+#include "tests/support/allocation_failure.h"
+#include "tests/support/options_blocks.h"
+
+namespace {
+
+using kvtest::OptionsText;
+using Calls = std::vector<std::string>;
+
+std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+
+KVEExportFile FileEntry(uint32_t useFileName, const wchar_t* fileName, const wchar_t* pattern) {
+  KVEExportFile file{};
+  file.structSize = sizeof file;
+  file.useFileName = useFileName;
+  file.fileName = fileName;
+  file.fileNamePattern = pattern;
+  return file;
+}
+
+TEST(PostedNames, FromFileNamesAndPatterns) {
+  const std::wstring longName(300, L'a');
+  const std::wstring longPattern = L"C:\\out\\" + longName + L".pdf";
+  struct Case {
+    bool nullEntry;
+    uint32_t useFileName;
+    const wchar_t* fileName;
+    const wchar_t* pattern;
+    std::wstring posted;
+  } cases[] = {
+      {true, 0, nullptr, nullptr, L"untitled.txt"},
+      {false, 0, nullptr, nullptr, L"untitled.txt"},
+      {false, 0, L"ignored.doc", nullptr, L"untitled.txt"},
+      {false, 0, nullptr, L"*.pdf", L"untitled.pdf"},
+      {false, 0, nullptr, L"report.*", L"report.txt"},
+      {false, 0, nullptr, L"report", L"report.txt"},
+      {false, 0, nullptr, L"C:\\exports\\2024\\monthly.xlsx", L"monthly.xlsx"},
+      {false, 0, nullptr, L"C:\\a.b\\re?ort.doc", L"untitled.doc"},
+      {false, 0, nullptr, L"D:rel.csv", L"rel.csv"},
+      {false, 0, nullptr, L"/unix/style.htm", L"style.htm"},
+      {false, 0, nullptr, L"x.*.?", L"untitled.txt"},
+      {false, 0, nullptr, L"archive.tar.gz", L"archive.tar.gz"},
+      {false, 0, nullptr, L"C:\\out\\", L"untitled.txt"},
+      {false, 0, nullptr, longPattern.c_str(), std::wstring(260, L'a') + L".pdf"},
+      {false, 1, L"C:\\tmp\\x1.rpt", L"*.pdf", L"x1.rpt"},
+      {false, 1, L"x1", nullptr, L"x1"},
+      {false, 1, L"C:\\tmp\\*.rpt", nullptr, L"*.rpt"},
+      {false, 1, L"C:\\tmp\\", nullptr, L""},
+      {false, 1, nullptr, L"report.pdf", L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.nullEntry ? std::string("null entry") : kvfake::Printable(c.useFileName ? c.fileName : c.pattern));
+    KVEExportFile file = FileEntry(c.useFileName, c.fileName, c.pattern);
+    ModuleBlock<wchar_t> name;
+    ASSERT_EQ(KVE_OK, DerivePostedName(c.nullEntry ? nullptr : &file, name));
+    EXPECT_EQ(c.posted, Text(name.get()));
+  }
+}
+
+struct JobDeleter {
+  void operator()(ExportJob* job) const { DestroyExportJob(job); }
+};
+
+class ExportJobTest : public kvfake::FakeMapiTest {
+ protected:
+  void SetUp() override {
+    FakeMapiTest::SetUp();
+    fake.session->statusRows = kvfake::StatusRowsOfProfile("Work");
+    fake.session->identityEntryId = {1, 2, 3, 4};
+    fake.session->identityProps = {kvfake::FakeProp::Text(PR_DISPLAY_NAME_A, "Erika Mustermann"),
+                                   kvfake::FakeProp::Binary(PR_SEARCH_KEY, {'K', 0})};
+    files_[0] = FileEntry(1, L"C:\\exports\\sales.pdf", nullptr);
+    files_[1] = FileEntry(0, nullptr, L"*.csv");
+    filePointers_[0] = &files_[0];
+    filePointers_[1] = &files_[1];
+    info_.structSize = sizeof info_;
+    info_.fileCount = 2;
+    info_.files = filePointers_;
+    info_.language = 0x0409;
+  }
+
+  // KVEInitExportDestinationW's logic; the job (if any) in job_.
+  int Init(const KVEDestinationOptions* options, const KVEExportInfo* info = nullptr) {
+    record_ = reinterpret_cast<KVEJobRecord*>(0x5678);
+    return InitExportDestination(reinterpret_cast<HWND>(0x4321), options, info ? info : &info_, &job_, &record_);
+  }
+  ExportJob& Job() { return *JobOf(job_); }
+  void Term() {
+    EXPECT_EQ(KVE_OK, TermExportDestination(job_));
+    job_ = nullptr;
+  }
+
+  KVEExportFile files_[2];
+  KVEExportFile* filePointers_[2];
+  KVEExportInfo info_{};
+  KVEJobHandle job_ = nullptr;
+  KVEJobRecord* record_ = nullptr;
+};
+
+TEST_F(ExportJobTest, FromAPointerRecordLogsOnSilently) {
+  KVEDestinationOptions record = kvtest::PointerRecord({L"work", L"secret", FolderReport, L"Mailbox#Inbox"});
+  const KVEDestinationOptions before = record;
+  ASSERT_EQ(KVE_OK, Init(&record));
+  ASSERT_NE(nullptr, job_);
+  EXPECT_EQ(0, memcmp(&before, &record, sizeof record)) << "the host's record is only read";
+  ExportJob& job = Job();
+  EXPECT_EQ(&job.jobRecord, record_);
+  EXPECT_EQ(sizeof(KVEJobRecord), record_->structSize);
+  const KVEJobRecord zero = [] {
+    KVEJobRecord r{};
+    r.structSize = sizeof r;
+    return r;
+  }();
+  EXPECT_EQ(0, memcmp(&zero, record_, sizeof zero)) << "every other field is 0";
+  EXPECT_EQ(reinterpret_cast<HWND>(0x4321), job.parentWindow);
+  EXPECT_EQ(1u, job.silent);
+  EXPECT_EQ(0x0409u, job.language);
+  EXPECT_EQ(L"Work", Text(job.profileName.get())) << "the profile actually used";
+  EXPECT_EQ(L"secret", Text(job.password.get()));
+  EXPECT_EQ(L"Mailbox#Inbox", Text(job.folderPath.get()));
+  EXPECT_EQ(FolderReport, job.postingKind);
+  EXPECT_EQ(L"Erika Mustermann", Text(job.identityName.get()));
+  EXPECT_EQ(4u, job.identityEntryId.byteCount);
+  ASSERT_EQ(2, job.fileCount);
+  EXPECT_EQ(L"sales.pdf", Text(job.fileNames[0]));
+  EXPECT_EQ(L"untitled.csv", Text(job.fileNames[1]));
+  EXPECT_EQ(L"", Text(job.errorText));
+  EXPECT_EQ("MAPIInitialize", fake.calls().front());
+  EXPECT_EQ((Calls{"MAPILogonEx profile=work password=secret flags=0x80008022"}), fake.CallsStartingWith("MAPILogon"));
+
+  fake.ClearCalls();
+  Term();
+  EXPECT_EQ((Calls{"IMAPISession::Logoff flags=0x0", "IMAPISession::Release", "MAPIUninitialize"}), fake.calls());
+}
+
+TEST_F(ExportJobTest, FromBlocksAndRecordsOfEveryLayout) {
+  const OptionsText full = {L"work", L"secret", PersonalReport, L"Mailbox#Inbox"};
+  const OptionsText bare = {L"work", nullptr, ReportInstance, nullptr};
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;  // empty: a pointer record of text
+    OptionsText text;
+  } cases[] = {
+      {"pointer record", {}, full},
+      {"pointer record without password and folder", {}, bare},
+      {"block", kvtest::NativeBlock(full), full},
+      {"block without password and folder", kvtest::NativeBlock(bare), bare},
+      {"block of a 32-bit host", kvtest::Block32(full), full},
+      {"block of a 32-bit host without password and folder", kvtest::Block32(bare), bare},
+  };
+  kvtest::GuardedPage page;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake.ClearCalls();
+    KVEDestinationOptions pointerRecord = kvtest::PointerRecord(c.text);
+    const KVEDestinationOptions* options =
+        c.bytes.empty() ? page.PlaceAtEnd<KVEDestinationOptions>(&pointerRecord, sizeof pointerRecord)
+                        : page.PlaceAtEnd<KVEDestinationOptions>(c.bytes.data(), c.bytes.size());
+    ASSERT_EQ(KVE_OK, Init(options));
+    EXPECT_EQ(L"Work", Text(Job().profileName.get()));
+    EXPECT_EQ(Text(c.text.password), Text(Job().password.get()));
+    EXPECT_EQ(Text(c.text.folder), Text(Job().folderPath.get()));
+    EXPECT_EQ(c.text.postingKind, Job().postingKind);
+    EXPECT_EQ(1u, Job().silent);
+    std::string logon = "MAPILogonEx profile=work password=" + kvfake::Printable(c.text.password) + " flags=0x80008022";
+    EXPECT_EQ((Calls{logon}), fake.CallsStartingWith("MAPILogonEx"));
+    Term();
+  }
+}
+
+TEST_F(ExportJobTest, RecordsThatFailTheReadingRuleNeverLogOn) {
+  const OptionsText text = {L"work", L"secret", FolderReport, L"Mailbox"};
+  std::vector<unsigned char> block = kvtest::NativeBlock(text);
+  auto patched = [&](size_t offset, uint16_t value) {
+    std::vector<unsigned char> bytes = block;
+    memcpy(bytes.data() + offset, &value, sizeof value);
+    return bytes;
+  };
+  const size_t header = sizeof(KVEDestinationOptions);
+  const size_t blockSizeAt = offsetof(KVEDestinationOptions, blockSize);
+  const size_t folderAt = offsetof(KVEDestinationOptions, folderPath);
+  std::vector<unsigned char> unterminated = block;
+  unterminated[unterminated.size() - 2] = 'x';  // the folder path runs to the page's end
+  KVEDestinationOptions noProfile = kvtest::PointerRecord({nullptr, L"secret", FolderReport, L"Mailbox"});
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;
+    int code;
+  } cases[] = {
+      {"structSize 0", patched(0, 0), KVE_BAD_ARGUMENT},
+      {"structSize 1", patched(0, 1), KVE_BAD_ARGUMENT},
+      {"structSize 17", patched(0, 17), KVE_BAD_ARGUMENT},
+      {"blockSize smaller than the header", patched(blockSizeAt, static_cast<uint16_t>(header - 1)), KVE_BAD_ARGUMENT},
+      {"blockSize beyond the bytes there are", patched(blockSizeAt, static_cast<uint16_t>(block.size() + 2)),
+       KVE_BAD_ARGUMENT},
+      {"an offset past blockSize", patched(folderAt, static_cast<uint16_t>(block.size())), KVE_BAD_ARGUMENT},
+      {"an offset inside the header", patched(folderAt, 2), KVE_BAD_ARGUMENT},
+      {"a string not terminated inside the block", unterminated, KVE_BAD_ARGUMENT},
+      {"a block without a profile name", kvtest::NativeBlock({nullptr, L"secret", FolderReport, L"M"}), KVE_NO_MEMORY},
+      {"a pointer record without a profile name",
+       std::vector<unsigned char>(reinterpret_cast<unsigned char*>(&noProfile),
+                                  reinterpret_cast<unsigned char*>(&noProfile) + sizeof noProfile),
+       KVE_NO_MEMORY},
+  };
+  kvtest::GuardedPage page;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake.ClearCalls();
+    const auto* options = page.PlaceAtEnd<KVEDestinationOptions>(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(c.code, Init(options));
+    EXPECT_EQ(nullptr, job_);
+    EXPECT_EQ(nullptr, record_);
+    EXPECT_EQ((Calls{"MAPIInitialize"}), fake.calls()) << "no logon";
+    EXPECT_EQ(0, memcmp(c.bytes.data(), options, c.bytes.size())) << "the host's bytes are only read";
+    Term();  // the host's null-job call balances MAPIInitialize
+    EXPECT_EQ(fake.initializeCalls, fake.uninitializeCalls);
+  }
+  // A record whose first two bytes cannot be written is refused too.
+  const auto* readOnly = page.PlaceAtEnd<KVEDestinationOptions>(block.data(), block.size());
+  page.ProtectFirstPage(PAGE_READONLY);
+  EXPECT_EQ(KVE_BAD_ARGUMENT, Init(readOnly));
+  Term();
+}
+
+TEST_F(ExportJobTest, TheLanguageIsReadOnlyWhenTheRecordHoldsIt) {
+  KVEDestinationOptions record = kvtest::PointerRecord({L"work", nullptr, FolderReport, nullptr});
+  kvtest::GuardedPage page;
+  struct Case {
+    size_t structSize;
+    int code;
+    DWORD language;
+  } cases[] = {
+      {sizeof(KVEExportInfo), KVE_OK, 0x0407},
+      {offsetof(KVEExportInfo, language) + sizeof(DWORD), KVE_OK, 0x0407},
+      {offsetof(KVEExportInfo, language), KVE_OK, LANG_USER_DEFAULT},
+      {offsetof(KVEExportInfo, files) + sizeof(void*), KVE_OK, LANG_USER_DEFAULT},
+      {offsetof(KVEExportInfo, files) + sizeof(void*) - 1, KVE_BAD_ARGUMENT, 0},
+      {0, KVE_BAD_ARGUMENT, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("structSize " + std::to_string(c.structSize));
+    KVEExportInfo info = info_;
+    info.structSize = static_cast<uint16_t>(c.structSize);
+    info.language = 0x0407;
+    // The record ends with its structSize (at least with its file list): a
+    // read of the language beyond it would fault.
+    size_t placed = std::max(c.structSize, offsetof(KVEExportInfo, files) + sizeof(void*));
+    ASSERT_EQ(c.code, Init(&record, page.PlaceAtEnd<KVEExportInfo>(&info, placed)));
+    if (c.code == KVE_OK) {
+      EXPECT_EQ(c.language, Job().language);
+    }
+    Term();
+  }
+}
+
+TEST_F(ExportJobTest, ArgumentsMapiInitializeAndMissingBinding) {
+  KVEDestinationOptions record = kvtest::PointerRecord({L"work", nullptr, FolderReport, nullptr});
+  fake.FailCall("MAPIInitialize", MAPI_E_NOT_INITIALIZED);
+  job_ = reinterpret_cast<KVEJobHandle>(0x1234);
+  EXPECT_EQ(KVE_FAILED, InitExportDestination(nullptr, &record, &info_, &job_, &record_));
+  EXPECT_EQ(reinterpret_cast<KVEJobHandle>(0x1234), job_) << "untouched when MAPI cannot start";
+  EXPECT_EQ((Calls{"MAPIInitialize"}), fake.calls());
+
+  fake.ClearCalls();
+  g_mapiBound = 0;
+  EXPECT_EQ(KVE_FAILED, InitExportDestination(nullptr, &record, &info_, &job_, &record_));
+  EXPECT_EQ(KVE_OK, TermExportDestination(nullptr));
+  g_mapiBound = 1;
+  EXPECT_TRUE(fake.calls().empty()) << "without KVEInitializeW no MAPI function is called";
+
+  // Missing arguments are refused once MAPI is initialised; the host's
+  // KVETermExportDestinationW with null balances that.
+  EXPECT_EQ(KVE_BAD_ARGUMENT, InitExportDestination(nullptr, &record, nullptr, &job_, &record_));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, InitExportDestination(nullptr, &record, &info_, nullptr, &record_));
+  EXPECT_EQ((Calls{"MAPIInitialize", "MAPIInitialize"}), fake.calls());
+  job_ = nullptr;
+  ASSERT_EQ(KVE_OK, InitExportDestination(nullptr, &record, &info_, &job_, nullptr)) << "the record out is optional";
+  Term();
+}
+
+TEST_F(ExportJobTest, TheDialogSetupLogsOnWithMapisDialogThenStopsAtTheFolderDialog) {
+  // Until the folder selection dialog exists, the dialog setup answers 6
+  // (cancelled) right after a successful logon.
+  EXPECT_EQ(KVE_CANCELLED, Init(nullptr));
+  EXPECT_EQ(nullptr, job_);
+  EXPECT_EQ((Calls{"MAPILogonEx profile=null password=null flags=0x80008023"}), fake.CallsStartingWith("MAPILogonEx"));
+  const Calls& calls = fake.calls();
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ((Calls{"IMAPISession::Logoff flags=0x0", "IMAPISession::Release"}), Calls(calls.end() - 2, calls.end()))
+      << "the job is destroyed, its session ended";
+  Term();
+
+  // A failed logon in the dialog setup gives the logon's code.
+  fake.FailCall("MAPILogonEx", MAPI_E_USER_CANCEL);
+  EXPECT_EQ(KVE_CANCELLED, Init(nullptr));
+  fake.FailCall("MAPILogonEx", static_cast<HRESULT>(0x80040111));
+  EXPECT_EQ(KVE_FAILED, Init(nullptr));
+  Term();
+}
+
+TEST_F(ExportJobTest, CreationAndDestructionShowTheWaitCursor) {
+  HCURSOR arrow = LoadCursor(nullptr, IDC_CROSS);
+  SetCursor(arrow);
+  KVEDestinationOptions record = kvtest::PointerRecord({L"work", nullptr, FolderReport, nullptr});
+  ASSERT_EQ(KVE_OK, Init(&record));
+  EXPECT_EQ(LoadCursor(nullptr, IDC_WAIT), fake.cursorAtLogon);
+  EXPECT_EQ(arrow, GetCursor()) << "the previous cursor is back";
+  Term();
+  EXPECT_EQ(arrow, GetCursor());
+  fake.FailCall("MAPILogonEx", MAPI_E_USER_CANCEL);
+  EXPECT_EQ(KVE_CANCELLED, Init(&record));
+  EXPECT_EQ(arrow, GetCursor()) << "also after a failure";
+  Term();
+}
+
+TEST_F(ExportJobTest, RunningOutOfMemoryAtEachAllocation) {
+  const OptionsText text = {L"work", L"secret", FolderReport, L"Mailbox#Inbox"};
+  std::vector<unsigned char> block = kvtest::NativeBlock(text);
+  KVEDestinationOptions pointerRecord = kvtest::PointerRecord(text);
+  struct Case {
+    const char* what;
+    const KVEDestinationOptions* options;
+  } cases[] = {
+      {"pointer record", &pointerRecord},
+      {"block", reinterpret_cast<const KVEDestinationOptions*>(block.data())},
+      {"dialog setup", nullptr},
+  };
+  for (const Case& c : cases) {
+    const long heapBlocks = kvtest::CountModuleHeapBlocks();
+    int refused = 0;
+    for (int nth = 1;; ++nth) {
+      SCOPED_TRACE(std::string(c.what) + ", allocation " + std::to_string(nth) + " fails");
+      int code;
+      bool failed;
+      {
+        kvtest::ScopedAllocationFailure failure(nth);
+        code = Init(c.options);
+        failed = failure.failed();
+      }
+      // The identity is optional: running out of memory there still succeeds.
+      const int success = c.options ? KVE_OK : KVE_CANCELLED;
+      EXPECT_TRUE(code == KVE_NO_MEMORY || code == success) << "code " << code;
+      refused += code == KVE_NO_MEMORY;
+      EXPECT_EQ(code == KVE_OK, job_ != nullptr);
+      Term();
+      ExpectEverythingReleased();
+      EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks()) << "module heap blocks left behind";
+      if (!failed) {
+        EXPECT_EQ(success, code);
+        break;
+      }
+      ASSERT_LT(nth, 100);
+    }
+    EXPECT_GE(refused, c.options ? 7 : 5) << c.what << ": job, names (array and two), copies, logon name";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+// Options records and blocks built byte by byte, the way a host or a 32-bit
+// build lays them out, so tests check the module against the layout itself.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "interface/kve_api.h"
+
+namespace kvtest {
+
+struct OptionsText {
+  const wchar_t* profile;
+  const wchar_t* password;
+  uint16_t postingKind;
+  const wchar_t* folder;
+};
+
+// A pointer-layout record of this build; the strings stay the caller's.
+inline KVEDestinationOptions PointerRecord(const OptionsText& text) {
+  KVEDestinationOptions record{};
+  record.structSize = sizeof(KVEDestinationOptions);
+  record.profileName.pointer = text.profile;
+  record.password.pointer = text.password;
+  record.postingKind = text.postingKind;
+  record.folderPath.pointer = text.folder;
+  record.blockSize = 0;
+  return record;
+}
+
+namespace detail {
+// Appends text with its terminator; its offset, or 0 when absent.
+inline uint32_t Append(std::vector<unsigned char>& bytes, const wchar_t* text) {
+  if (!text) return 0;
+  size_t at = bytes.size();
+  size_t size = (wcslen(text) + 1) * sizeof(wchar_t);
+  bytes.resize(at + size);
+  memcpy(bytes.data() + at, text, size);
+  return static_cast<uint32_t>(at);
+}
+}  // namespace detail
+
+// A block as this build writes it: the native header (18 bytes in a 32-bit
+// build, 30 in a 64-bit one), then the present strings.
+inline std::vector<unsigned char> NativeBlock(const OptionsText& text) {
+  std::vector<unsigned char> bytes(sizeof(KVEDestinationOptions));
+  KVEDestinationOptions header{};
+  header.structSize = sizeof(KVEDestinationOptions);
+  header.postingKind = text.postingKind;
+  header.profileName.offset = detail::Append(bytes, text.profile);
+  header.password.offset = detail::Append(bytes, text.password);
+  header.folderPath.offset = detail::Append(bytes, text.folder);
+  header.blockSize = static_cast<uint16_t>(bytes.size());
+  memcpy(bytes.data(), &header, sizeof header);
+  return bytes;
+}
+
+// A block as a 32-bit host stores it: an 18-byte header with 32-bit offsets.
+inline std::vector<unsigned char> Block32(const OptionsText& text) {
+  std::vector<unsigned char> bytes(sizeof(KVEDestinationOptionsBlock32));
+  KVEDestinationOptionsBlock32 header{};
+  header.structSize = sizeof(KVEDestinationOptionsBlock32);
+  header.postingKind = text.postingKind;
+  header.profileName = detail::Append(bytes, text.profile);
+  header.password = detail::Append(bytes, text.password);
+  header.folderPath = detail::Append(bytes, text.folder);
+  header.blockSize = static_cast<uint16_t>(bytes.size());
+  memcpy(bytes.data(), &header, sizeof header);
+  return bytes;
+}
+
+}  // namespace kvtest
