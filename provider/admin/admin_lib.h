@@ -2,6 +2,7 @@
 // profiles with it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,35 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
 // is the default or read-only, and the folder tree with message counts.
 bool ListProfiles(const std::wstring& profilesPath, const std::wstring& profileName, std::wstring& listing,
                   std::wstring& error);
+
+// One message of a folder as the admin tool shows it: from the folder's index
+// (class, subject, display name) and from its file (the attachments).
+struct AttachmentSummary {
+  std::wstring name;   // long file name, else short file name, else display name
+  uint64_t size = 0;   // bytes of the attachment's data
+};
+struct MessageSummary {
+  std::wstring id;  // 32 hexadecimal digits
+  bool associated = false;
+  std::wstring messageClass;
+  std::wstring subject;
+  std::wstring displayName;
+  std::vector<AttachmentSummary> attachments;
+  std::wstring problem;  // set when the message's file cannot be read
+};
+
+// The messages of the folder at "Store#Folder#Subfolder" in a profile (the
+// default profile when profileName is empty), in the order they were saved.
+bool ListMessages(const std::wstring& profilesPath, const std::wstring& profileName, const std::wstring& folderPath,
+                  std::vector<MessageSummary>& messages, std::wstring& error);
+std::wstring FormatMessages(const std::wstring& folderPath, const std::vector<MessageSummary>& messages);
+
+// Copies the data of a message's attachment (numbered from 1 in the listing)
+// to outputPath, which is replaced only once the copy is complete. message
+// is the id from the listing or any prefix of it that names one message.
+bool ExtractAttachment(const std::wstring& profilesPath, const std::wstring& profileName, const std::wstring& folderPath,
+                       const std::wstring& message, unsigned attachment, const std::wstring& outputPath,
+                       uint64_t& bytesWritten, std::wstring& error);
 
 }  // namespace admin
 }  // namespace provider

@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,9 @@ const wchar_t kUsage[] =
     L"      [--folder STORE#FOLDER#SUBFOLDER ...] [--read-only-folder STORE#FOLDER ...]\n"
     L"      [--profiles FILE]\n"
     L"  kvmapi-admin list [PROFILE] [--profiles FILE]\n"
+    L"  kvmapi-admin messages STORE#FOLDER [--profile PROFILE] [--profiles FILE]\n"
+    L"  kvmapi-admin extract STORE#FOLDER MESSAGE-ID ATTACHMENT OUTPUT-FILE [--profile PROFILE] [--profiles FILE]\n"
+    L"      MESSAGE-ID as listed by messages (or a prefix naming one message); ATTACHMENT counts from 1\n"
     L"  kvmapi-admin where\n"
     L"The profiles file is %KV_MAPI_PROFILES%, else %APPDATA%\\KV2FOLD\\mapi-profiles.ini.\n";
 
@@ -39,7 +44,8 @@ int Run(const std::vector<std::wstring>& args) {
   std::wstring command = args[0];
   std::wstring profilesPath = provider::ProfilesFilePath();
   provider::admin::ProfileRequest request;
-  std::wstring positional;
+  std::vector<std::wstring> positional;
+  std::wstring profileName;
   std::vector<std::wstring> readOnlyStores;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& arg = args[i];
@@ -56,6 +62,8 @@ int Run(const std::vector<std::wstring>& args) {
       return 2;
     } else if (arg == L"--profiles") {
       profilesPath = value;
+    } else if (arg == L"--profile") {
+      profileName = value;
     } else if (arg == L"--password") {
       request.profile.password = value;
     } else if (arg == L"--user") {
@@ -83,13 +91,19 @@ int Run(const std::vector<std::wstring>& args) {
     } else if (arg.compare(0, 2, L"--") == 0) {
       Write(err, L"kvmapi-admin: unknown option " + arg + L"\n");
       return 2;
-    } else if (positional.empty()) {
-      positional = arg;
     } else {
-      Write(err, kUsage);
-      return 2;
+      positional.push_back(arg);
     }
   }
+  const size_t wantedPositionals = command == L"create-profile" || command == L"messages" ? 1
+                                   : command == L"extract"                              ? 4
+                                                                                        : 0;
+  const bool optionalOne = command == L"list";
+  if (positional.size() != wantedPositionals && !(optionalOne && positional.size() <= 1)) {
+    Write(err, kUsage);
+    return 2;
+  }
+  std::wstring first = positional.empty() ? L"" : positional[0];
   std::wstring error;
   if (command == L"where") {
     Write(out, profilesPath + L"\n");
@@ -97,7 +111,7 @@ int Run(const std::vector<std::wstring>& args) {
   }
   if (command == L"list") {
     std::wstring listing;
-    if (!provider::admin::ListProfiles(profilesPath, positional, listing, error)) {
+    if (!provider::admin::ListProfiles(profilesPath, first, listing, error)) {
       Write(err, L"kvmapi-admin: " + error + L"\n");
       return 1;
     }
@@ -105,7 +119,7 @@ int Run(const std::vector<std::wstring>& args) {
     return 0;
   }
   if (command == L"create-profile") {
-    request.profile.name = positional;
+    request.profile.name = first;
     for (const std::wstring& name : readOnlyStores) {
       bool found = false;
       for (provider::StoreConfig& store : request.profile.stores)
@@ -120,6 +134,31 @@ int Run(const std::vector<std::wstring>& args) {
       return 1;
     }
     Write(out, L"Profile " + request.profile.name + L" written to " + profilesPath + L"\n");
+    return 0;
+  }
+  if (command == L"messages") {
+    std::vector<provider::admin::MessageSummary> messages;
+    if (!provider::admin::ListMessages(profilesPath, profileName, first, messages, error)) {
+      Write(err, L"kvmapi-admin: " + error + L"\n");
+      return 1;
+    }
+    Write(out, provider::admin::FormatMessages(first, messages));
+    return 0;
+  }
+  if (command == L"extract") {
+    wchar_t* end = nullptr;
+    unsigned long attachment = wcstoul(positional[2].c_str(), &end, 10);
+    if (positional[2].empty() || *end != L'\0') {
+      Write(err, L"kvmapi-admin: ATTACHMENT is a number, counted from 1\n");
+      return 2;
+    }
+    uint64_t bytes = 0;
+    if (!provider::admin::ExtractAttachment(profilesPath, profileName, first, positional[1],
+                                            static_cast<unsigned>(attachment), positional[3], bytes, error)) {
+      Write(err, L"kvmapi-admin: " + error + L"\n");
+      return 1;
+    }
+    Write(out, std::to_wstring(bytes) + L" bytes written to " + positional[3] + L"\n");
     return 0;
   }
   Write(err, kUsage);

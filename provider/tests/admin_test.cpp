@@ -3,6 +3,7 @@
 #include "provider_fixture.h"
 
 #include "files.h"
+#include "module_posting.h"
 #include "store_layout.h"
 
 namespace provider_test {
@@ -98,6 +99,86 @@ TEST_F(AdminTest, ListingShowsStoresFoldersAndIndexedMessages) {
                           L"  Store Archive (read-only) in " + directory_ + L"\\archive\n";
   EXPECT_EQ(provider::ToUtf8(expected), provider::ToUtf8(listing));
   EXPECT_FALSE(provider::admin::ListProfiles(profilesPath_, L"Nobody", listing, error));
+}
+
+TEST_F(AdminTest, MessagesAreListedAndAttachmentsExtracted) {
+  MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports"}, true);
+  Posting document;
+  document.postedName = L"Sales \u00dcbersicht.pdf";
+  document.bytes.resize(10000);
+  for (size_t i = 0; i < document.bytes.size(); ++i) document.bytes[i] = static_cast<uint8_t>(i * 7);
+  Posting report;
+  report.postedName = L"Monthly.rpt";
+  report.associated = true;
+  report.messageClass = L"IPM.ZORLAN.REPORT.TEMPLATE";
+  report.displayName = L"Monthly Sales";
+  std::vector<uint8_t> documentId;
+  {
+    Session session = LogonOrFail(L"Work");
+    Store store = OpenStore(session.get(), L"Mailbox");
+    Folder reports = OpenPath(store.get(), {L"Reports"}, MAPI_MODIFY);
+    ASSERT_TRUE(reports);
+    ASSERT_EQ(S_OK, PostThroughMapi(reports.get(), document, &documentId));
+    ASSERT_EQ(S_OK, PostThroughMapi(reports.get(), report));
+    // Enough more that two ids share a first digit.
+    for (int i = 0; i < 16; ++i) {
+      Posting small;
+      small.postedName = SeriesName(L"small", i);
+      ASSERT_EQ(S_OK, PostThroughMapi(reports.get(), small));
+    }
+  }
+  std::wstring error;
+  std::vector<provider::admin::MessageSummary> messages;
+  ASSERT_TRUE(provider::admin::ListMessages(profilesPath_, L"", L"Mailbox#Reports", messages, error))
+      << provider::ToUtf8(error);
+  ASSERT_EQ(18u, messages.size());
+  const std::wstring documentHex = Wide(provider::ToHex(documentId.data() + 56, 16));
+  std::wstring listing = provider::admin::FormatMessages(L"Mailbox#Reports", messages);
+  std::wstring expectedStart = L"Folder Mailbox#Reports: 17 messages, 1 associated\n"
+                               L"  " + documentHex + L"  IPM.DOCUMENT.PDF  \"Sales \u00dcbersicht.pdf\"\n"
+                               L"      attachment 1: Sales \u00dcbersicht.pdf (10000 bytes)\n"
+                               L"  " + messages[1].id + L"  (associated) IPM.ZORLAN.REPORT.TEMPLATE  \"Monthly.rpt\"  "
+                               L"display name \"Monthly Sales\"\n"
+                               L"      attachment 1: Monthly.rpt (0 bytes)\n";
+  EXPECT_EQ(provider::ToUtf8(expectedStart), provider::ToUtf8(listing.substr(0, expectedStart.size())));
+
+  const std::wstring output = directory_ + L"\\extracted.pdf";
+  uint64_t written = 0;
+  ASSERT_TRUE(provider::admin::ExtractAttachment(profilesPath_, L"Work", L"Mailbox#Reports", documentHex.substr(0, 12), 1,
+                                                 output, written, error))
+      << provider::ToUtf8(error);
+  EXPECT_EQ(10000u, written);
+  std::string bytes;
+  ASSERT_EQ(provider::FileRead::Ok, provider::ReadWholeFile(output, bytes));
+  EXPECT_TRUE(std::vector<uint8_t>(bytes.begin(), bytes.end()) == document.bytes);
+
+  std::wstring shared;
+  for (const auto& a : messages)
+    for (const auto& b : messages)
+      if (&a != &b && a.id[0] == b.id[0]) shared = a.id.substr(0, 1);
+  ASSERT_FALSE(shared.empty());
+  struct Refusal {
+    const char* what;
+    std::wstring folder;
+    std::wstring message;
+    unsigned attachment;
+  } refusals[] = {
+      {"unknown message", L"Mailbox#Reports", L"zz", 1},
+      {"prefix naming several", L"Mailbox#Reports", shared, 1},
+      {"attachment 0", L"Mailbox#Reports", documentHex, 0},
+      {"attachment beyond the last", L"Mailbox#Reports", documentHex, 2},
+      {"unknown folder", L"Mailbox#Nowhere", documentHex, 1},
+      {"unknown store", L"Other#Reports", documentHex, 1},
+  };
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.what);
+    DeleteFileW(output.c_str());
+    error.clear();
+    EXPECT_FALSE(provider::admin::ExtractAttachment(profilesPath_, L"Work", r.folder, r.message, r.attachment, output,
+                                                    written, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(provider::FileExists(output)) << "a refused extraction writes nothing";
+  }
 }
 
 }  // namespace
