@@ -1,0 +1,110 @@
+// MAPI results as the host sees them: the code, and the message left in the
+// job's error text, in English, in German and in a test language whose set
+// lacks strings 13 and 14 (the module's own fallback texts stand in).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "interface/error_text.h"
+#include "interface/export_job.h"
+#include "interface/module_state.h"
+#include "platform/locale_library.h"
+
+namespace {
+
+std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+
+class ErrorTextTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
+    g_ModuleState.localeHandle = OpenModuleResources(g_ModuleState.moduleInstance);
+    job_ = CreateExportJob(nullptr);
+    ASSERT_NE(nullptr, job_);
+  }
+  void TearDown() override {
+    DestroyExportJob(job_);
+    CloseModuleResources(g_ModuleState.localeHandle);
+    g_ModuleState.localeHandle = 0;
+  }
+  ExportJob* job_ = nullptr;
+};
+
+TEST_F(ErrorTextTest, MapResultInEveryLanguage) {
+  const wchar_t* const kUnchanged = nullptr;
+  const wchar_t* const kNoAccess = L"No access right to post file to Exchange Folders.";
+  const wchar_t* const kNotFound = L"MAPI object not found.";
+  const wchar_t* const kNoSupport = L"Such posting is not supported by the Message Service Provider.";
+  struct Case {
+    HRESULT result;
+    int code;
+    const wchar_t* english;
+    const wchar_t* german;
+    const wchar_t* dutch;  // the test set lacks strings 13 and 14
+  } cases[] = {
+      {S_OK, KVE_OK, kUnchanged, kUnchanged, kUnchanged},
+      {E_ABORT, KVE_CANCELLED, kUnchanged, kUnchanged, kUnchanged},
+      {MAPI_E_USER_CANCEL, KVE_CANCELLED, kUnchanged, kUnchanged, kUnchanged},
+      {MAPI_E_CANCEL, KVE_CANCELLED, kUnchanged, kUnchanged, kUnchanged},
+      {MAPI_E_NOT_ENOUGH_MEMORY, KVE_NO_MEMORY, kUnchanged, kUnchanged, kUnchanged},
+      {MAPI_E_NOT_ENOUGH_DISK, KVE_DISK_FULL, kUnchanged, kUnchanged, kUnchanged},
+      {MAPI_E_CALL_FAILED, KVE_FAILED, L"MAPI_E_CALL_FAILED", L"MAPI_E_CALL_FAILED", L"MAPI_E_CALL_FAILED"},
+      {MAPI_E_CORRUPT_DATA, KVE_FAILED, L"MAPI_E_CORRUPT_DATA", L"MAPI_E_CORRUPT_DATA", L"MAPI_E_CORRUPT_DATA"},
+      {MAPI_E_FAILONEPROVIDER, KVE_FAILED, L"MAPI Error: Fail on provider.", L"MAPI Error: Fail on provider.",
+       L"MAPI Error: Fail on provider."},
+      {MAPI_E_INVALID_PARAMETER, KVE_FAILED, L"MAPI_E_INVALID_PARAMETER", L"MAPI_E_INVALID_PARAMETER",
+       L"MAPI_E_INVALID_PARAMETER"},
+      {MAPI_E_NO_ACCESS, KVE_FAILED, kNoAccess,
+       L"Keine Zugriffsberechtigung zum Bereitstellen von Dateien in Exchange-Ordnern.", kNoAccess},
+      {MAPI_E_NOT_FOUND, KVE_FAILED, kNotFound, L"MAPI-Objekt nicht gefunden.", kNotFound},
+      {MAPI_E_NO_SUPPORT, KVE_FAILED, kNoSupport,
+       L"Diese Art der Bereitstellung wird vom Nachrichtendienstanbieter nicht unterst\u00fctzt.",
+       L"Dit soort plaatsing wordt niet ondersteund door de berichtenserviceprovider."},
+      {MAPI_E_EXTENDED_ERROR, KVE_FAILED, L"Error code 0x80040119 returned.", L"Error code 0x80040119 returned.",
+       L"Error code 0x80040119 returned."},
+      {MAPI_E_LOGON_FAILED, KVE_FAILED, L"Error code 0x80040111 returned.", L"Error code 0x80040111 returned.",
+       L"Error code 0x80040111 returned."},
+      {static_cast<HRESULT>(0x8000FFFF), KVE_FAILED, L"Error code 0x8000FFFF returned.",
+       L"Error code 0x8000FFFF returned.", L"Error code 0x8000FFFF returned."},
+  };
+  // The language's high word (a sort order) does not matter.
+  const struct {
+    DWORD language;
+    const wchar_t* Case::*text;
+  } languages[] = {{0x0409, &Case::english}, {0x00010407, &Case::german}, {0x0413, &Case::dutch}};
+  for (const auto& language : languages) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE("language " + std::to_string(language.language) + ", result " +
+                   std::to_string(static_cast<unsigned long>(c.result)));
+      job_->language = language.language;
+      CopyWide(job_->errorText, kErrorTextCapacity, L"the previous message", 299);
+      EXPECT_EQ(c.code, MapResult(*job_, c.result));
+      const wchar_t* expected = c.*language.text;
+      EXPECT_EQ(Text(expected ? expected : L"the previous message"), Text(job_->errorText));
+    }
+  }
+}
+
+TEST_F(ErrorTextTest, TheTextIsBoundedAndTheHostReadsItFromTheJob) {
+  EXPECT_EQ(nullptr, KVEGetErrorTextW(nullptr));
+  const wchar_t* text = KVEGetErrorTextW(HandleOf(job_));
+  EXPECT_EQ(job_->errorText, text);
+  EXPECT_EQ(L"", Text(text)) << "a fresh job has no message";
+
+  // A fallback longer than the text holds is cut to 299 characters.
+  const std::wstring longFallback(400, L'f');
+  job_->language = 0x0413;
+  SetErrorFromResource(*job_, 14, longFallback.c_str());
+  EXPECT_EQ(std::wstring(299, L'f'), Text(job_->errorText));
+  SetErrorText(*job_, longFallback.c_str());
+  EXPECT_EQ(std::wstring(299, L'f'), Text(job_->errorText));
+
+  // A string the language has comes from its set, not from the fallback.
+  job_->language = 0x0407;
+  SetErrorFromResource(*job_, 11, L"fallback");
+  EXPECT_EQ(L"Die Anmeldung am Exchange-Profil ist nicht m\u00f6glich.", Text(job_->errorText));
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// A job's options handed to the host and back: the encoded block byte by
+// byte, its limits, the decoded record, reading a block back into a job, and
+// the round trip through the exports.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "interface/export_job.h"
+#include "options/options_encoding.h"
+#include "platform/tests/test_support.h"
+#include "tests/support/allocation_failure.h"
+#include "tests/support/options_blocks.h"
+
+namespace {
+
+using kvtest::OptionsText;
+constexpr size_t H = sizeof(KVEDestinationOptions);  // 18, or 30 in the 64-bit build
+
+std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+
+struct JobDeleter {
+  void operator()(ExportJob* job) const { DestroyExportJob(job); }
+};
+using JobPtr = std::unique_ptr<ExportJob, JobDeleter>;
+
+JobPtr JobWith(const OptionsText& text) {
+  JobPtr job(CreateExportJob(nullptr));
+  job->profileName.reset(ModuleDupWide(text.profile));
+  job->password.reset(ModuleDupWide(text.password));
+  job->postingKind = text.postingKind;
+  job->folderPath.reset(ModuleDupWide(text.folder));
+  return job;
+}
+
+uint16_t Read16(const unsigned char* bytes, size_t at) {
+  uint16_t value;
+  memcpy(&value, bytes + at, sizeof value);
+  return value;
+}
+uintptr_t ReadOffset(const unsigned char* bytes, size_t at) {
+  uintptr_t value;
+  memcpy(&value, bytes + at, sizeof value);
+  return value;
+}
+
+TEST(OptionsEncoding, BlockLayout) {
+  struct Case {
+    OptionsText text;
+    uintptr_t profileAt, passwordAt, folderAt;
+    size_t size;
+  } cases[] = {
+      // 3, 1 and 5 characters: each string two bytes a character with its terminator.
+      {{L"abc", L"x", FolderReport, L"fghij"}, H, H + 8, H + 12, H + 24},
+      {{L"abc", nullptr, FolderReport, L"fghij"}, H, 0, H + 8, H + 20},
+      {{L"abc", L"x", PersonalReport, nullptr}, H, H + 8, 0, H + 12},
+      {{L"Profil \u00dcbersicht", nullptr, ReportInstance, nullptr}, H, 0, 0, H + 34},
+      {{L"", L"", ReportInstance, L""}, H, H + 2, H + 4, H + 6},
+  };
+  static_assert(H == 18 || H == 30, "the block header is the record");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " bytes");
+    JobPtr job = JobWith(c.text);
+    KVEDestinationOptions* block = nullptr;
+    WORD size = 0;
+    ASSERT_EQ(KVE_OK, EncodeDestinationOptions(*job, &block, &size));
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(c.size, size);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block);
+    EXPECT_EQ(H, Read16(bytes, 0)) << "structSize";
+    EXPECT_EQ(c.profileAt, ReadOffset(bytes, offsetof(KVEDestinationOptions, profileName)));
+    EXPECT_EQ(c.passwordAt, ReadOffset(bytes, offsetof(KVEDestinationOptions, password)));
+    EXPECT_EQ(c.text.postingKind, Read16(bytes, offsetof(KVEDestinationOptions, postingKind)));
+    EXPECT_EQ(c.folderAt, ReadOffset(bytes, offsetof(KVEDestinationOptions, folderPath)));
+    EXPECT_EQ(c.size, Read16(bytes, offsetof(KVEDestinationOptions, blockSize)));
+    EXPECT_EQ(kvtest::NativeBlock(c.text), std::vector<unsigned char>(bytes, bytes + size)) << "byte for byte";
+    EXPECT_EQ(job->encodedOptions.get(), block) << "the job owns the block";
+  }
+}
+
+TEST(OptionsEncoding, EncodingAgainReplacesTheBlockAndRefusesWhatCannotBeReadBack) {
+  JobPtr job = JobWith({L"Work", L"pw", FolderReport, L"Mailbox#Inbox"});
+  KVEDestinationOptions* first = nullptr;
+  ASSERT_EQ(KVE_OK, EncodeDestinationOptions(*job, &first, nullptr)) << "the size out is optional";
+  std::vector<unsigned char> firstBytes(reinterpret_cast<unsigned char*>(first),
+                                        reinterpret_cast<unsigned char*>(first) + first->blockSize);
+  const long heapBlocks = kvtest::CountModuleHeapBlocks();
+  KVEDestinationOptions* second = nullptr;
+  WORD size = 0;
+  ASSERT_EQ(KVE_OK, EncodeDestinationOptions(*job, &second, &size));
+  EXPECT_EQ(firstBytes, std::vector<unsigned char>(reinterpret_cast<unsigned char*>(second),
+                                                   reinterpret_cast<unsigned char*>(second) + size));
+  EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks()) << "the first block was freed";
+
+  // The largest block blockSize can state, and one character more.
+  const size_t largest = (0xFFFF - H) / 2;
+  const std::wstring fits(largest - 1, L'p');
+  const std::wstring tooLong(largest, L'p');
+  struct Case {
+    const char* what;
+    OptionsText text;
+    int code;
+  } cases[] = {
+      {"largest", {fits.c_str(), nullptr, FolderReport, nullptr}, KVE_OK},
+      {"one character too long", {tooLong.c_str(), nullptr, FolderReport, nullptr}, KVE_BAD_ARGUMENT},
+      {"too long together", {fits.c_str(), L"", FolderReport, nullptr}, KVE_BAD_ARGUMENT},
+      {"no profile name", {nullptr, L"pw", FolderReport, L"Mailbox"}, KVE_BAD_ARGUMENT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    JobPtr other = JobWith(c.text);
+    KVEDestinationOptions* block = reinterpret_cast<KVEDestinationOptions*>(0x1);
+    size = 1;
+    EXPECT_EQ(c.code, EncodeDestinationOptions(*other, &block, &size));
+    if (c.code == KVE_OK) {
+      EXPECT_EQ(H + 2 * largest, static_cast<size_t>(size));
+    } else {
+      EXPECT_EQ(nullptr, block);
+      EXPECT_EQ(0, size);
+    }
+  }
+  EXPECT_EQ(KVE_BAD_ARGUMENT, EncodeDestinationOptions(*job, nullptr, &size));
+
+  // Out of memory: no block, and the job holds none.
+  kvtest::ScopedAllocationFailure failure(1);
+  KVEDestinationOptions* block = reinterpret_cast<KVEDestinationOptions*>(0x1);
+  EXPECT_EQ(KVE_NO_MEMORY, EncodeDestinationOptions(*job, &block, &size));
+  EXPECT_EQ(nullptr, block);
+  EXPECT_EQ(firstBytes.size(), size) << "the size out keeps the computed size";
+  EXPECT_EQ(nullptr, job->encodedOptions.get());
+}
+
+TEST(OptionsEncoding, DecodedRecordsBelongToTheHost) {
+  struct Case {
+    OptionsText text;
+  } cases[] = {{{L"Work", L"pw", FolderReport, L"Mailbox#Inbox"}}, {{L"Work", nullptr, PersonalReport, nullptr}}};
+  for (const Case& c : cases) {
+    const long heapBlocks = kvtest::CountModuleHeapBlocks();
+    JobPtr job = JobWith(c.text);
+    KVEDestinationOptions* record = nullptr;
+    ASSERT_EQ(KVE_OK, DecodeDestinationOptions(*job, &record));
+    EXPECT_EQ(H, record->structSize);
+    EXPECT_EQ(0, record->blockSize);
+    EXPECT_EQ(c.text.postingKind, record->postingKind);
+    EXPECT_EQ(Text(c.text.profile), Text(record->profileName.pointer));
+    EXPECT_EQ(Text(c.text.password), Text(record->password.pointer));
+    EXPECT_EQ(Text(c.text.folder), Text(record->folderPath.pointer));
+    EXPECT_NE(job->profileName.get(), record->profileName.pointer) << "copies, not the job's strings";
+    job.reset();
+    EXPECT_EQ(Text(c.text.profile), Text(record->profileName.pointer)) << "the record outlives the job";
+    EXPECT_EQ(0, KVEFreeDestinationOptionsW(0, record));
+    EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks());
+  }
+
+  // Out of memory at the record or at any string: nothing is left.
+  JobPtr job = JobWith({L"Work", L"pw", FolderReport, L"Mailbox"});
+  const long heapBlocks = kvtest::CountModuleHeapBlocks();
+  for (int nth = 1; nth <= 4; ++nth) {
+    SCOPED_TRACE("allocation " + std::to_string(nth) + " fails");
+    KVEDestinationOptions* record = reinterpret_cast<KVEDestinationOptions*>(0x1);
+    kvtest::ScopedAllocationFailure failure(nth);
+    EXPECT_EQ(KVE_NO_MEMORY, DecodeDestinationOptions(*job, &record));
+    EXPECT_EQ(nullptr, record);
+    EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks());
+  }
+  EXPECT_EQ(KVE_BAD_ARGUMENT, DecodeDestinationOptions(*job, nullptr));
+}
+
+TEST(OptionsEncoding, ReadingABlockIntoAJobThatHoldsOptions) {
+  const OptionsText held = {L"Held", L"held pw", PersonalReport, L"Held#Folder"};
+  struct Case {
+    const char* what;
+    OptionsText block;
+    OptionsText after;
+  } cases[] = {
+      {"everything", {L"New", L"new pw", FolderReport, L"New#Folder"}, {L"New", L"new pw", FolderReport, L"New#Folder"}},
+      {"no profile name keeps the job's", {nullptr, L"new pw", FolderReport, L"F"}, {L"Held", L"new pw", FolderReport, L"F"}},
+      {"no password keeps the job's", {L"New", nullptr, FolderReport, L"F"}, {L"New", L"held pw", FolderReport, L"F"}},
+      {"no folder path clears the job's", {L"New", L"new pw", ReportInstance, nullptr}, {L"New", L"new pw", ReportInstance, nullptr}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    JobPtr job = JobWith(held);
+    std::vector<unsigned char> block = kvtest::NativeBlock(c.block);
+    DestinationOptionsCopy<wchar_t> options;
+    ASSERT_EQ(KVE_OK, ReadDestinationOptions(reinterpret_cast<const KVEDestinationOptions*>(block.data()), options));
+    ASSERT_EQ(KVE_OK, ApplyOptionsBlock(*job, options));
+    EXPECT_EQ(Text(c.after.profile), Text(job->profileName.get()));
+    EXPECT_EQ(Text(c.after.password), Text(job->password.get()));
+    EXPECT_EQ(c.after.postingKind, job->postingKind);
+    EXPECT_EQ(Text(c.after.folder), Text(job->folderPath.get()));
+  }
+}
+
+TEST(OptionsEncoding, EncodeThenSetUpAnotherJobThenDecodeRestoresEveryField) {
+  const std::wstring longPath = L"Mailbox#" + std::wstring(2000, L'x');
+  const OptionsText cases[] = {
+      {L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"},
+      {L"Work", nullptr, PersonalReport, nullptr},
+      {L"Work", L"", ReportInstance, L"Mailbox"},
+      {L"B\u00fcro \u65e5\u672c", L"p\u00e4ss", FolderReport, longPath.c_str()},
+  };
+  kvtest::GuardedPage page;
+  for (const OptionsText& text : cases) {
+    SCOPED_TRACE(Text(text.folder).size());
+    JobPtr first = JobWith(text);
+    KVEDestinationOptions* block = nullptr;
+    WORD size = 0;
+    ASSERT_EQ(KVE_OK, KVEEncodeDestinationOptionsW(HandleOf(first.get()), &block, &size));
+    // The host keeps the bytes and hands them back later, after the job is gone.
+    std::vector<unsigned char> stored(reinterpret_cast<unsigned char*>(block),
+                                      reinterpret_cast<unsigned char*>(block) + size);
+    first.reset();
+    ASSERT_LE(stored.size(), 4096u) << "the guarded page holds it";
+    const auto* handedBack = page.PlaceAtEnd<KVEDestinationOptions>(stored.data(), stored.size());
+    DestinationOptionsCopy<wchar_t> options;
+    ASSERT_EQ(KVE_OK, ReadDestinationOptions(handedBack, options));
+    JobPtr second(CreateExportJob(nullptr));
+    ASSERT_EQ(KVE_OK, ApplyOptionsBlock(*second, options));
+    KVEDestinationOptions* decoded = nullptr;
+    ASSERT_EQ(KVE_OK, KVEDecodeDestinationOptionsW(HandleOf(second.get()), &decoded));
+    EXPECT_EQ(Text(text.profile), Text(decoded->profileName.pointer));
+    EXPECT_EQ(Text(text.password), Text(decoded->password.pointer));
+    EXPECT_EQ(text.postingKind, decoded->postingKind);
+    EXPECT_EQ(Text(text.folder), Text(decoded->folderPath.pointer));
+    KVEFreeDestinationOptionsW(0, decoded);
+  }
+  // A null job is refused and the outs are not touched.
+  KVEDestinationOptions* untouched = reinterpret_cast<KVEDestinationOptions*>(0x1);
+  WORD size = 7;
+  EXPECT_EQ(KVE_BAD_ARGUMENT, KVEEncodeDestinationOptionsW(nullptr, &untouched, &size));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, KVEDecodeDestinationOptionsW(nullptr, &untouched));
+  EXPECT_EQ(reinterpret_cast<KVEDestinationOptions*>(0x1), untouched);
+  EXPECT_EQ(7, size);
+}
+
+}  // namespace
