@@ -1,0 +1,420 @@
+// How fast a posting through the provider's MAPI interfaces is, the way the
+// module streams a file (4096-byte reads, each written on at once), against
+// three references on the same files: CopyFileW; the floor that 4096-byte
+// streaming allows (a plain loop of 4096-byte ReadFile and WriteFile calls);
+// and the same posting written with the system's structured storage.
+//   provider_bench [work folder] [--large-mib N] [--small-count N] [--no-system-storage]
+// Prints times, ratios and the largest working set seen during each run.
+#include <windows.h>
+
+#include <mapix.h>
+#include <mapiutil.h>
+#include <objbase.h>
+#include <psapi.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <kvcommon/unique_resource.h>
+
+#include "admin_lib.h"
+#include "folder_index.h"
+#include "module_posting.h"
+#include "store_layout.h"
+
+namespace {
+
+using kvcommon::UniqueFile;
+using kvcommon::UniqueInterface;
+
+constexpr DWORD kPiece = 4096;
+
+// The largest working set seen while a run goes on, sampled as it writes.
+class WorkingSetProbe {
+ public:
+  void Reset() { peak_ = Current(); }
+  void Sample() { peak_ = std::max(peak_, Current()); }
+  size_t Peak() const { return peak_; }
+
+ private:
+  static size_t Current() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
+  }
+  size_t peak_ = 0;
+};
+
+WorkingSetProbe g_probe;
+
+double Seconds() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool MakeSource(const std::wstring& path, uint64_t size) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  std::vector<BYTE> block(1u << 20);
+  uint32_t state = 0x9E3779B9u ^ static_cast<uint32_t>(size);
+  for (uint64_t done = 0; done < size; done += block.size()) {
+    for (BYTE& b : block) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      b = static_cast<BYTE>(state);
+    }
+    const DWORD piece = static_cast<DWORD>(std::min<uint64_t>(block.size(), size - done));
+    DWORD written = 0;
+    if (!WriteFile(file.get(), block.data(), piece, &written, nullptr) || written != piece) return false;
+  }
+  return true;
+}
+
+// Reads the source in 4096-byte pieces as the module does and hands each to sink.
+bool ForEachPiece(const std::wstring& source, const std::function<bool(const BYTE*, DWORD)>& sink) {
+  UniqueFile file(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  BYTE buffer[kPiece];
+  DWORD count = kPiece;
+  for (unsigned pieces = 1; count == kPiece; ++pieces) {
+    if (!ReadFile(file.get(), buffer, kPiece, &count, nullptr)) return false;
+    if (count > 0 && !sink(buffer, count)) return false;
+    if (pieces % 256 == 0) g_probe.Sample();  // every MiB
+  }
+  return true;
+}
+
+// ---- the contenders ----
+
+bool CopyLoop(const std::wstring& source, const std::wstring& target) {
+  UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out.valid()) return false;
+  return ForEachPiece(source, [&out](const BYTE* data, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(out.get(), data, size, &written, nullptr) && written == size;
+  });
+}
+
+bool CopyWithSystem(const std::wstring& source, const std::wstring& target) {
+  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
+
+bool PostThroughProvider(IMAPIFolder* folder, const std::wstring& source) {
+  provider_test::Posting posting;
+  posting.postedName = NameOf(source);
+  posting.messageClass = L"IPM.DOCUMENT.BIN";
+  posting.sourcePath = source;
+  posting.afterWrite = [](uint64_t written) {
+    if (written % (1u << 20) == 0) g_probe.Sample();
+  };
+  return SUCCEEDED(provider_test::PostThroughMapi(folder, posting));
+}
+
+// The same posting as a message file made with the system's structured
+// storage: the property streams, the string values, the attachment's storage
+// and its data written in 4096-byte pieces.
+HRESULT AddStream(IStorage* storage, const wchar_t* name, const void* data, ULONG size) {
+  UniqueInterface<IStream> stream;
+  HRESULT hr = storage->CreateStream(name, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.put());
+  if (SUCCEEDED(hr) && size) hr = stream->Write(data, size, nullptr);
+  return hr;
+}
+
+void PutEntry(std::vector<BYTE>& properties, ULONG tag, uint64_t value) {
+  BYTE entry[16] = {};
+  memcpy(entry, &tag, 4);
+  entry[4] = 6;
+  memcpy(entry + 8, &value, 8);
+  properties.insert(properties.end(), entry, entry + 16);
+}
+
+HRESULT AddText(IStorage* storage, std::vector<BYTE>& properties, ULONG tag, const std::wstring& text) {
+  wchar_t name[32];
+  swprintf(name, 32, L"__substg1.0_%08lX", static_cast<unsigned long>(tag));
+  PutEntry(properties, tag, (text.size() + 1) * 2);
+  return AddStream(storage, name, text.c_str(), static_cast<ULONG>(text.size() * 2));
+}
+
+bool PostWithSystemStorage(const std::wstring& source, const std::wstring& target) {
+  UniqueInterface<IStorage> root;
+  if (FAILED(StgCreateDocfile(target.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, 0,
+                              root.put())))
+    return false;
+  const CLSID message = {0x00020D0B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+  root->SetClass(message);
+  const std::wstring name = NameOf(source);
+  std::vector<BYTE> properties(32, 0);
+  properties[12] = 1;  // next attachment id
+  properties[20] = 1;  // attachment count
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  uint64_t time = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  bool ok = SUCCEEDED(AddText(root.get(), properties, PR_SUBJECT_W, name)) &&
+            SUCCEEDED(AddText(root.get(), properties, PR_MESSAGE_CLASS_W, L"IPM.DOCUMENT.BIN")) &&
+            SUCCEEDED(AddText(root.get(), properties, PR_CONVERSATION_TOPIC_W, name));
+  PutEntry(properties, PR_CLIENT_SUBMIT_TIME, time);
+  PutEntry(properties, PR_MESSAGE_DELIVERY_TIME, time);
+  PutEntry(properties, PR_SENSITIVITY, 0);
+  PutEntry(properties, PR_IMPORTANCE, 1);
+  PutEntry(properties, PR_MESSAGE_FLAGS, MSGFLAG_HASATTACH);
+  PutEntry(properties, PR_STORE_SUPPORT_MASK, 0x00040000);
+  ok = ok && SUCCEEDED(AddStream(root.get(), L"__properties_version1.0", properties.data(),
+                                 static_cast<ULONG>(properties.size())));
+  UniqueInterface<IStorage> named;
+  ok = ok && SUCCEEDED(root->CreateStorage(L"__nameid_version1.0", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                           0, 0, named.put()));
+  for (const wchar_t* stream : {L"__substg1.0_00020102", L"__substg1.0_00030102", L"__substg1.0_00040102"})
+    ok = ok && SUCCEEDED(AddStream(named.get(), stream, nullptr, 0));
+  UniqueInterface<IStorage> attachment;
+  ok = ok && SUCCEEDED(root->CreateStorage(L"__attach_version1.0_#00000000",
+                                           STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, attachment.put()));
+  if (!ok) return false;
+  std::vector<BYTE> attachmentProperties(8, 0);
+  ok = SUCCEEDED(AddText(attachment.get(), attachmentProperties, PR_ATTACH_LONG_FILENAME_W, name)) &&
+       SUCCEEDED(AddText(attachment.get(), attachmentProperties, PR_DISPLAY_NAME_W, name));
+  PutEntry(attachmentProperties, PR_ATTACH_METHOD, ATTACH_BY_VALUE);
+  PutEntry(attachmentProperties, PR_ATTACH_NUM, 0);
+  UniqueInterface<IStream> data;
+  ok = ok && SUCCEEDED(attachment->CreateStream(L"__substg1.0_37010102",
+                                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, data.put()));
+  uint64_t size = 0;
+  ok = ok && ForEachPiece(source, [&data, &size](const BYTE* bytes, DWORD count) {
+         size += count;
+         return SUCCEEDED(data->Write(bytes, count, nullptr));
+       });
+  data.reset();
+  PutEntry(attachmentProperties, PR_ATTACH_DATA_BIN, size);
+  ok = ok && SUCCEEDED(AddStream(attachment.get(), L"__properties_version1.0", attachmentProperties.data(),
+                                 static_cast<ULONG>(attachmentProperties.size())));
+  attachment.reset();
+  return ok && SUCCEEDED(root->Commit(STGC_DEFAULT));
+}
+
+struct Result {
+  double seconds = 0;
+  size_t peakWorkingSet = 0;
+  bool ok = false;
+};
+
+// Best of several runs; cleanUp runs before each and after the last.
+Result Measure(int runs, const std::function<bool()>& run, const std::function<void()>& cleanUp) {
+  Result best;
+  for (int i = 0; i < runs; ++i) {
+    cleanUp();
+    g_probe.Reset();
+    const double start = Seconds();
+    const bool ok = run();
+    const double elapsed = Seconds() - start;
+    g_probe.Sample();
+    if (!ok) return Result();
+    if (!best.ok || elapsed < best.seconds) best.seconds = elapsed;
+    best.peakWorkingSet = std::max(best.peakWorkingSet, g_probe.Peak());
+    best.ok = true;
+  }
+  cleanUp();
+  return best;
+}
+
+void Print(const char* what, const Result& r, double floor, double copy) {
+  if (!r.ok) {
+    std::printf("  %-38s failed\n", what);
+    return;
+  }
+  std::printf("  %-38s %8.3f s  %6.2fx floor  %6.2fx CopyFileW  peak working set %6.1f MiB\n", what, r.seconds,
+              r.seconds / floor, r.seconds / copy, static_cast<double>(r.peakWorkingSet) / (1u << 20));
+}
+
+void DeleteFilesIn(const std::wstring& directory) {
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &data));
+  if (!find) return;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((directory + L"\\" + data.cFileName).c_str());
+  } while (FindNextFileW(find.get(), &data));
+}
+
+struct Provider {
+  UniqueInterface<IMAPISession> session;
+  UniqueInterface<IMsgStore> store;
+  UniqueInterface<IMAPIFolder> folder;
+  std::wstring folderDirectory;
+};
+
+// A profile of its own in the work folder, and the folder the postings go to.
+bool OpenProvider(const std::wstring& folder, Provider& out) {
+  const std::wstring profiles = folder + L"\\profiles.ini";
+  SetEnvironmentVariableW(L"KV_MAPI_PROFILES", profiles.c_str());
+  provider::admin::ProfileRequest request;
+  request.profile.name = L"Bench";
+  provider::StoreConfig store;
+  store.name = L"Mailbox";
+  store.directory = folder + L"\\store";
+  request.profile.stores.push_back(store);
+  request.folders = {L"Mailbox#Postings"};
+  std::wstring error;
+  if (!provider::admin::CreateProfile(profiles, request, error)) return false;
+  std::unique_ptr<provider::StoreLayout> layout;
+  provider::FolderRecord record;
+  if (provider::StoreLayout::Open(store.directory, layout) != provider::StoreResult::Ok ||
+      layout->FindByPath(L"Postings", record) != provider::StoreResult::Ok)
+    return false;
+  out.folderDirectory = record.directory;
+  if (FAILED(MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(L"Bench")), nullptr,
+                         MAPI_UNICODE | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, out.session.put())))
+    return false;
+  UniqueInterface<IMAPITable> stores;
+  if (FAILED(out.session->GetMsgStoresTable(0, stores.put()))) return false;
+  LPSRowSet rows = nullptr;
+  SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+  if (FAILED(HrQueryAllRows(stores.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)))
+    return false;
+  SBinary id = rows->aRow[0].lpProps[0].Value.bin;
+  HRESULT hr = out.session->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, MDB_WRITE,
+                                         out.store.put());
+  FreeProws(rows);
+  if (FAILED(hr)) return false;
+  std::vector<uint8_t> folderId;
+  {
+    // The folder's entry identifier as its hierarchy row gives it.
+    LPSPropValue top = nullptr;
+    if (FAILED(HrGetOneProp(out.store.get(), PR_IPM_SUBTREE_ENTRYID, &top))) return false;
+    UniqueInterface<IMAPIFolder> ipm;
+    ULONG type = 0;
+    hr = out.store->OpenEntry(top->Value.bin.cb, reinterpret_cast<LPENTRYID>(top->Value.bin.lpb), nullptr, 0, &type,
+                              reinterpret_cast<LPUNKNOWN*>(ipm.put()));
+    MAPIFreeBuffer(top);
+    if (FAILED(hr)) return false;
+    UniqueInterface<IMAPITable> children;
+    if (FAILED(ipm->GetHierarchyTable(0, children.put()))) return false;
+    if (FAILED(HrQueryAllRows(children.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)))
+      return false;
+    SBinary child = rows->aRow[0].lpProps[0].Value.bin;
+    folderId.assign(child.lpb, child.lpb + child.cb);
+    FreeProws(rows);
+  }
+  ULONG type = 0;
+  return SUCCEEDED(out.store->OpenEntry(static_cast<ULONG>(folderId.size()), reinterpret_cast<LPENTRYID>(folderId.data()),
+                                       nullptr, MAPI_MODIFY, &type, reinterpret_cast<LPUNKNOWN*>(out.folder.put())));
+}
+
+}  // namespace
+
+int main() {
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::wstring folder;
+  bool systemStorage = true;
+  uint64_t largeMib = 256;
+  int smallCount = 1000;
+  for (int i = 1; args && i < count; ++i) {
+    if (lstrcmpW(args[i], L"--no-system-storage") == 0) {
+      systemStorage = false;
+    } else if (lstrcmpW(args[i], L"--large-mib") == 0 && i + 1 < count) {
+      largeMib = _wtoi(args[++i]);
+    } else if (lstrcmpW(args[i], L"--small-count") == 0 && i + 1 < count) {
+      smallCount = _wtoi(args[++i]);
+    } else {
+      folder = args[i];
+    }
+  }
+  LocalFree(args);
+  if (folder.empty()) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder = std::wstring(temp) + L"provider_bench";
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || FAILED(MAPIInitialize(nullptr))) return 1;
+  Provider provider;
+  if (!OpenProvider(folder, provider)) {
+    std::printf("cannot set up the provider in %ls\n", folder.c_str());
+    return 1;
+  }
+  const std::wstring messages = provider::MessagesDirectory(provider.folderDirectory);
+  auto emptyFolder = [&] {
+    DeleteFilesIn(messages);
+    DeleteFileW(provider::IndexPath(provider.folderDirectory).c_str());
+  };
+  const std::wstring target = folder + L"\\target.bin";
+  auto removeTarget = [&target] { DeleteFileW(target.c_str()); };
+
+  // One large file: the references, then the posting.
+  const std::wstring large = folder + L"\\large.bin";
+  Result floor, copy, posted, system;
+  if (largeMib > 0) {
+    if (!MakeSource(large, largeMib << 20)) return 1;
+    floor = Measure(3, [&] { return CopyLoop(large, target); }, removeTarget);
+    copy = Measure(3, [&] { return CopyWithSystem(large, target); }, removeTarget);
+    posted = Measure(3, [&] { return PostThroughProvider(provider.folder.get(), large); }, emptyFolder);
+  }
+
+  // Many small files.
+  std::vector<std::wstring> sources;
+  for (int i = 0; i < smallCount; ++i) {
+    sources.push_back(folder + L"\\small_" + std::to_wstring(i) + L".bin");
+    if (!MakeSource(sources.back(), 10u << 10)) return 1;
+  }
+  auto smallTarget = [&folder](int i) { return folder + L"\\copy_" + std::to_wstring(i) + L".bin"; };
+  auto removeCopies = [&] {
+    for (int i = 0; i < smallCount; ++i) DeleteFileW(smallTarget(i).c_str());
+  };
+  auto each = [&](const std::function<bool(int)>& one) {
+    return [&, one] {
+      for (int i = 0; i < smallCount; ++i)
+        if (!one(i)) return false;
+      return true;
+    };
+  };
+  const Result smallFloor = Measure(3, each([&](int i) { return CopyLoop(sources[i], smallTarget(i)); }), removeCopies);
+  const Result smallCopy = Measure(3, each([&](int i) { return CopyWithSystem(sources[i], smallTarget(i)); }), removeCopies);
+  const Result smallPosted =
+      Measure(3, each([&](int i) { return PostThroughProvider(provider.folder.get(), sources[i]); }), emptyFolder);
+  // The system's structured storage last: it is by far the slowest.
+  Result smallSystem;
+  if (systemStorage) {
+    smallSystem = Measure(1, each([&](int i) { return PostWithSystemStorage(sources[i], smallTarget(i) + L".msg"); }),
+                          [&] {
+                            for (int i = 0; i < smallCount; ++i) DeleteFileW((smallTarget(i) + L".msg").c_str());
+                          });
+    if (largeMib > 0) system = Measure(1, [&] { return PostWithSystemStorage(large, target); }, removeTarget);
+  }
+  for (const std::wstring& source : sources) DeleteFileW(source.c_str());
+  DeleteFileW(large.c_str());
+
+  if (largeMib > 0) {
+    std::printf("%llu MiB file, posted in 4096-byte stream writes (best of 3)\n", static_cast<unsigned long long>(largeMib));
+    Print("ReadFile + WriteFile, 4096 bytes (floor)", floor, floor.seconds, copy.seconds);
+    Print("CopyFileW", copy, floor.seconds, copy.seconds);
+    Print("posting through the provider", posted, floor.seconds, copy.seconds);
+    if (systemStorage) Print("posting with structured storage (once)", system, floor.seconds, copy.seconds);
+  }
+  std::printf("%d files of 10 KiB, one posting each (best of 3)\n", smallCount);
+  Print("ReadFile + WriteFile, 4096 bytes (floor)", smallFloor, smallFloor.seconds, smallCopy.seconds);
+  Print("CopyFileW", smallCopy, smallFloor.seconds, smallCopy.seconds);
+  Print("posting through the provider", smallPosted, smallFloor.seconds, smallCopy.seconds);
+  if (systemStorage) Print("posting with structured storage (once)", smallSystem, smallFloor.seconds, smallCopy.seconds);
+  if (largeMib > 0) {
+    std::printf("goals: large posting %.2fx floor (at most 1.30), small postings %.2fx CopyFileW (at most 3.00)\n",
+                posted.seconds / floor.seconds, smallPosted.seconds / smallCopy.seconds);
+  }
+  provider.folder.reset();
+  provider.store.reset();
+  provider.session.reset();
+  MAPIUninitialize();
+  CoUninitialize();
+  return 0;
+}
