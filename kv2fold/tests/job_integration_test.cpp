@@ -1,0 +1,305 @@
+// Export jobs as a host makes them, through the real KV2FOLD.dll and our
+// MAPI32.DLL over a profile made for each test: setup from a pointer record
+// and from a block, a wrong profile, the dialog setup, the encode/decode
+// round trip, and host bytes that must not be read past. Every test ends with
+// the provider holding no object and no buffer.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <kvprovider/diagnostics.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "admin_lib.h"
+#include "interface/export_job.h"
+#include "interface/kve_api.h"
+#include "platform/tests/test_support.h"
+#include "tests/support/options_blocks.h"
+#include "tests/support/test_environment.h"
+
+namespace {
+
+using kvtest::OptionsText;
+
+std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+
+#define MODULE_EXPORT(module, name) reinterpret_cast<decltype(&name)>(GetProcAddress(module, #name))
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  while (search != INVALID_HANDLE_VALUE) {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") {
+      std::wstring child = path + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    }
+    if (!FindNextFileW(search, &found)) break;
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  RemoveDirectoryW(path.c_str());
+}
+
+class JobThroughProviderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static int serial = 0;
+    folder_ = std::wstring(temp) + L"kvjob-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    tracePath_ = folder_ + L"\\trace.txt";
+    SetEnvironmentVariableW(KV_MAPI_DIAGNOSTICS_VARIABLE, L"1");
+    SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, (folder_ + L"\\profiles.ini").c_str());
+    SetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, tracePath_.c_str());
+    MakeProfile(L"Work", L"secret", false);
+    MakeProfile(L"Open", L"", true);  // no password; the default profile
+
+    module_ = LoadLibraryW(L"KV2FOLD.dll");
+    ASSERT_NE(nullptr, module_);
+    initialize_ = MODULE_EXPORT(module_, KVEInitializeW);
+    terminate_ = MODULE_EXPORT(module_, KVETerminateW);
+    initExport = MODULE_EXPORT(module_, KVEInitExportDestinationW);
+    termExport = MODULE_EXPORT(module_, KVETermExportDestinationW);
+    encode = MODULE_EXPORT(module_, KVEEncodeDestinationOptionsW);
+    decode = MODULE_EXPORT(module_, KVEDecodeDestinationOptionsW);
+    freeOptions = MODULE_EXPORT(module_, KVEFreeDestinationOptionsW);
+    errorText = MODULE_EXPORT(module_, KVEGetErrorTextW);
+    ASSERT_EQ(0, initialize_(0));
+    // Held by the test too, so the accounting can be read after the module let go.
+    mapi_ = LoadLibraryW(L"MAPI32.DLL");
+    ASSERT_EQ(mapi_, GetModuleHandleW(L"MAPI32.DLL"));
+    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiLiveObjects"));
+    outstandingBuffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiOutstandingBuffers"));
+    ASSERT_TRUE(liveObjects_ && outstandingBuffers_) << "not our MAPI32.DLL";
+
+    file_.structSize = sizeof file_;
+    file_.useFileName = 1;
+    file_.fileName = L"C:\\exports\\sales.pdf";
+    filePointer_ = &file_;
+    info_.structSize = sizeof info_;
+    info_.fileCount = 1;
+    info_.files = &filePointer_;
+    info_.language = 0x0409;
+  }
+  void TearDown() override {
+    if (terminate_) terminate_();
+    if (liveObjects_) {
+      EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
+      EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
+    }
+    if (mapi_) FreeLibrary(mapi_);
+    if (module_) FreeLibrary(module_);
+    SetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, nullptr);
+    SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, nullptr);
+    RemoveTree(folder_);
+  }
+
+  void MakeProfile(const std::wstring& name, const std::wstring& password, bool makeDefault) {
+    provider::admin::ProfileRequest request;
+    request.profile.name = name;
+    request.profile.password = password;
+    request.profile.userName = L"Erika Mustermann";
+    request.profile.userAddress = L"erika@example.org";
+    provider::StoreConfig store;
+    store.name = L"Mailbox";
+    store.directory = folder_ + L"\\" + name + L"-mailbox";
+    request.profile.stores.push_back(store);
+    request.profile.defaultStore = L"Mailbox";
+    request.folders = {L"Mailbox#Inbox#Reports"};
+    request.makeDefault = makeDefault;
+    std::wstring error;
+    ASSERT_TRUE(provider::admin::CreateProfile(folder_ + L"\\profiles.ini", request, error));
+  }
+
+  // The trace lines of MAPILogonEx calls: "MAPI::MAPILogonEx flags=0x80008022 -> 0x00000000".
+  std::vector<std::string> LogonTrace() {
+    std::ifstream in(std::string(tracePath_.begin(), tracePath_.end()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.find("MAPILogonEx") != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+  }
+  std::string Trace() {
+    std::ifstream in(std::string(tracePath_.begin(), tracePath_.end()));
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // The job's settled options as the host decodes them.
+  OptionsText Decoded(KVEJobHandle job, KVEDestinationOptions*& record) {
+    record = nullptr;
+    EXPECT_EQ(0, decode(job, &record));
+    if (!record) return {};
+    return {record->profileName.pointer, record->password.pointer, record->postingKind, record->folderPath.pointer};
+  }
+
+  std::wstring folder_;
+  std::wstring tracePath_;
+  HMODULE module_ = nullptr;
+  HMODULE mapi_ = nullptr;
+  decltype(&KVEInitializeW) initialize_ = nullptr;
+  decltype(&KVETerminateW) terminate_ = nullptr;
+  decltype(&KVEInitExportDestinationW) initExport = nullptr;
+  decltype(&KVETermExportDestinationW) termExport = nullptr;
+  decltype(&KVEEncodeDestinationOptionsW) encode = nullptr;
+  decltype(&KVEDecodeDestinationOptionsW) decode = nullptr;
+  decltype(&KVEFreeDestinationOptionsW) freeOptions = nullptr;
+  decltype(&KVEGetErrorTextW) errorText = nullptr;
+  KvMapiCounterFunction liveObjects_ = nullptr;
+  KvMapiCounterFunction outstandingBuffers_ = nullptr;
+  KVEExportFile file_{};
+  KVEExportFile* filePointer_ = nullptr;
+  KVEExportInfo info_{};
+};
+
+TEST_F(JobThroughProviderTest, FromAPointerRecordOrABlockTheJobLogsOnSilently) {
+  const OptionsText text = {L"work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"};
+  KVEDestinationOptions pointerRecord = kvtest::PointerRecord(text);
+  std::vector<unsigned char> block = kvtest::NativeBlock(text);
+  std::vector<unsigned char> block32 = kvtest::Block32(text);
+  struct Case {
+    const char* what;
+    const void* bytes;
+    size_t size;
+  } cases[] = {
+      {"pointer record", &pointerRecord, sizeof pointerRecord},
+      {"block", block.data(), block.size()},
+      {"block of a 32-bit host", block32.data(), block32.size()},
+  };
+  kvtest::GuardedPage page;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileW(tracePath_.c_str());
+    KVEJobHandle job = nullptr;
+    KVEJobRecord* record = nullptr;
+    ASSERT_EQ(0, initExport(nullptr, 0, page.PlaceAtEnd<KVEDestinationOptions>(c.bytes, c.size), &info_, &job, &record));
+    ASSERT_NE(nullptr, job);
+    ASSERT_NE(nullptr, record);
+    EXPECT_EQ(sizeof(KVEJobRecord), record->structSize);
+    EXPECT_EQ(L"", Text(errorText(job)));
+    EXPECT_EQ((std::vector<std::string>{"MAPI::MAPILogonEx flags=0x80008022 -> 0x00000000"}), LogonTrace());
+
+    KVEDestinationOptions* decoded = nullptr;
+    OptionsText settled = Decoded(job, decoded);
+    EXPECT_EQ(L"Work", Text(settled.profile)) << "the name of the profile in use, from its status table";
+    EXPECT_EQ(L"secret", Text(settled.password));
+    EXPECT_EQ(FolderReport, settled.postingKind);
+    EXPECT_EQ(L"Mailbox#Inbox#Reports", Text(settled.folder));
+    freeOptions(0, decoded);
+
+    // The sender identity, which only the posting step reads: looked at
+    // inside the job.
+    const ExportJob& inside = *reinterpret_cast<const ExportJob*>(job);
+    EXPECT_EQ(L"Erika Mustermann", Text(inside.identityName.get()));
+    const char searchKey[] = "SMTP:ERIKA@EXAMPLE.ORG";
+    EXPECT_EQ(std::string(searchKey, sizeof searchKey),
+              std::string(reinterpret_cast<const char*>(inside.identitySearchKey.bytes.get()),
+                          inside.identitySearchKey.byteCount));
+    EXPECT_EQ(72u, inside.identityEntryId.byteCount);
+    EXPECT_EQ(1, liveObjects_()) << "the job holds its session and nothing else";
+
+    EXPECT_EQ(0, termExport(job, 0));
+    EXPECT_NE(std::string::npos, Trace().find("IMAPISession::Logoff flags=0x00000000 -> 0x00000000"));
+    EXPECT_EQ(0, liveObjects_());
+    EXPECT_EQ(0, outstandingBuffers_());
+  }
+}
+
+TEST_F(JobThroughProviderTest, AWrongProfileOrPasswordFailsWithoutADialog) {
+  struct Case {
+    const wchar_t* profile;
+    const wchar_t* password;
+  } cases[] = {{L"Nobody", L"secret"}, {L"Work", L"wrong"}, {L"Work", nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(Text(c.profile).begin(), Text(c.profile).end()));
+    DeleteFileW(tracePath_.c_str());
+    KVEDestinationOptions record = kvtest::PointerRecord({c.profile, c.password, FolderReport, L"Mailbox"});
+    KVEJobHandle job = reinterpret_cast<KVEJobHandle>(0x1);
+    EXPECT_EQ(-1, initExport(nullptr, 0, &record, &info_, &job, nullptr));
+    EXPECT_EQ(nullptr, job) << "no job, so no text for the host to read";
+    EXPECT_EQ((std::vector<std::string>{"MAPI::MAPILogonEx flags=0x80008022 -> 0x80040111"}), LogonTrace())
+        << "silent: the profile chooser never opens";
+    EXPECT_EQ(0, termExport(nullptr, 0));
+  }
+}
+
+TEST_F(JobThroughProviderTest, TheDialogSetupLogsOnWithMapisDialogThenAnswers6) {
+  // The default profile needs no dialog; the folder dialog is still to come,
+  // so the setup stops after the logon with 6.
+  KVEJobHandle job = reinterpret_cast<KVEJobHandle>(0x1);
+  EXPECT_EQ(6, initExport(nullptr, 0, nullptr, &info_, &job, nullptr));
+  EXPECT_EQ(nullptr, job);
+  EXPECT_EQ((std::vector<std::string>{"MAPI::MAPILogonEx flags=0x80008023 -> 0x00000000"}), LogonTrace());
+  EXPECT_NE(std::string::npos, Trace().find("IMAPISession::Logoff"));
+  EXPECT_EQ(0, termExport(nullptr, 0));
+}
+
+TEST_F(JobThroughProviderTest, EncodeThenANewJobFromTheBlockThenDecodeGiveEveryFieldBack) {
+  const OptionsText cases[] = {
+      {L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"},
+      {L"Work", L"secret", ReportInstance, L"Mailbox#Inbox"},
+      {L"Work", L"secret", PersonalReport, nullptr},
+      {L"Open", nullptr, FolderReport, L"Mailbox"},
+      {L"Open", nullptr, PersonalReport, nullptr},
+  };
+  kvtest::GuardedPage page;
+  for (const OptionsText& text : cases) {
+    SCOPED_TRACE(std::to_string(text.postingKind) + (text.password ? " with password" : " without password"));
+    KVEDestinationOptions pointerRecord = kvtest::PointerRecord(text);
+    KVEJobHandle first = nullptr;
+    ASSERT_EQ(0, initExport(nullptr, 0, &pointerRecord, &info_, &first, nullptr));
+    KVEDestinationOptions* block = nullptr;
+    WORD size = 0;
+    ASSERT_EQ(0, encode(first, &block, &size));
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(size, block->blockSize);
+    EXPECT_EQ(sizeof(KVEDestinationOptions), block->structSize);
+    // The host keeps the bytes (the block itself dies with the job).
+    std::vector<unsigned char> stored(reinterpret_cast<unsigned char*>(block),
+                                      reinterpret_cast<unsigned char*>(block) + size);
+    KVEDestinationOptions* firstDecoded = nullptr;
+    OptionsText before = Decoded(first, firstDecoded);
+    EXPECT_EQ(0, termExport(first, 0));
+
+    KVEJobHandle second = nullptr;
+    ASSERT_EQ(0, initExport(nullptr, 0, page.PlaceAtEnd<KVEDestinationOptions>(stored.data(), stored.size()), &info_,
+                            &second, nullptr));
+    KVEDestinationOptions* secondDecoded = nullptr;
+    OptionsText after = Decoded(second, secondDecoded);
+    EXPECT_EQ(Text(before.profile), Text(after.profile));
+    EXPECT_EQ(Text(text.password), Text(after.password));
+    EXPECT_EQ(Text(before.password), Text(after.password));
+    EXPECT_EQ(text.postingKind, after.postingKind);
+    EXPECT_EQ(Text(text.folder), Text(after.folder));
+    EXPECT_EQ(0, freeOptions(0, firstDecoded));
+    EXPECT_EQ(0, freeOptions(0, secondDecoded));
+    EXPECT_EQ(0, termExport(second, 0));
+  }
+}
+
+TEST_F(JobThroughProviderTest, HostBytesThatBreakTheRulesNeverReachMapi) {
+  std::vector<unsigned char> block = kvtest::NativeBlock({L"Work", L"secret", FolderReport, L"Mailbox"});
+  const uint16_t pastTheEnd = static_cast<uint16_t>(block.size() + 2);
+  memcpy(block.data() + offsetof(KVEDestinationOptions, blockSize), &pastTheEnd, sizeof pastTheEnd);
+  kvtest::GuardedPage page;
+  KVEJobHandle job = reinterpret_cast<KVEJobHandle>(0x1);
+  EXPECT_EQ(5, initExport(nullptr, 0, page.PlaceAtEnd<KVEDestinationOptions>(block.data(), block.size()), &info_, &job,
+                          nullptr));
+  EXPECT_EQ(nullptr, job);
+  EXPECT_TRUE(LogonTrace().empty());
+  EXPECT_EQ(0, termExport(nullptr, 0));
+}
+
+}  // namespace
