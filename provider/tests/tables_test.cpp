@@ -327,6 +327,8 @@ TEST_F(TablesTest, TenThousandIndexedMessagesListInBatches) {
   long long milliseconds = (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
   RecordProperty("milliseconds", static_cast<int>(milliseconds));
   printf("10000 index rows opened and read in %lld ms\n", milliseconds);
+  // Measured here at about 150 ms; the bound is far off so that a busy machine does not fail it.
+  EXPECT_LT(milliseconds, 1000) << "a contents table of 10,000 messages must be ready well within a second";
 }
 
 }  // namespace
