@@ -1,9 +1,11 @@
 // Helpers shared by the module's tests: the user's language for one test,
-// and the bytes in use on the process heap (the module's heap).
+// the bytes in use on the process heap (the module's heap), and removing a
+// folder tree a test made.
 #pragma once
 
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 #include <zqlocale/zqlocale.h>
@@ -40,6 +42,25 @@ inline size_t ProcessHeapBusyBytes() {
   }
   HeapUnlock(heap);
   return total;
+}
+
+// Removes a folder with everything below it.
+inline void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  while (search != INVALID_HANDLE_VALUE) {
+    std::wstring child = path + L"\\" + found.cFileName;
+    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    }
+    if (!FindNextFileW(search, &found)) break;
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  RemoveDirectoryW(path.c_str());
 }
 
 }  // namespace kvtest
