@@ -4,6 +4,7 @@
 // saved message still allows.
 #include "provider_fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "folder_index.h"
@@ -361,6 +362,17 @@ TEST_F(MessagesTest, SetPropsRefusesSinglePropertiesWithAProblemArray) {
   const ULONG check[] = {PR_SUBJECT_W, PR_IMPORTANCE, PR_BODY_W, PROP_TAG(PT_LONG, 0x8005), PR_ENTRYID};
   std::vector<std::string> after = {"W:Kept", "L:2", kNotFound, kNotFound, kNotFound};
   EXPECT_EQ(after, GetRendered(message.get(), check)) << "accepted values kept, refused ones absent";
+  auto listed = [&](ULONG flags) {
+    LPSPropTagArray list = nullptr;
+    EXPECT_EQ(S_OK, message->GetPropList(flags, &list));
+    Buffer<SPropTagArray> tags(list);
+    return tags ? std::vector<ULONG>(tags->aulPropTag, tags->aulPropTag + tags->cValues) : std::vector<ULONG>();
+  };
+  std::vector<ULONG> wide = listed(MAPI_UNICODE), narrow = listed(0);
+  auto has = [](const std::vector<ULONG>& tags, ULONG tag) { return std::find(tags.begin(), tags.end(), tag) != tags.end(); };
+  EXPECT_TRUE(has(wide, PR_SUBJECT_W) && has(narrow, PR_SUBJECT_A)) << "strings listed in the form asked for";
+  EXPECT_TRUE(has(wide, PR_IMPORTANCE) && has(wide, PR_MESSAGE_FLAGS) && has(wide, PR_MESSAGE_SIZE));
+  EXPECT_FALSE(has(wide, PROP_TAG(PT_LONG, 0x8005)) || has(wide, PR_ENTRYID)) << "nothing refused, no identity yet";
 
   // Without a problem slot the accepted values still go in.
   values[0].Value.lpszW = const_cast<wchar_t*>(L"Replaced");
@@ -586,6 +598,12 @@ TEST_F(MessagesTest, PropertyStreamsWriteFrontToBackAndReadAnywhere) {
   ASSERT_EQ(S_OK, writer->Stat(&stat, STATFLAG_NONAME));
   EXPECT_EQ(10000u, stat.cbSize.QuadPart);
   writer.reset();
+  LPSPropTagArray rawTags = nullptr;
+  ASSERT_EQ(S_OK, attachment->GetPropList(0, &rawTags));
+  Buffer<SPropTagArray> tags(rawTags);
+  EXPECT_NE(tags->aulPropTag + tags->cValues, std::find(tags->aulPropTag, tags->aulPropTag + tags->cValues, PR_ATTACH_DATA_BIN))
+      << "a streamed value is listed";
+  EXPECT_EQ("L:10000", GetOne(attachment.get(), PR_ATTACH_SIZE));
   EXPECT_EQ(MAPI_E_NO_SUPPORT, attachment->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, none.putUnknown()))
       << "streamed data is read back once the message is saved";
   ASSERT_EQ(S_OK, attachment->SaveChanges(0));
