@@ -15,7 +15,8 @@
 extern "C" {
 #endif
 
-// Interface objects (sessions, stores, folders, tables, users) not yet released.
+// Interface objects (sessions, stores, folders, tables, users, messages,
+// attachments, streams) not yet released.
 LONG WINAPI KvMapiLiveObjects(void);
 // Buffers from MAPIAllocateBuffer not yet freed (their MAPIAllocateMore blocks go with them).
 LONG WINAPI KvMapiOutstandingBuffers(void);
