@@ -170,19 +170,14 @@ int SetUpByDialog(ExportJob& job) noexcept {
   job.postingKind = ReportInstance;
   int result = LogonProfile(job, nullptr, nullptr);
   if (result != KVE_OK) return result;
-  switch (job.postingKind) {
-    case PersonalReport:
-      job.folderPath.reset();
-      return KVE_OK;
-    case FolderReport:
-    case ReportInstance:
-      // The folder is chosen in the folder selection dialog, which is not
-      // part of the module yet: until it is, the setup ends as if the user
-      // had cancelled it.
-      return KVE_CANCELLED;
-    default:
-      return KVE_CANCELLED;
+  if (job.postingKind == PersonalReport) {
+    job.folderPath.reset();
+    return KVE_OK;
   }
+  // FolderReport and ReportInstance need the folder selection dialog, which
+  // is not part of the module yet: until it is, the setup ends here as if the
+  // user had cancelled it. Any other kind is refused the same way.
+  return KVE_CANCELLED;
 }
 
 int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexcept {
