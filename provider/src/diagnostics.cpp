@@ -36,12 +36,12 @@ bool DiagnosticsOn() { return GetEnvironmentText(KV_MAPI_DIAGNOSTICS_VARIABLE) =
 void ReadEnvironmentFaults() {
   if (g_environmentFaultsRead) return;
   g_environmentFaultsRead = true;
-  std::string spec = ToUtf8(GetEnvironmentText(KV_MAPI_FAULTS_VARIABLE));
+  std::string rules = ToUtf8(GetEnvironmentText(KV_MAPI_FAULTS_VARIABLE));
   size_t pos = 0;
-  while (pos < spec.size()) {
-    size_t end = spec.find(';', pos);
-    if (end == std::string::npos) end = spec.size();
-    std::string item = spec.substr(pos, end - pos);
+  while (pos < rules.size()) {
+    size_t end = rules.find(';', pos);
+    if (end == std::string::npos) end = rules.size();
+    std::string item = rules.substr(pos, end - pos);
     pos = end + 1;
     size_t hash = item.find('#');
     size_t equals = item.find('=');
