@@ -1,5 +1,6 @@
-// The wide entry points of the export job: creation, destruction and the
-// error text. Thin shells over logic that never throws.
+// The wide entry points of the export job: creation, the export, destruction
+// and the error text. Thin shells over logic that never throws.
+#include "interface/export_driver.h"
 #include "interface/export_guard.h"
 #include "interface/export_job.h"
 #include "interface/kve_api.h"
@@ -12,6 +13,10 @@ extern "C" int WINAPI KVEInitExportDestinationW(HWND parentWindow, DWORD, const 
 
 extern "C" int WINAPI KVETermExportDestinationW(KVEJobHandle job, DWORD) {
   return GuardExport([&] { return TermExportDestination(job); });
+}
+
+extern "C" int WINAPI KVEExportToDestinationW(KVEJobHandle job, const KVEExportRequest* request) {
+  return GuardExport([&] { return ExportToDestination(JobOf(job), request); });
 }
 
 extern "C" const wchar_t* WINAPI KVEGetErrorTextW(KVEJobHandle job) {

@@ -20,6 +20,9 @@
 #define IDS_POSTING_NOT_SUPPORTED 15
 #define IDS_PROFILE_CANNOT_BE_REPORTED 16
 #define IDS_DESTINATION_DESCRIPTION 17
+#define IDS_FILE_NOT_POSTED 18            // format: posted name, message
+#define IDS_FILES_NOT_POSTED 19           // format: failed count, file count, first posted name, message
+#define IDS_REPORT_NAME_TAKEN 20
 
 // Dialogs and bitmaps join here (named templates such as "IDD_REPORT_NAME").
 

@@ -53,6 +53,30 @@ struct FakeSessionConfig {
 // profile, then a store provider row.
 std::vector<FakeRow> StatusRowsOfProfile(const std::string& profileName);
 
+// A value a fake message or attachment received through SetProps: text for
+// string types, bytes for PT_BINARY, number for PT_LONG (and a PT_SYSTIME as
+// its 64 bits).
+struct FakeValue {
+  ULONG tag = 0;
+  std::wstring text;
+  std::vector<BYTE> bytes;
+  LONGLONG number = 0;
+};
+struct FakeAttachmentRecord {
+  std::vector<FakeValue> values;  // in the order of the SetProps calls
+  std::vector<BYTE> data;         // written through PR_ATTACH_DATA_BIN streams
+  bool saved = false;
+};
+// Every message a fake folder created: how, what was set, and whether it was
+// saved (a fake message is stored only by its SaveChanges).
+struct FakeMessageRecord {
+  ULONG createFlags = 0;
+  std::vector<FakeValue> values;
+  std::vector<std::shared_ptr<FakeAttachmentRecord>> attachments;
+  ULONG readFlag = 0xFFFFFFFF;  // the flags of the last SetReadFlag; none yet
+  bool saved = false;
+};
+
 // The fakes of one test. Constructing one installs the fake flat functions
 // into g_MAPIFunctions (and marks MAPI bound); destroying it puts back what
 // was there. One at a time.
@@ -96,6 +120,9 @@ class FakeMapi {
   int liveObjects() const { return liveObjects_; }
   void ObjectCreated() { ++liveObjects_; }
   void ObjectDestroyed() { --liveObjects_; }
+
+  // Messages fake folders created, in order.
+  std::vector<std::shared_ptr<FakeMessageRecord>> createdMessages;
 
   // What the next sessions offer.
   std::shared_ptr<FakeSessionConfig> session = std::make_shared<FakeSessionConfig>();

@@ -288,6 +288,169 @@ class FakePropObject : public FakeUnknown<Interface> {
   FakeRow props_;
 };
 
+// What SetProps received, as the test reads it back.
+std::vector<FakeValue> RecordValues(ULONG count, const SPropValue* values) {
+  std::vector<FakeValue> recorded;
+  for (ULONG i = 0; i < count; ++i) {
+    FakeValue value;
+    value.tag = values[i].ulPropTag;
+    switch (PROP_TYPE(value.tag)) {
+      case PT_UNICODE:
+        if (values[i].Value.lpszW) value.text = values[i].Value.lpszW;
+        break;
+      case PT_STRING8:
+        if (values[i].Value.lpszA) {
+          for (const char* c = values[i].Value.lpszA; *c; ++c) value.text += static_cast<wchar_t>(*c);
+        }
+        break;
+      case PT_BINARY:
+        if (values[i].Value.bin.lpb) {
+          value.bytes.assign(values[i].Value.bin.lpb, values[i].Value.bin.lpb + values[i].Value.bin.cb);
+        }
+        break;
+      case PT_SYSTIME:
+        value.number = static_cast<LONGLONG>((static_cast<ULONGLONG>(values[i].Value.ft.dwHighDateTime) << 32) |
+                                             values[i].Value.ft.dwLowDateTime);
+        break;
+      default:
+        value.number = values[i].Value.l;
+        break;
+    }
+    recorded.push_back(value);
+  }
+  return recorded;
+}
+
+// A write stream into an attachment's data.
+class FakeStream final : public FakeUnknown<IStream> {
+ public:
+  explicit FakeStream(std::shared_ptr<FakeAttachmentRecord> record)
+      : FakeUnknown("IStream"), record_(std::move(record)) {}
+
+  STDMETHODIMP Read(void*, ULONG, ULONG* read) override {
+    if (read) *read = 0;
+    return NoSupport("Read");
+  }
+  STDMETHODIMP Write(const void* data, ULONG size, ULONG* written) override {
+    if (written) *written = 0;
+    HRESULT result = S_OK;
+    if (Enter("Write", "bytes=" + std::to_string(size), result)) return result;
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    record_->data.insert(record_->data.end(), bytes, bytes + size);
+    if (written) *written = size;
+    return S_OK;
+  }
+  STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return NoSupport("Seek"); }
+  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return NoSupport("SetSize"); }
+  STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return NoSupport("CopyTo");
+  }
+  STDMETHODIMP Commit(DWORD) override { return NoSupport("Commit"); }
+  STDMETHODIMP Revert() override { return NoSupport("Revert"); }
+  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return NoSupport("LockRegion"); }
+  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return NoSupport("UnlockRegion"); }
+  STDMETHODIMP Stat(STATSTG*, DWORD) override { return NoSupport("Stat"); }
+  STDMETHODIMP Clone(IStream** clone) override {
+    if (clone) *clone = nullptr;
+    return NoSupport("Clone");
+  }
+
+ private:
+  std::shared_ptr<FakeAttachmentRecord> record_;
+};
+
+class FakeAttach final : public FakePropObject<IAttach> {
+ public:
+  explicit FakeAttach(std::shared_ptr<FakeAttachmentRecord> record)
+      : FakePropObject("IAttach", {}), record_(std::move(record)) {}
+
+  STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
+    if (problems) *problems = nullptr;
+    HRESULT result = S_OK;
+    if (Enter("SetProps", "values=" + std::to_string(count), result)) return result;
+    std::vector<FakeValue> recorded = RecordValues(count, values);
+    record_->values.insert(record_->values.end(), recorded.begin(), recorded.end());
+    return S_OK;
+  }
+  STDMETHODIMP OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* object) override {
+    if (object) *object = nullptr;
+    HRESULT result = S_OK;
+    const bool stream = iid && IsEqualIID(*iid, IID_IStream);
+    if (Enter("OpenProperty", "tag=" + Hex(tag) + (stream ? " IStream" : " other") + " options=" + Hex(options) +
+                                  " " + Flags(flags),
+              result)) {
+      return result;
+    }
+    if (!object || !stream) return MAPI_E_INVALID_PARAMETER;
+    *object = new FakeStream(record_);
+    return S_OK;
+  }
+  STDMETHODIMP SaveChanges(ULONG flags) override {
+    HRESULT result = S_OK;
+    if (Enter("SaveChanges", Flags(flags), result)) return result;
+    record_->saved = true;
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<FakeAttachmentRecord> record_;
+};
+
+class FakeMessage final : public FakePropObject<IMessage> {
+ public:
+  explicit FakeMessage(std::shared_ptr<FakeMessageRecord> record)
+      : FakePropObject("IMessage", {}), record_(std::move(record)) {}
+
+  STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
+    if (problems) *problems = nullptr;
+    HRESULT result = S_OK;
+    if (Enter("SetProps", "values=" + std::to_string(count), result)) return result;
+    std::vector<FakeValue> recorded = RecordValues(count, values);
+    record_->values.insert(record_->values.end(), recorded.begin(), recorded.end());
+    return S_OK;
+  }
+  STDMETHODIMP SaveChanges(ULONG flags) override {
+    HRESULT result = S_OK;
+    if (Enter("SaveChanges", Flags(flags), result)) return result;
+    record_->saved = true;
+    return S_OK;
+  }
+  STDMETHODIMP GetAttachmentTable(ULONG, LPMAPITABLE* table) override {
+    if (table) *table = nullptr;
+    return NoSupport("GetAttachmentTable");
+  }
+  STDMETHODIMP OpenAttach(ULONG, LPCIID, ULONG, LPATTACH* attachment) override {
+    if (attachment) *attachment = nullptr;
+    return NoSupport("OpenAttach");
+  }
+  STDMETHODIMP CreateAttach(LPCIID, ULONG flags, ULONG* number, LPATTACH* attachment) override {
+    if (attachment) *attachment = nullptr;
+    HRESULT result = S_OK;
+    if (Enter("CreateAttach", Flags(flags), result)) return result;
+    if (!number || !attachment) return MAPI_E_INVALID_PARAMETER;
+    record_->attachments.push_back(std::make_shared<FakeAttachmentRecord>());
+    *number = static_cast<ULONG>(record_->attachments.size() - 1);
+    *attachment = new FakeAttach(record_->attachments.back());
+    return S_OK;
+  }
+  STDMETHODIMP DeleteAttach(ULONG, ULONG, LPMAPIPROGRESS, ULONG) override { return NoSupport("DeleteAttach"); }
+  STDMETHODIMP GetRecipientTable(ULONG, LPMAPITABLE* table) override {
+    if (table) *table = nullptr;
+    return NoSupport("GetRecipientTable");
+  }
+  STDMETHODIMP ModifyRecipients(ULONG, LPADRLIST) override { return NoSupport("ModifyRecipients"); }
+  STDMETHODIMP SubmitMessage(ULONG) override { return NoSupport("SubmitMessage"); }
+  STDMETHODIMP SetReadFlag(ULONG flags) override {
+    HRESULT result = S_OK;
+    if (Enter("SetReadFlag", Flags(flags), result)) return result;
+    record_->readFlag = flags;
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<FakeMessageRecord> record_;
+};
+
 class FakeMailUser final : public FakePropObject<IMailUser> {
  public:
   explicit FakeMailUser(FakeRow props) : FakePropObject("IMailUser", std::move(props)) {}
@@ -372,9 +535,16 @@ class FakeFolder final : public FakePropObject<IMAPIFolder> {
     if (state) *state = 0;
     return NoSupport("GetSearchCriteria");
   }
-  STDMETHODIMP CreateMessage(LPCIID, ULONG, LPMESSAGE* message) override {
+  STDMETHODIMP CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message) override {
     if (message) *message = nullptr;
-    return NoSupport("CreateMessage");
+    HRESULT result = S_OK;
+    if (Enter("CreateMessage", Flags(flags), result)) return result;
+    if (!message) return MAPI_E_INVALID_PARAMETER;
+    auto record = std::make_shared<FakeMessageRecord>();
+    record->createFlags = flags;
+    FakeMapi::Current().createdMessages.push_back(record);
+    *message = new FakeMessage(record);
+    return S_OK;
   }
   STDMETHODIMP CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG) override {
     return NoSupport("CopyMessages");

@@ -1,0 +1,168 @@
+#include "interface/export_driver.h"
+
+#include <cwchar>
+
+#include "interface/error_text.h"
+#include "interface/export_job.h"
+#include "interface/module_state.h"
+#include "interface/resource_strings.h"
+#include "interface/wait_cursor.h"
+#include "mapi/folder_resolution.h"
+#include "mapi/report_posting.h"
+#include "options/report_strings.h"
+#include "resources/resource_ids.h"
+
+ReportNamePrompt g_ReportNamePrompt = ReportNameDialogUnavailable;
+
+int ReportNameDialogUnavailable(HWND, const wchar_t*, wchar_t**, DWORD) noexcept { return -1; }
+
+namespace {
+
+constexpr int kMostClassCharacters = kMessageClassCapacity - 1;
+constexpr int kMostMessageCharacters = 255;
+
+// The text after the posted name's last ".", empty when it has none.
+const wchar_t* ExtensionOf(const wchar_t* postedName) noexcept {
+  if (!postedName) return L"";
+  const wchar_t* dot = wcsrchr(postedName, L'.');
+  return dot ? dot + 1 : L"";
+}
+
+// The document class followed by the extension, cut to 255 characters.
+void DocumentClass(wchar_t* messageClass, const wchar_t* extension) noexcept {
+  CopyWide(messageClass, kMessageClassCapacity, g_ModuleState.documentMessageClass, kMostClassCharacters);
+  const size_t used = wcslen(messageClass);
+  CopyWide(messageClass + used, kMessageClassCapacity - used, extension, kMessageClassCapacity);
+}
+
+// A cut must not leave half of a surrogate pair at the end.
+void DropCutSurrogate(wchar_t* text) noexcept {
+  const size_t length = wcslen(text);
+  if (length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF) text[length - 1] = L'\0';
+}
+
+// What a report posting carries besides the file; released after each file.
+struct ReportTexts {
+  ModuleBlock<wchar_t> reportName;
+  ModuleBlock<wchar_t> comment;
+  ModuleBlock<wchar_t> body;
+};
+
+void ShowNameTaken(const ExportJob& job) noexcept {
+  wchar_t text[kMostMessageCharacters + 1];
+  if (LoadResourceString(IDS_REPORT_NAME_TAKEN, text, kMostMessageCharacters, LOWORD(job.language)) != KVE_OK) {
+    // Fallback text the module carries itself.
+    CopyWide(text, kMostMessageCharacters + 1,
+             L"Report Display Name has already been used by other reports.\n"
+             L"Please enter a unique report display name.",
+             kMostMessageCharacters);
+  }
+  // The product's own caption, in every language.
+  MessageBoxW(job.parentWindow, text, L"KVEFold.DLL", MB_ICONINFORMATION);
+}
+
+// Asks for file index's report name until it is not taken in the folder,
+// then reads the report's texts from the exported file. Returns the
+// dialog's answer (IDOK once a name is settled).
+int ObtainReportName(const ExportJob& job, IMAPIFolder* folder, uint16_t index, const wchar_t* path,
+                     ReportTexts& texts) noexcept {
+  for (;;) {
+    wchar_t* name = texts.reportName.release();
+    const int answer = g_ReportNamePrompt(job.parentWindow, job.fileNames[index], &name, job.language);
+    texts.reportName.reset(name);
+    if (answer != IDOK) return answer;
+    if (!IsDisplayNameUsed(folder, texts.reportName.get())) break;
+    ShowNameTaken(job);
+  }
+  ReadReportStrings(path, texts.comment.put(), texts.body.put());
+  return IDOK;
+}
+
+}  // namespace
+
+int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcept {
+  WaitCursor waitCursor;
+  if (!job || !request) return KVE_BAD_ARGUMENT;
+  // A request for files the job does not know is refused before anything is posted.
+  if (request->count > job->fileCount || (request->count > 0 && !request->paths)) return KVE_BAD_ARGUMENT;
+  const bool asReport = job->postingKind != ReportInstance && !job->silent;
+
+  MAPIInterface<IMsgStore> store;
+  MAPIInterface<IMAPIFolder> folder;
+  HRESULT result = job->postingKind == PersonalReport
+                       ? OpenPersonalFolder(job->session.get(), folder)
+                       : ResolveFolderPath(job->session.get(), job->folderPath.get(), job->silent, store, folder);
+  if (result < 0) return MapResult(*job, result);
+
+  wchar_t messageClass[kMessageClassCapacity];
+  CopyWide(messageClass, kMessageClassCapacity,
+           asReport ? g_ModuleState.reportMessageClass : g_ModuleState.documentMessageClass, kMostClassCharacters);
+  HRESULT firstFailure = S_OK;
+  uint16_t firstFailed = 0;
+  unsigned failed = 0;
+  bool aborted = false;
+  for (uint16_t i = 0; i < request->count; ++i) {
+    const wchar_t* postedName = job->fileNames[i];
+    const wchar_t* extension = ExtensionOf(postedName);
+    ReportTexts texts;
+    if (asReport) {
+      const int answer = ObtainReportName(*job, folder.get(), i, request->paths[i], texts);
+      if (answer == IDCANCEL) continue;
+      if (answer == IDABORT) {
+        aborted = true;
+        break;
+      }
+    } else {
+      DocumentClass(messageClass, extension);
+    }
+    const BinaryValue& entryId = job->identityEntryId;
+    const BinaryValue& searchKey = job->identitySearchKey;
+    const HRESULT posted = PostReportFile(folder.get(), request->paths[i], asReport ? 1 : 0, postedName, extension,
+                                          messageClass, texts.reportName.get(), entryId.byteCount,
+                                          entryId.bytes.get(), job->identityName.get(), searchKey.byteCount,
+                                          searchKey.bytes.get(), texts.comment.get(), texts.body.get());
+    if (posted < 0) {
+      // Every file is tried; the first failure is the one reported.
+      if (failed++ == 0) {
+        firstFailure = posted;
+        firstFailed = i;
+      }
+    }
+  }
+  folder.reset();
+  store.reset();
+
+  if (failed > 0) {
+    const int code = MapResult(*job, firstFailure);
+    if (code == KVE_FAILED) DescribeFailedPostings(*job, job->fileNames[firstFailed], failed, request->count);
+    return code;
+  }
+  if (aborted) return MapResult(*job, MAPI_E_USER_CANCEL);
+  return KVE_OK;
+}
+
+void DescribeFailedPostings(ExportJob& job, const wchar_t* firstFailedName, unsigned failed, unsigned count) noexcept {
+  wchar_t message[kErrorTextCapacity];
+  CopyWide(message, kErrorTextCapacity, job.errorText, kErrorTextCapacity - 1);
+  wchar_t name[kQuotedNameLength + 4];
+  CopyWide(name, kQuotedNameLength + 1, firstFailedName ? firstFailedName : L"", kQuotedNameLength);
+  if (firstFailedName && wcslen(firstFailedName) > kQuotedNameLength) {
+    DropCutSurrogate(name);
+    wcscat(name, L"...");
+  }
+  const UINT id = failed == 1 ? IDS_FILE_NOT_POSTED : IDS_FILES_NOT_POSTED;
+  wchar_t format[kMostMessageCharacters + 1];
+  if (LoadResourceString(id, format, kMostMessageCharacters, LOWORD(job.language)) != KVE_OK) {
+    // Fallback texts the module carries itself.
+    CopyWide(format, kMostMessageCharacters + 1,
+             failed == 1 ? L"The file \"%ls\" was not posted: %ls"
+                         : L"%u of %u files were not posted. The first, \"%ls\": %ls",
+             kMostMessageCharacters);
+  }
+  if (failed == 1) {
+    FormatWide(job.errorText, kErrorTextCapacity, format, name, message);
+  } else {
+    FormatWide(job.errorText, kErrorTextCapacity, format, failed, count, name, message);
+  }
+  DropCutSurrogate(job.errorText);
+}

@@ -1,0 +1,40 @@
+// KVEExportToDestinationW: the folder the job's setup settled is opened once,
+// then every exported file is posted into it as a message with the file
+// attached. Every file is tried; the host learns of the first file that
+// failed (its code, and a message naming it and counting the failures).
+#pragma once
+
+#include <windows.h>
+
+#include "interface/kve_api.h"
+
+struct ExportJob;
+
+// Posts the request's files. Returns 0 when every file was posted; 5 for a
+// null job or request, or a request with more files than the job (nothing
+// is posted then); else the code of the folder's opening or of the first
+// file that failed, with the message in the job's error text.
+int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcept;
+
+// The report name dialog, asked once per file of a report export (a job not
+// set up silently whose kind is not ReportInstance): answers IDOK with a new
+// name in *nameSlot (freed with ModuleFree; an earlier name there is freed
+// first), IDCANCEL to skip the file, IDABORT to end the export, or -1 when
+// it cannot be shown. The user-interface subsystem plugs its dialog in here;
+// until then no dialog can be shown. No setup makes such a job yet.
+using ReportNamePrompt = int (*)(HWND parentWindow, const wchar_t* fileName, wchar_t** nameSlot,
+                                 DWORD language) noexcept;
+extern ReportNamePrompt g_ReportNamePrompt;
+
+// Stands in for the report name dialog: answers -1.
+int ReportNameDialogUnavailable(HWND parentWindow, const wchar_t* fileName, wchar_t** nameSlot,
+                                DWORD language) noexcept;
+
+// Most characters of a file's name that a failure message quotes; a longer
+// name is cut and ends in "...".
+constexpr size_t kQuotedNameLength = 100;
+
+// The error text after failed postings: the message of the first failure
+// (already in the job's error text) with that file's posted name, and how
+// many of count files failed when more than one did.
+void DescribeFailedPostings(ExportJob& job, const wchar_t* firstFailedName, unsigned failed, unsigned count) noexcept;

@@ -1,0 +1,166 @@
+#include "mapi/folder_resolution.h"
+
+#include <mapitags.h>
+
+#include <cwchar>
+
+#include "mapi/mapi_table.h"
+#include "platform/wide_text.h"
+
+namespace {
+
+// {00020306-0000-0000-C000-000000000046} and {0002030C-...}: asked for when a
+// store is opened by name and when a subfolder is opened.
+constexpr IID kMsgStoreInterface = {0x00020306, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr IID kFolderInterface = {0x0002030C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+const SPropTagArray* Columns(const void* sizedArray) noexcept {
+  return static_cast<const SPropTagArray*>(sizedArray);
+}
+
+LPENTRYID EntryIdOf(const SPropValue& value) noexcept { return reinterpret_cast<LPENTRYID>(value.Value.bin.lpb); }
+
+}  // namespace
+
+HRESULT OpenPersonalFolder(IMAPISession* session, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
+  MAPIInterface<IMsgStore> store = OpenDefaultStore(session);
+  if (!store) return MAPI_E_NOT_FOUND;
+  return OpenCommonViewsFolder(store.get(), folderOut);
+}
+
+MAPIInterface<IMsgStore> OpenDefaultStore(IMAPISession* session) noexcept {
+  MAPIInterface<IMsgStore> store;
+  CMAPITable stores;
+  if (!stores.OpenMsgStoresTable(session) || !stores.table) return store;
+  SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_DEFAULT_STORE}};
+  if (!stores.Prepare(Columns(&columns), nullptr, nullptr)) return store;
+  const SRow* found = nullptr;
+  while (const SRow* row = stores.NextRow()) {
+    if (row->cValues >= 2 && row->lpProps[1].ulPropTag == PR_DEFAULT_STORE && row->lpProps[1].Value.b != 0) {
+      found = row;
+      break;
+    }
+  }
+  if (!found || found->lpProps[0].ulPropTag != PR_ENTRYID) return store;
+  // Whatever the call answers, the store it delivered (or none) is the result.
+  session->OpenMsgStore(0, found->lpProps[0].Value.bin.cb, EntryIdOf(found->lpProps[0]), nullptr, MDB_WRITE,
+                        store.put());
+  return store;
+}
+
+HRESULT OpenCommonViewsFolder(IMsgStore* store, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
+  if (!store) return E_INVALIDARG;
+  SizedSPropTagArray(2, tags) = {2, {PR_VALID_FOLDER_MASK, PR_COMMON_VIEWS_ENTRYID}};
+  ULONG count = 0;
+  MAPIBuffer<SPropValue> values;
+  HRESULT result = store->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &count, values.put());
+  if (result < 0) return result;
+  if (!values || count < 2 || values.get()[0].ulPropTag != PR_VALID_FOLDER_MASK ||
+      values.get()[1].ulPropTag != PR_COMMON_VIEWS_ENTRYID) {
+    return E_FAIL;
+  }
+  // Without the valid bit no folder is opened: each posting then fails for
+  // want of one.
+  if (values.get()[0].Value.l & FOLDER_COMMON_VIEWS_VALID) {
+    ULONG objectType = 0;
+    const SBinary& entryId = values.get()[1].Value.bin;
+    result = store->OpenEntry(entryId.cb, reinterpret_cast<LPENTRYID>(entryId.lpb), nullptr, MAPI_BEST_ACCESS,
+                              &objectType, folderOut.putUnknown());
+  }
+  return result;
+}
+
+HRESULT ResolveFolderPath(IMAPISession* session, const wchar_t* path, uint32_t silent,
+                          MAPIInterface<IMsgStore>& storeOut, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
+  storeOut.reset();
+  folderOut.reset();
+  const wchar_t* cursor = nullptr;
+  wchar_t name[kPathComponentCapacity];
+  if (!NextPathComponent(path, cursor, name, kPathComponentCapacity)) return E_FAIL;
+  HRESULT result = OpenStoreByName(session, name, silent, storeOut, folderOut);
+  while (result >= 0) {
+    if (!NextPathComponent(path, cursor, name, kPathComponentCapacity)) return result;
+    // The last component is the folder posted into.
+    const ULONG flags = *cursor == L'\0' ? MAPI_MODIFY : MAPI_BEST_ACCESS;
+    result = OpenChildFolderByName(storeOut.get(), name, flags, folderOut);
+  }
+  folderOut.reset();
+  return result;
+}
+
+int NextPathComponent(const wchar_t* path, const wchar_t*& cursor, wchar_t* name, size_t capacity) noexcept {
+  if (!path) return 0;
+  const wchar_t* start = path;
+  if (cursor) {
+    if (*cursor == L'\0') return 0;
+    start = cursor + 1;
+  }
+  if (*start == L'#' || *start == L'\0') return 0;  // an empty component ends the path
+  const wchar_t* end = start;
+  while (*end != L'#' && *end != L'\0') ++end;
+  cursor = end;
+  CopyWide(name, capacity, start, static_cast<size_t>(end - start));
+  return 1;
+}
+
+HRESULT OpenStoreByName(IMAPISession* session, const wchar_t* name, uint32_t silent, MAPIInterface<IMsgStore>& storeOut,
+                        MAPIInterface<IMAPIFolder>& folderOut) noexcept {
+  CMAPITable stores;
+  if (!stores.OpenMsgStoresTable(session) || !stores.table) return stores.lastResult;
+  SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
+  if (!stores.Prepare(Columns(&columns), nullptr, nullptr)) return stores.lastResult;
+  const SRow* row = FindRowByDisplayName(stores, name);
+  if (!row) return MAPI_E_NOT_FOUND;
+  if (row->cValues < 2 || row->lpProps[1].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
+  const ULONG flags = silent == 1 ? kSilentStoreOpenFlags : kStoreOpenFlags;
+  HRESULT result = session->OpenMsgStore(reinterpret_cast<ULONG_PTR>(GetActiveWindow()), row->lpProps[1].Value.bin.cb,
+                                         EntryIdOf(row->lpProps[1]), &kMsgStoreInterface, flags, storeOut.put());
+  if (result < 0) return result;
+  return OpenStoreTop(storeOut.get(), folderOut);
+}
+
+HRESULT OpenChildFolderByName(IMsgStore* store, const wchar_t* name, ULONG flags,
+                              MAPIInterface<IMAPIFolder>& folderInOut) noexcept {
+  if (!store) return E_INVALIDARG;
+  CMAPITable children;
+  if (!children.OpenHierarchyTable(folderInOut.get()) || !children.table) return children.lastResult;
+  SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
+  if (!children.Prepare(Columns(&columns), nullptr, nullptr)) return children.lastResult;
+  const SRow* row = FindRowByDisplayName(children, name);
+  if (!row || row->cValues < 2 || row->lpProps[1].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
+  // One folder open at a time; the entry id lives on in the table's batch.
+  folderInOut.reset();
+  ULONG objectType = 0;
+  return store->OpenEntry(row->lpProps[1].Value.bin.cb, EntryIdOf(row->lpProps[1]), &kFolderInterface, flags,
+                          &objectType, folderInOut.putUnknown());
+}
+
+const SRow* FindRowByDisplayName(CMAPITable& table, const wchar_t* name) noexcept {
+  if (!table.table || !name) return nullptr;
+  table.lastResult = table.table->SeekRow(BOOKMARK_BEGINNING, 0, nullptr);
+  table.FreeBatch();
+  while (const SRow* row = table.NextRow()) {
+    if (row->cValues < 1 || PROP_TYPE(row->lpProps[0].ulPropTag) != PT_STRING8) continue;
+    const char* displayName = row->lpProps[0].Value.lpszA;
+    if (!displayName) continue;
+    const int length = lstrlenA(displayName) + 1;
+    ModuleBlock<wchar_t> wide(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
+    if (!wide || MultiByteToWideChar(CP_ACP, 0, displayName, length, wide.get(), length) == 0) continue;
+    if (wcscmp(wide.get(), name) == 0) return row;
+  }
+  return nullptr;
+}
+
+HRESULT OpenStoreTop(IMsgStore* store, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
+  folderOut.reset();
+  if (!store) return E_INVALIDARG;
+  MAPIBuffer<SPropValue> value;
+  HRESULT result = g_MAPIFunctions.HrGetOneProp(store, PR_IPM_SUBTREE_ENTRYID, value.put());
+  if (result < 0) return result;
+  if (!value) return MAPI_E_NOT_FOUND;
+  ULONG objectType = 0;
+  result = store->OpenEntry(value->Value.bin.cb, reinterpret_cast<LPENTRYID>(value->Value.bin.lpb), nullptr,
+                            MAPI_BEST_ACCESS, &objectType, folderOut.putUnknown());
+  if (result < 0) folderOut.reset();
+  return result;
+}

@@ -1,0 +1,245 @@
+#include "mapi/report_posting.h"
+
+#include <mapitags.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include <kvcommon/unique_resource.h>
+
+#include "mapi/mapi_owners.h"
+#include "mapi/mapi_table.h"
+#include "platform/bridge.h"
+#include "platform/wide_text.h"
+
+static_assert(PR_SUBJECT_W == 0x0037001F && PR_MESSAGE_CLASS_W == 0x001A001F && PR_CLIENT_SUBMIT_TIME == 0x00390040 &&
+                  PR_MESSAGE_DELIVERY_TIME == 0x0E060040 && PR_SENSITIVITY == 0x00360003 &&
+                  PR_CONVERSATION_TOPIC_W == 0x0070001F && PR_SENDER_ENTRYID == 0x0C190102 &&
+                  PR_SENDER_NAME_W == 0x0C1A001F && PR_SENDER_SEARCH_KEY == 0x0C1D0102 &&
+                  PR_SENT_REPRESENTING_ENTRYID == 0x00410102 && PR_SENT_REPRESENTING_NAME_W == 0x0042001F &&
+                  PR_SENT_REPRESENTING_SEARCH_KEY == 0x003B0102 && PR_DISPLAY_NAME_W == 0x3001001F &&
+                  PR_COMMENT_W == 0x3004001F && PR_BODY_W == 0x1000001F && PR_IMPORTANCE == 0x00170003,
+              "message property tags");
+static_assert(PR_ATTACH_LONG_FILENAME_W == 0x3707001F && PR_ATTACH_METHOD == 0x37050003 &&
+                  PR_ATTACH_EXTENSION_W == 0x3703001F && PR_ATTACH_FILENAME_W == 0x3704001F &&
+                  PR_ATTACH_DATA_BIN == 0x37010102,
+              "attachment property tags");
+
+namespace {
+
+// {0000000C-0000-0000-C000-000000000046}
+constexpr IID kStreamInterface = {0x0000000C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// Characters of the file name part that the short name keeps.
+constexpr size_t kShortNameLength = 8;
+
+// Fills an SPropValue array one value at a time, in order.
+class ValueList {
+ public:
+  explicit ValueList(SPropValue* values) noexcept : values_(values) {}
+  ULONG count() const noexcept { return count_; }
+
+  void Text(ULONG tag, const wchar_t* text) noexcept {
+    SPropValue& value = Next(tag);
+    value.Value.lpszW = const_cast<wchar_t*>(text);
+  }
+  void Binary(ULONG tag, ULONG byteCount, const BYTE* bytes) noexcept {
+    SPropValue& value = Next(tag);
+    value.Value.bin.cb = byteCount;
+    value.Value.bin.lpb = const_cast<BYTE*>(bytes);
+  }
+  void Long(ULONG tag, LONG number) noexcept { Next(tag).Value.l = number; }
+  void Time(ULONG tag, const FILETIME& time) noexcept { Next(tag).Value.ft = time; }
+
+ private:
+  SPropValue& Next(ULONG tag) noexcept {
+    SPropValue& value = values_[count_++];
+    value.ulPropTag = tag;
+    return value;
+  }
+  SPropValue* values_;
+  ULONG count_ = 0;
+};
+
+// One SetProps call; the problem array is freed unread (a value the provider
+// refuses alone does not fail the posting).
+HRESULT SetValues(IMAPIProp* object, const ValueList& list, SPropValue* values) noexcept {
+  MAPIBuffer<SPropProblemArray> problems;
+  return object->SetProps(list.count(), values, problems.put());
+}
+
+HRESULT AllocateValues(ULONG count, MAPIBuffer<SPropValue>& values) noexcept {
+  return g_MAPIFunctions.MAPIAllocateBuffer(count * static_cast<ULONG>(sizeof(SPropValue)),
+                                            reinterpret_cast<void**>(values.put()));
+}
+
+// A failed ReadFile as an HRESULT: the Win32 error in the low 16 bits.
+HRESULT ReadFailure() noexcept {
+  const DWORD error = GetLastError();
+  return error > 0 ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu)) : static_cast<HRESULT>(error);
+}
+
+}  // namespace
+
+HRESULT PostReportFile(IMAPIFolder* folder, const wchar_t* sourcePath, int asReport, const wchar_t* postedName,
+                       const wchar_t* extension, wchar_t* messageClass, const wchar_t* reportName,
+                       ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes, const wchar_t* senderName,
+                       ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes, const wchar_t* commentText,
+                       const wchar_t* bodyText) noexcept {
+  if (!folder || !sourcePath) return E_INVALIDARG;
+  MAPIInterface<IMessage> message;
+  HRESULT result = folder->CreateMessage(nullptr, asReport ? MAPI_ASSOCIATED : 0, message.put());
+  if (result < 0) return result;
+  // Upper-cased in the caller's buffer; a failed conversion leaves no class.
+  const wchar_t* upperClass = messageClass ? BridgeCharUpper(messageClass) : nullptr;
+  result = SetMessageProperties(message.get(), postedName, upperClass, reportName, senderEntryIdCount,
+                                senderEntryIdBytes, senderName, senderSearchKeyCount, senderSearchKeyBytes, commentText,
+                                bodyText);
+  if (result < 0) return result;
+  MAPIInterface<IAttach> attachment;
+  ULONG attachmentNumber = 0;
+  result = message->CreateAttach(nullptr, 0, &attachmentNumber, attachment.put());
+  if (result < 0) return result;
+  result = SetAttachmentProperties(attachment.get(), postedName, extension);
+  if (result < 0) return result;
+  result = StreamFileToAttachment(attachment.get(), sourcePath);
+  if (result < 0) return result;
+  message->SetReadFlag(CLEAR_READ_FLAG);  // a read flag left set changes nothing that matters
+  // Without this save the message is not stored: the file was not posted.
+  const HRESULT saved = message->SaveChanges(0);
+  return saved < 0 ? saved : result;
+}
+
+HRESULT SetMessageProperties(IMessage* message, const wchar_t* subject, const wchar_t* messageClass,
+                             const wchar_t* reportName, ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes,
+                             const wchar_t* senderName, ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes,
+                             const wchar_t* commentText, const wchar_t* bodyText) noexcept {
+  if (!message || !subject || !messageClass) return E_INVALIDARG;
+  MAPIBuffer<SPropValue> values;
+  HRESULT result = AllocateValues(kMessageValueCapacity, values);
+  if (result < 0) return result;
+  SYSTEMTIME systemTime;
+  GetSystemTime(&systemTime);
+  FILETIME now = {};
+  SystemTimeToFileTime(&systemTime, &now);
+
+  ValueList list(values.get());
+  list.Text(PR_SUBJECT_W, subject);
+  list.Text(PR_MESSAGE_CLASS_W, messageClass);
+  list.Time(PR_CLIENT_SUBMIT_TIME, now);
+  list.Time(PR_MESSAGE_DELIVERY_TIME, now);
+  list.Long(PR_SENSITIVITY, SENSITIVITY_NONE);
+  list.Text(PR_CONVERSATION_TOPIC_W, subject);
+  // The sender's values go in together or not at all.
+  if (senderEntryIdBytes && senderName && senderSearchKeyBytes) {
+    list.Binary(PR_SENDER_ENTRYID, senderEntryIdCount, senderEntryIdBytes);
+    list.Text(PR_SENDER_NAME_W, senderName);
+    list.Binary(PR_SENDER_SEARCH_KEY, senderSearchKeyCount, senderSearchKeyBytes);
+    list.Binary(PR_SENT_REPRESENTING_ENTRYID, senderEntryIdCount, senderEntryIdBytes);
+    list.Text(PR_SENT_REPRESENTING_NAME_W, senderName);
+    list.Binary(PR_SENT_REPRESENTING_SEARCH_KEY, senderSearchKeyCount, senderSearchKeyBytes);
+  }
+  if (reportName) list.Text(PR_DISPLAY_NAME_W, reportName);
+  if (commentText) list.Text(PR_COMMENT_W, commentText);
+  if (bodyText) list.Text(PR_BODY_W, bodyText);
+  list.Long(PR_IMPORTANCE, IMPORTANCE_NORMAL);
+  return SetValues(message, list, values.get());
+}
+
+HRESULT SetAttachmentProperties(IAttach* attachment, const wchar_t* postedName, const wchar_t* extension) noexcept {
+  if (!attachment || !postedName || !extension) return E_INVALIDARG;
+  MAPIBuffer<SPropValue> values;
+  HRESULT result = AllocateValues(kAttachmentValueCount, values);
+  if (result < 0) return result;
+  wchar_t shortName[kShortFileNameCapacity] = {};
+  MakeShortFileName(postedName, shortName);
+
+  ValueList list(values.get());
+  list.Text(PR_ATTACH_LONG_FILENAME_W, postedName);
+  list.Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE);
+  list.Text(PR_ATTACH_EXTENSION_W, extension);
+  list.Text(PR_ATTACH_FILENAME_W, shortName);
+  list.Text(PR_DISPLAY_NAME_W, postedName);
+  return SetValues(attachment, list, values.get());
+}
+
+HRESULT StreamFileToAttachment(IAttach* attachment, const wchar_t* sourcePath) noexcept {
+  ModuleBlock<BYTE> buffer(static_cast<BYTE*>(ModuleAlloc(kReadBufferSize)));
+  if (!attachment || !buffer || !sourcePath) return E_INVALIDARG;
+  MAPIInterface<IStream> stream;
+  HRESULT result = attachment->OpenProperty(PR_ATTACH_DATA_BIN, &kStreamInterface, STGM_CREATE | STGM_WRITE,
+                                            MAPI_CREATE | MAPI_MODIFY, stream.putUnknown());
+  if (result < 0) return result;
+  {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!OpenSourceFile(sourcePath, &handle)) {
+      result = E_FAIL;
+    } else {
+      kvcommon::UniqueFile file(handle);  // closed before the attachment is saved
+      DWORD read = kFileReadSize;
+      while (read == kFileReadSize) {
+        if (!ReadFile(file.get(), buffer.get(), kFileReadSize, &read, nullptr)) {
+          result = ReadFailure();
+          break;
+        }
+        if (read > 0) {
+          result = stream->Write(buffer.get(), read, nullptr);
+          if (result < 0) break;
+        }
+      }
+    }
+  }
+  stream.reset();
+  if (result >= 0) {
+    // An attachment that is not saved is dropped: the posting has failed.
+    const HRESULT saved = attachment->SaveChanges(0);
+    if (saved < 0) result = saved;
+  }
+  return result;
+}
+
+int OpenSourceFile(const wchar_t* sourcePath, HANDLE* handle) noexcept {
+  SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  *handle = BridgeCreateFile(sourcePath, GENERIC_READ, FILE_SHARE_READ, &security, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  return *handle != INVALID_HANDLE_VALUE ? 1 : 0;
+}
+
+void MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept {
+  out[0] = L'\0';
+  if (!path) return;
+  // Each part fits in the path's own length.
+  const size_t size = wcslen(path) + 1;
+  ModuleBlock<wchar_t> parts(static_cast<wchar_t*>(ModuleAlloc(4 * size * sizeof(wchar_t))));
+  if (!parts) return;
+  wchar_t* drive = parts.get();
+  wchar_t* directory = drive + size;
+  wchar_t* name = directory + size;
+  wchar_t* extension = name + size;
+  if (_wsplitpath_s(path, drive, size, directory, size, name, size, extension, size) != 0) return;
+  if (wcslen(name) > kShortNameLength) name[kShortNameLength] = L'\0';
+  // Joined again as _wmakepath joins split parts, cut to the buffer.
+  size_t length = 0;
+  for (const wchar_t* part : {drive, directory, name, extension}) {
+    CopyWide(out + length, kShortFileNameCapacity - length, part, kShortFileNameCapacity);
+    length = wcslen(out);
+  }
+}
+
+int IsDisplayNameUsed(IMAPIFolder* folder, const wchar_t* name) noexcept {
+  if (!name) return 0;
+  CMAPITable reports;
+  if (!reports.OpenAssociatedContentsTable(folder) || !reports.table) return 0;
+  SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_A}};
+  if (!reports.Prepare(reinterpret_cast<const SPropTagArray*>(&columns), nullptr, nullptr)) return 0;
+  while (const SRow* row = reports.NextRow()) {
+    if (row->cValues < 1 || PROP_TYPE(row->lpProps[0].ulPropTag) != PT_STRING8 || !row->lpProps[0].Value.lpszA) {
+      continue;  // no display name
+    }
+    const char* displayName = row->lpProps[0].Value.lpszA;
+    const int length = lstrlenA(displayName) + 1;
+    ModuleBlock<wchar_t> wide(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
+    if (!wide || MultiByteToWideChar(CP_ACP, 0, displayName, length, wide.get(), length) == 0) continue;
+    if (_wcsicmp(wide.get(), name) == 0) return 1;
+  }
+  return 0;
+}

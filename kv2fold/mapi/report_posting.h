@@ -1,0 +1,56 @@
+// Posting one exported file into a folder: one message (a document, or a
+// folder-associated report template) with its subject, class, times, sender
+// and texts, and one by-value attachment that carries the file's name and
+// bytes, streamed from the file in 4096-byte reads. Also whether a report
+// display name is already used in a folder.
+#pragma once
+
+#include <windows.h>
+
+#include <mapix.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Room for the message's values (the most a posting sets) and the
+// attachment's.
+constexpr ULONG kMessageValueCapacity = 16;
+constexpr ULONG kAttachmentValueCount = 5;
+// Bytes of each read from the file, and of the read buffer.
+constexpr DWORD kFileReadSize = 4096;
+constexpr size_t kReadBufferSize = 16384;
+// Characters of the short attachment file name's buffer, terminator included.
+constexpr size_t kShortFileNameCapacity = 261;
+
+// Posts sourcePath as postedName. messageClass is a writable buffer of 256
+// characters that is upper-cased in place. reportName, commentText and
+// bodyText may be null; the sender values are set only when the entry id,
+// name and search key are all present. Returns the result of the last step
+// that ran: a message is stored only when every step, its attachment's save
+// and its own final save succeeded.
+HRESULT PostReportFile(IMAPIFolder* folder, const wchar_t* sourcePath, int asReport, const wchar_t* postedName,
+                       const wchar_t* extension, wchar_t* messageClass, const wchar_t* reportName,
+                       ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes, const wchar_t* senderName,
+                       ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes, const wchar_t* commentText,
+                       const wchar_t* bodyText) noexcept;
+
+// 1 when an associated message of folder has name as its display name,
+// compared without regard to case; 0 otherwise, also when the folder cannot
+// be read.
+int IsDisplayNameUsed(IMAPIFolder* folder, const wchar_t* name) noexcept;
+
+// The steps of a posting.
+HRESULT SetMessageProperties(IMessage* message, const wchar_t* subject, const wchar_t* messageClass,
+                             const wchar_t* reportName, ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes,
+                             const wchar_t* senderName, ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes,
+                             const wchar_t* commentText, const wchar_t* bodyText) noexcept;
+HRESULT SetAttachmentProperties(IAttach* attachment, const wchar_t* postedName, const wchar_t* extension) noexcept;
+// Writes the file's bytes into the attachment's data and saves the
+// attachment; the file is never held whole in memory.
+HRESULT StreamFileToAttachment(IAttach* attachment, const wchar_t* sourcePath) noexcept;
+// 1 with the file open for reading in *handle, else 0.
+int OpenSourceFile(const wchar_t* sourcePath, HANDLE* handle) noexcept;
+// path with its file name cut to 8 characters (QuarterlyResults.pdf gives
+// Quarterl.pdf); the extension stays. out holds kShortFileNameCapacity
+// characters; a longer result is cut.
+void MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept;
