@@ -8,19 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include <kvprovider/diagnostics.h>
-
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "admin_lib.h"
 #include "interface/export_job.h"
 #include "interface/kve_api.h"
 #include "platform/tests/test_support.h"
 #include "tests/support/options_blocks.h"
-#include "tests/support/test_environment.h"
+#include "tests/support/provider_fixture.h"
 
 namespace {
 
@@ -28,96 +23,10 @@ using kvtest::OptionsText;
 
 std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
 
-#define MODULE_EXPORT(module, name) reinterpret_cast<decltype(&name)>(GetProcAddress(module, #name))
-
-class JobThroughProviderTest : public testing::Test {
+class JobThroughProviderTest : public kvtest::ModuleThroughProviderTest {
  protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static int serial = 0;
-    folder_ = std::wstring(temp) + L"kvjob-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-    tracePath_ = folder_ + L"\\trace.txt";
-    SetEnvironmentVariableW(KV_MAPI_DIAGNOSTICS_VARIABLE, L"1");
-    SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, (folder_ + L"\\profiles.ini").c_str());
-    SetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, tracePath_.c_str());
-    MakeProfile(L"Work", L"secret", false);
-    MakeProfile(L"Open", L"", true);  // no password; the default profile
-
-    module_ = LoadLibraryW(L"KV2FOLD.dll");
-    ASSERT_NE(nullptr, module_);
-    initialize_ = MODULE_EXPORT(module_, KVEInitializeW);
-    terminate_ = MODULE_EXPORT(module_, KVETerminateW);
-    initExport = MODULE_EXPORT(module_, KVEInitExportDestinationW);
-    termExport = MODULE_EXPORT(module_, KVETermExportDestinationW);
-    encode = MODULE_EXPORT(module_, KVEEncodeDestinationOptionsW);
-    decode = MODULE_EXPORT(module_, KVEDecodeDestinationOptionsW);
-    freeOptions = MODULE_EXPORT(module_, KVEFreeDestinationOptionsW);
-    errorText = MODULE_EXPORT(module_, KVEGetErrorTextW);
-    ASSERT_EQ(0, initialize_(0));
-    // Held by the test too, so the accounting can be read after the module let go.
-    mapi_ = LoadLibraryW(L"MAPI32.DLL");
-    ASSERT_EQ(mapi_, GetModuleHandleW(L"MAPI32.DLL"));
-    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiLiveObjects"));
-    outstandingBuffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiOutstandingBuffers"));
-    ASSERT_TRUE(liveObjects_ && outstandingBuffers_) << "not our MAPI32.DLL";
-
-    file_.structSize = sizeof file_;
-    file_.useFileName = 1;
-    file_.fileName = L"C:\\exports\\sales.pdf";
-    filePointer_ = &file_;
-    info_.structSize = sizeof info_;
-    info_.fileCount = 1;
-    info_.files = &filePointer_;
-    info_.language = 0x0409;
-  }
-  void TearDown() override {
-    if (terminate_) terminate_();
-    if (liveObjects_) {
-      EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
-      EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
-    }
-    if (mapi_) FreeLibrary(mapi_);
-    if (module_) FreeLibrary(module_);
-    SetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, nullptr);
-    SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, nullptr);
-    kvtest::RemoveTree(folder_);
-  }
-
-  void MakeProfile(const std::wstring& name, const std::wstring& password, bool makeDefault) {
-    provider::admin::ProfileRequest request;
-    request.profile.name = name;
-    request.profile.password = password;
-    request.profile.userName = L"Erika Mustermann";
-    request.profile.userAddress = L"erika@example.org";
-    provider::StoreConfig store;
-    store.name = L"Mailbox";
-    store.directory = folder_ + L"\\" + name + L"-mailbox";
-    request.profile.stores.push_back(store);
-    request.profile.defaultStore = L"Mailbox";
-    request.folders = {L"Mailbox#Inbox#Reports"};
-    request.makeDefault = makeDefault;
-    std::wstring error;
-    ASSERT_TRUE(provider::admin::CreateProfile(folder_ + L"\\profiles.ini", request, error));
-  }
-
   // The trace lines of MAPILogonEx calls: "MAPI::MAPILogonEx flags=0x80008022 -> 0x00000000".
-  std::vector<std::string> LogonTrace() {
-    std::ifstream in(std::string(tracePath_.begin(), tracePath_.end()));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.find("MAPILogonEx") != std::string::npos) lines.push_back(line);
-    }
-    return lines;
-  }
-  std::string Trace() {
-    std::ifstream in(std::string(tracePath_.begin(), tracePath_.end()));
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::vector<std::string> LogonTrace() { return TraceLines("MAPILogonEx"); }
 
   // The job's settled options as the host decodes them.
   OptionsText Decoded(KVEJobHandle job, KVEDestinationOptions*& record) {
@@ -126,24 +35,6 @@ class JobThroughProviderTest : public testing::Test {
     if (!record) return {};
     return {record->profileName.pointer, record->password.pointer, record->postingKind, record->folderPath.pointer};
   }
-
-  std::wstring folder_;
-  std::wstring tracePath_;
-  HMODULE module_ = nullptr;
-  HMODULE mapi_ = nullptr;
-  decltype(&KVEInitializeW) initialize_ = nullptr;
-  decltype(&KVETerminateW) terminate_ = nullptr;
-  decltype(&KVEInitExportDestinationW) initExport = nullptr;
-  decltype(&KVETermExportDestinationW) termExport = nullptr;
-  decltype(&KVEEncodeDestinationOptionsW) encode = nullptr;
-  decltype(&KVEDecodeDestinationOptionsW) decode = nullptr;
-  decltype(&KVEFreeDestinationOptionsW) freeOptions = nullptr;
-  decltype(&KVEGetErrorTextW) errorText = nullptr;
-  KvMapiCounterFunction liveObjects_ = nullptr;
-  KvMapiCounterFunction outstandingBuffers_ = nullptr;
-  KVEExportFile file_{};
-  KVEExportFile* filePointer_ = nullptr;
-  KVEExportInfo info_{};
 };
 
 TEST_F(JobThroughProviderTest, FromAPointerRecordOrABlockTheJobLogsOnSilently) {

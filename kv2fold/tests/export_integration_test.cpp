@@ -1,0 +1,517 @@
+// Exports as a host makes them, through the real KV2FOLD.dll into our
+// MAPI32.DLL: every file lands as a message with its values and its exact
+// bytes (read back through MAPI in a session of the test's own, and from the
+// .msg files on disk), the folder is opened with the flags the trace shows,
+// and bad input fails the way a host can tell: which file, which code,
+// which message. Every test ends with the provider holding nothing.
+#include <windows.h>
+
+#include <mapitags.h>
+#include <mapiutil.h>
+#include <mapix.h>
+
+#include <gtest/gtest.h>
+
+#include <kvcommon/unique_resource.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <msgfile/message_reader.h>
+
+#include "folder_index.h"
+#include "interface/kve_api.h"
+#include "store_layout.h"
+#include "tests/support/options_blocks.h"
+#include "tests/support/provider_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using kvcommon::UniqueInterface;
+
+std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+
+Bytes Pattern(size_t size, unsigned seed) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>((i * 31 + seed) ^ (i >> 9));
+  return bytes;
+}
+
+LONGLONG Now() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+// What a posted message holds, as a MAPI client reads it.
+struct Posted {
+  std::wstring subject, messageClass, topic, senderName, representingName;
+  Bytes senderEntryId, senderSearchKey, representingEntryId, representingSearchKey;
+  LONGLONG submitted = 0, delivered = 0;
+  LONG importance = -1, sensitivity = -1;
+  bool read = true;
+  std::wstring longName, shortName, extension, attachmentDisplayName;
+  LONG method = -1;
+  Bytes data;
+};
+
+// A MAPI client in the test's own session, through the MAPI32.DLL the module
+// uses.
+class MapiReader {
+ public:
+  explicit MapiReader(HMODULE mapi) {
+    initialize_ = reinterpret_cast<decltype(initialize_)>(GetProcAddress(mapi, "MAPIInitialize"));
+    uninitialize_ = reinterpret_cast<decltype(uninitialize_)>(GetProcAddress(mapi, "MAPIUninitialize"));
+    logon_ = reinterpret_cast<decltype(logon_)>(GetProcAddress(mapi, "MAPILogonEx"));
+    freeBuffer_ = reinterpret_cast<decltype(freeBuffer_)>(GetProcAddress(mapi, "MAPIFreeBuffer"));
+    getOneProp_ = reinterpret_cast<decltype(getOneProp_)>(GetProcAddress(mapi, "HrGetOneProp"));
+    queryAllRows_ = reinterpret_cast<decltype(queryAllRows_)>(GetProcAddress(mapi, "HrQueryAllRows"));
+    freeRows_ = reinterpret_cast<decltype(freeRows_)>(GetProcAddress(mapi, "FreeProws"));
+  }
+
+  // The messages of the folder below the store's top of information store
+  // at path (empty: the Common Views folder), in the order they were saved.
+  std::vector<Posted> Read(const wchar_t* profile, const wchar_t* password, const std::vector<std::wstring>& path) {
+    std::vector<Posted> posted;
+    EXPECT_EQ(S_OK, initialize_(nullptr));
+    {
+      UniqueInterface<IMAPISession> session;
+      EXPECT_EQ(S_OK, logon_(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(profile)),
+                             reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(password)),
+                             MAPI_UNICODE | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, session.put()));
+      if (session) {
+        posted = ReadFolder(session.get(), path);
+        session->Logoff(0, 0, 0);
+      }
+    }
+    uninitialize_();
+    return posted;
+  }
+
+ private:
+  template <typename T>
+  struct Freed {
+    Freed(T* p, ULONG(WINAPI* free)(LPVOID)) : value(p), freeBuffer(free) {}
+    ~Freed() {
+      if (value) freeBuffer(value);
+    }
+    T* value;
+    ULONG(WINAPI* freeBuffer)(LPVOID);
+  };
+
+  // Every row of a table, columns as given.
+  std::vector<std::vector<SPropValue>> Rows(IMAPITable* table, std::vector<ULONG> tags, std::vector<Bytes>& keep,
+                                            std::vector<std::wstring>& texts) {
+    std::vector<BYTE> array(CbNewSPropTagArray(tags.size()));
+    auto* columns = reinterpret_cast<SPropTagArray*>(array.data());
+    columns->cValues = static_cast<ULONG>(tags.size());
+    for (size_t i = 0; i < tags.size(); ++i) columns->aulPropTag[i] = tags[i];
+    SRowSet* rows = nullptr;
+    std::vector<std::vector<SPropValue>> out;
+    if (FAILED(queryAllRows_(table, columns, nullptr, nullptr, 0, &rows)) || !rows) return out;
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+      std::vector<SPropValue> row(rows->aRow[r].lpProps, rows->aRow[r].lpProps + rows->aRow[r].cValues);
+      for (SPropValue& value : row) {
+        // Binary and text values are copied out before the rows go.
+        if (PROP_TYPE(value.ulPropTag) == PT_BINARY) {
+          keep.emplace_back(value.Value.bin.lpb, value.Value.bin.lpb + value.Value.bin.cb);
+          value.Value.bin.lpb = keep.back().data();
+        }
+        if (PROP_TYPE(value.ulPropTag) == PT_UNICODE) {
+          texts.emplace_back(value.Value.lpszW);
+          value.Value.lpszW = &texts.back()[0];
+        }
+      }
+      out.push_back(row);
+    }
+    freeRows_(rows);
+    return out;
+  }
+
+  template <typename Interface>
+  HRESULT Open(IMAPIProp* from, const SBinary& id, UniqueInterface<Interface>& out) {
+    ULONG type = 0;
+    auto* store = static_cast<IMsgStore*>(from);
+    return store->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, 0, &type,
+                            reinterpret_cast<IUnknown**>(out.put()));
+  }
+
+  std::vector<Posted> ReadFolder(IMAPISession* session, const std::vector<std::wstring>& path) {
+    std::vector<Posted> posted;
+    // Copied values stay in place: neither vector grows beyond its reserve.
+    std::vector<Bytes> keep;
+    std::vector<std::wstring> texts;
+    keep.reserve(10000);
+    texts.reserve(10000);
+    UniqueInterface<IMAPITable> stores;
+    EXPECT_EQ(S_OK, session->GetMsgStoresTable(0, stores.put()));
+    auto storeRows = Rows(stores.get(), {PR_ENTRYID}, keep, texts);
+    if (storeRows.size() != 1) return posted;
+    UniqueInterface<IMsgStore> store;
+    const SBinary storeId = storeRows[0][0].Value.bin;
+    EXPECT_EQ(S_OK, session->OpenMsgStore(0, storeId.cb, reinterpret_cast<LPENTRYID>(storeId.lpb), nullptr, 0,
+                                          store.put()));
+    if (!store) return posted;
+    SPropValue* start = nullptr;
+    EXPECT_EQ(S_OK, getOneProp_(store.get(), path.empty() ? PR_COMMON_VIEWS_ENTRYID : PR_IPM_SUBTREE_ENTRYID, &start));
+    Freed<SPropValue> startOwner(start, freeBuffer_);
+    if (!start) return posted;
+    UniqueInterface<IMAPIFolder> folder;
+    EXPECT_EQ(S_OK, Open(store.get(), start->Value.bin, folder));
+    for (const std::wstring& name : path) {
+      UniqueInterface<IMAPITable> children;
+      if (!folder || FAILED(folder->GetHierarchyTable(0, children.put()))) return posted;
+      UniqueInterface<IMAPIFolder> child;
+      for (const auto& row : Rows(children.get(), {PR_DISPLAY_NAME_W, PR_ENTRYID}, keep, texts)) {
+        if (row[0].ulPropTag == PR_DISPLAY_NAME_W && name == row[0].Value.lpszW) Open(store.get(), row[1].Value.bin, child);
+      }
+      folder = std::move(child);
+    }
+    UniqueInterface<IMAPITable> contents;
+    if (!folder || FAILED(folder->GetContentsTable(0, contents.put()))) return posted;
+    for (const auto& row : Rows(contents.get(), {PR_ENTRYID}, keep, texts)) {
+      UniqueInterface<IMessage> message;
+      EXPECT_EQ(S_OK, Open(store.get(), row[0].Value.bin, message));
+      if (message) posted.push_back(ReadMessage(message.get()));
+    }
+    return posted;
+  }
+
+  // The values of tags on object, by tag (missing ones left out).
+  std::map<ULONG, SPropValue> Values(IMAPIProp* object, std::vector<ULONG> tags, std::vector<Bytes>& keep,
+                                     std::vector<std::wstring>& texts) {
+    std::vector<BYTE> array(CbNewSPropTagArray(tags.size()));
+    auto* columns = reinterpret_cast<SPropTagArray*>(array.data());
+    columns->cValues = static_cast<ULONG>(tags.size());
+    for (size_t i = 0; i < tags.size(); ++i) columns->aulPropTag[i] = tags[i];
+    ULONG count = 0;
+    SPropValue* values = nullptr;
+    EXPECT_LE(0, object->GetProps(columns, 0, &count, &values));
+    Freed<SPropValue> owner(values, freeBuffer_);
+    std::map<ULONG, SPropValue> out;
+    for (ULONG i = 0; values && i < count; ++i) {
+      SPropValue value = values[i];
+      if (PROP_TYPE(value.ulPropTag) == PT_ERROR) continue;
+      if (PROP_TYPE(value.ulPropTag) == PT_BINARY) {
+        keep.emplace_back(value.Value.bin.lpb, value.Value.bin.lpb + value.Value.bin.cb);
+        value.Value.bin.lpb = keep.back().data();
+      }
+      if (PROP_TYPE(value.ulPropTag) == PT_UNICODE) {
+        texts.emplace_back(value.Value.lpszW);
+        value.Value.lpszW = &texts.back()[0];
+      }
+      out[value.ulPropTag] = value;
+    }
+    return out;
+  }
+
+  Posted ReadMessage(IMessage* message) {
+    Posted p;
+    std::vector<Bytes> keep;
+    std::vector<std::wstring> texts;
+    keep.reserve(100);
+    texts.reserve(100);
+    auto v = Values(message,
+                    {PR_SUBJECT_W, PR_MESSAGE_CLASS_W, PR_CONVERSATION_TOPIC_W, PR_SENDER_NAME_W,
+                     PR_SENT_REPRESENTING_NAME_W, PR_SENDER_ENTRYID, PR_SENDER_SEARCH_KEY, PR_SENT_REPRESENTING_ENTRYID,
+                     PR_SENT_REPRESENTING_SEARCH_KEY, PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME, PR_IMPORTANCE,
+                     PR_SENSITIVITY, PR_MESSAGE_FLAGS},
+                    keep, texts);
+    auto text = [&](ULONG tag) { return v.count(tag) ? std::wstring(v[tag].Value.lpszW) : std::wstring(L"<none>"); };
+    auto bytes = [&](ULONG tag) {
+      return v.count(tag) ? Bytes(v[tag].Value.bin.lpb, v[tag].Value.bin.lpb + v[tag].Value.bin.cb) : Bytes();
+    };
+    auto time = [&](ULONG tag) {
+      return v.count(tag) ? static_cast<LONGLONG>((static_cast<ULONGLONG>(v[tag].Value.ft.dwHighDateTime) << 32) |
+                                                  v[tag].Value.ft.dwLowDateTime)
+                          : 0;
+    };
+    p.subject = text(PR_SUBJECT_W);
+    p.messageClass = text(PR_MESSAGE_CLASS_W);
+    p.topic = text(PR_CONVERSATION_TOPIC_W);
+    p.senderName = text(PR_SENDER_NAME_W);
+    p.representingName = text(PR_SENT_REPRESENTING_NAME_W);
+    p.senderEntryId = bytes(PR_SENDER_ENTRYID);
+    p.senderSearchKey = bytes(PR_SENDER_SEARCH_KEY);
+    p.representingEntryId = bytes(PR_SENT_REPRESENTING_ENTRYID);
+    p.representingSearchKey = bytes(PR_SENT_REPRESENTING_SEARCH_KEY);
+    p.submitted = time(PR_CLIENT_SUBMIT_TIME);
+    p.delivered = time(PR_MESSAGE_DELIVERY_TIME);
+    p.importance = v.count(PR_IMPORTANCE) ? v[PR_IMPORTANCE].Value.l : -1;
+    p.sensitivity = v.count(PR_SENSITIVITY) ? v[PR_SENSITIVITY].Value.l : -1;
+    p.read = v.count(PR_MESSAGE_FLAGS) && (v[PR_MESSAGE_FLAGS].Value.l & MSGFLAG_READ);
+
+    UniqueInterface<IAttach> attachment;
+    EXPECT_EQ(S_OK, message->OpenAttach(0, nullptr, 0, attachment.put()));
+    if (!attachment) return p;
+    auto a = Values(attachment.get(),
+                    {PR_ATTACH_LONG_FILENAME_W, PR_ATTACH_FILENAME_W, PR_ATTACH_EXTENSION_W, PR_DISPLAY_NAME_W,
+                     PR_ATTACH_METHOD},
+                    keep, texts);
+    auto attachmentText = [&](ULONG tag) {
+      return a.count(tag) ? std::wstring(a[tag].Value.lpszW) : std::wstring(L"<none>");
+    };
+    p.longName = attachmentText(PR_ATTACH_LONG_FILENAME_W);
+    p.shortName = attachmentText(PR_ATTACH_FILENAME_W);
+    p.extension = attachmentText(PR_ATTACH_EXTENSION_W);
+    p.attachmentDisplayName = attachmentText(PR_DISPLAY_NAME_W);
+    p.method = a.count(PR_ATTACH_METHOD) ? a[PR_ATTACH_METHOD].Value.l : -1;
+    UniqueInterface<IStream> stream;
+    EXPECT_EQ(S_OK, attachment->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0,
+                                             reinterpret_cast<IUnknown**>(stream.put())));
+    BYTE piece[65536];
+    ULONG read = 0;
+    while (stream && SUCCEEDED(stream->Read(piece, sizeof piece, &read)) && read > 0) {
+      p.data.insert(p.data.end(), piece, piece + read);
+    }
+    return p;
+  }
+
+  decltype(&MAPIInitialize) initialize_;
+  decltype(&MAPIUninitialize) uninitialize_;
+  decltype(&MAPILogonEx) logon_;
+  decltype(&MAPIFreeBuffer) freeBuffer_;
+  decltype(&HrGetOneProp) getOneProp_;
+  decltype(&HrQueryAllRows) queryAllRows_;
+  decltype(&FreeProws) freeRows_;
+};
+
+class ExportThroughProviderTest : public kvtest::ModuleThroughProviderTest {
+ protected:
+  void SetUp() override {
+    ModuleThroughProviderTest::SetUp();
+    MakeProfile(L"Work", L"secret", false, {L"Mailbox#Inbox#Reports", L"Mailbox#Team"}, {L"Mailbox#Team"});
+  }
+
+  // Writes each file into the test's folder under its name.
+  std::wstring MakeFile(const std::wstring& name, const Bytes& bytes) {
+    std::wstring path = folder_ + L"\\" + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+  }
+
+  struct Outcome {
+    int initCode = -99;
+    int code = -99;
+    std::wstring text;
+  };
+  // One export as a host runs it: a job whose files are named by names
+  // (default: the paths), the export of count of the paths (default: all),
+  // the job's end.
+  Outcome Export(const kvtest::OptionsText& options, const std::vector<std::wstring>& paths, int count = -1,
+                 DWORD language = 0x0409, const std::vector<std::wstring>* names = nullptr) {
+    std::vector<KVEExportFile> files(paths.size());
+    std::vector<KVEExportFile*> filePointers;
+    for (size_t i = 0; i < paths.size(); ++i) {
+      files[i].structSize = sizeof(KVEExportFile);
+      files[i].useFileName = 1;
+      files[i].fileName = names ? (*names)[i].c_str() : paths[i].c_str();
+      filePointers.push_back(&files[i]);
+    }
+    info_.fileCount = static_cast<uint16_t>(paths.size());
+    info_.files = filePointers.data();
+    info_.language = language;
+    std::vector<const wchar_t*> pathPointers;
+    for (const std::wstring& path : paths) pathPointers.push_back(path.c_str());
+    KVEExportRequest request{};
+    request.structSize = sizeof request;
+    request.count = static_cast<uint16_t>(count < 0 ? paths.size() : static_cast<size_t>(count));
+    request.paths = pathPointers.data();
+
+    Outcome outcome;
+    KVEDestinationOptions record = kvtest::PointerRecord(options);
+    KVEJobHandle job = nullptr;
+    outcome.initCode = initExport(nullptr, 0, &record, &info_, &job, nullptr);
+    if (outcome.initCode != 0) return outcome;
+    outcome.code = exportFiles(job, &request);
+    outcome.text = Text(errorText(job));
+    EXPECT_EQ(0, termExport(job, 0));
+    return outcome;
+  }
+
+  std::vector<Posted> Read(const std::vector<std::wstring>& path) {
+    return MapiReader(mapi_).Read(L"Work", L"secret", path);
+  }
+
+  // Class, subject and attachment data of each .msg file in a folder of
+  // Work's store, by subject.
+  struct MessageFile {
+    std::wstring messageClass;
+    Bytes data;
+  };
+  std::map<std::wstring, MessageFile> MessageFiles(const std::wstring& pathBelowTop) {
+    std::map<std::wstring, MessageFile> files;
+    std::unique_ptr<provider::StoreLayout> layout;
+    provider::FolderRecord record;
+    if (provider::StoreLayout::Open(StoreDirectory(L"Work"), layout) != provider::StoreResult::Ok ||
+        layout->FindByPath(pathBelowTop, record) != provider::StoreResult::Ok) {
+      ADD_FAILURE() << "no folder";
+      return files;
+    }
+    const std::wstring directory = provider::MessagesDirectory(record.directory);
+    WIN32_FIND_DATAW found;
+    kvcommon::UniqueFind search(FindFirstFileW((directory + L"\\*.msg").c_str(), &found));
+    for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found) != FALSE) {
+      msgfile::MessageReader reader;
+      EXPECT_EQ(S_OK, reader.Open((directory + L"\\" + found.cFileName).c_str()));
+      msgfile::Property subject, messageClass, data;
+      EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Message(), PR_SUBJECT_W, &subject));
+      EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Message(), PR_MESSAGE_CLASS_W, &messageClass));
+      EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Attachment(0), PR_ATTACH_DATA_BIN, &data));
+      files[msgfile::UnicodeValue(subject)] = {msgfile::UnicodeValue(messageClass), Bytes(data.bytes.begin(), data.bytes.end())};
+    }
+    return files;
+  }
+
+  // The trace's store and folder openings.
+  std::vector<std::string> FolderOpenings() {
+    std::vector<std::string> lines = TraceLines("IMAPISession::OpenMsgStore");
+    for (const std::string& line : TraceLines("IMsgStore::OpenEntry")) lines.push_back(line);
+    return lines;
+  }
+
+  const kvtest::OptionsText reports_ = {L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"};
+};
+
+TEST_F(ExportThroughProviderTest, EveryFileLandsWithItsClassValuesAndExactBytes) {
+  struct File {
+    std::wstring name;
+    Bytes bytes;
+    std::wstring messageClass, shortName, extension;
+  };
+  const std::wstring longExtension(250, L'e');
+  const File files[] = {
+      {L"QuarterlyResults.pdf", Pattern(10000, 1), L"IPM.DOCUMENT.*PDF", L"Quarterl.pdf", L"pdf"},
+      {L"b.txt", Pattern(8192, 2), L"IPM.DOCUMENT.*TXT", L"b.txt", L"txt"},
+      {L"README", Pattern(0, 3), L"IPM.DOCUMENT.*", L"README", L""},
+      // Class and extension longer than a message class holds: cut to 255.
+      {L"x." + longExtension, Pattern(5, 4),
+       (L"IPM.DOCUMENT.*" + std::wstring(250, L'E')).substr(0, 255), L"x." + longExtension, longExtension},
+  };
+  // The files are on disk under short names (a long one would not fit a
+  // path); the host names them.
+  std::vector<std::wstring> paths, names;
+  for (const File& file : files) {
+    paths.push_back(MakeFile(L"file" + std::to_wstring(paths.size()), file.bytes));
+    names.push_back(file.name);
+  }
+  const LONGLONG before = Now();
+  DeleteFileW(tracePath_.c_str());
+  const Outcome outcome = Export(reports_, paths, -1, 0x0409, &names);
+  ASSERT_EQ(0, outcome.initCode);
+  EXPECT_EQ(0, outcome.code);
+  EXPECT_EQ(L"", outcome.text);
+  // The folder opened once: the store silently, the path's folders with best
+  // access, the last one to be written.
+  EXPECT_EQ((std::vector<std::string>{"IMAPISession::OpenMsgStore flags=0x00000005 -> 0x00000000",
+                                      "IMsgStore::OpenEntry flags=0x00000010 -> 0x00000000",
+                                      "IMsgStore::OpenEntry flags=0x00000010 -> 0x00000000",
+                                      "IMsgStore::OpenEntry flags=0x00000001 -> 0x00000000"}),
+            FolderOpenings());
+  EXPECT_EQ(4u, TraceLines("IMessage::SaveChanges flags=0x00000000 -> 0x00000000").size());
+
+  const std::vector<Posted> posted = Read({L"Inbox", L"Reports"});
+  ASSERT_EQ(4u, posted.size());
+  const LONGLONG after = Now();
+  for (size_t i = 0; i < 4; ++i) {
+    const File& file = files[i];
+    const Posted& p = posted[i];
+    SCOPED_TRACE(testing::PrintToString(file.messageClass));
+    EXPECT_EQ(file.name, p.subject);
+    EXPECT_EQ(file.name, p.topic);
+    EXPECT_EQ(file.messageClass, p.messageClass);
+    EXPECT_LE(before - 10000000, p.submitted) << "UTC, taken during the export";
+    EXPECT_GE(after, p.submitted);
+    EXPECT_EQ(p.submitted, p.delivered);
+    EXPECT_EQ(1, p.importance);
+    EXPECT_EQ(0, p.sensitivity);
+    EXPECT_FALSE(p.read) << "posted unread";
+    EXPECT_EQ(L"Erika Mustermann", p.senderName);
+    EXPECT_EQ(L"Erika Mustermann", p.representingName);
+    EXPECT_EQ(72u, p.senderEntryId.size());
+    EXPECT_EQ(p.senderEntryId, p.representingEntryId);
+    const char key[] = "SMTP:ERIKA@EXAMPLE.ORG";
+    EXPECT_EQ(Bytes(key, key + sizeof key), p.senderSearchKey);
+    EXPECT_EQ(p.senderSearchKey, p.representingSearchKey);
+    EXPECT_EQ(file.name, p.longName);
+    EXPECT_EQ(file.name, p.attachmentDisplayName);
+    EXPECT_EQ(file.shortName, p.shortName);
+    EXPECT_EQ(file.extension, p.extension);
+    EXPECT_EQ(ATTACH_BY_VALUE, p.method);
+    EXPECT_EQ(file.bytes, p.data);
+  }
+  const auto onDisk = MessageFiles(L"Inbox#Reports");
+  ASSERT_EQ(4u, onDisk.size());
+  for (const File& file : files) {
+    ASSERT_EQ(1u, onDisk.count(file.name));
+    EXPECT_EQ(file.messageClass, onDisk.at(file.name).messageClass);
+    EXPECT_EQ(file.bytes, onDisk.at(file.name).data);
+  }
+}
+
+TEST_F(ExportThroughProviderTest, PersonalReportsGoToCommonViewsAndAnEmptyComponentEndsThePath) {
+  const std::wstring path = MakeFile(L"a.pdf", Pattern(100, 5));
+  ASSERT_EQ(0, Export({L"Work", L"secret", PersonalReport, nullptr}, {path}).code);
+  const std::vector<Posted> views = Read({});
+  ASSERT_EQ(1u, views.size());
+  EXPECT_EQ(L"a.pdf", views[0].subject);
+
+  DeleteFileW(tracePath_.c_str());
+  ASSERT_EQ(0, Export({L"Work", L"secret", FolderReport, L"Mailbox#Inbox#"}, {path}).code);
+  EXPECT_EQ(1u, Read({L"Inbox"}).size());
+  EXPECT_EQ(0u, Read({L"Inbox", L"Reports"}).size());
+  EXPECT_TRUE(TraceLines("IMsgStore::OpenEntry flags=0x00000001").empty()) << "Inbox is not the last component";
+}
+
+TEST_F(ExportThroughProviderTest, BadInputTellsTheHostWhatFailed) {
+  const std::wstring a = MakeFile(L"a.pdf", Pattern(300, 6));
+  const std::wstring b = MakeFile(L"b.txt", Pattern(20, 7));
+  const std::wstring missing = folder_ + L"\\missing.pdf";
+  const std::wstring gone = folder_ + L"\\gone.txt";
+  const kvtest::OptionsText nowhere = {L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Nowhere"};
+  const kvtest::OptionsText team = {L"Work", L"secret", FolderReport, L"Mailbox#Team"};
+  struct Case {
+    const char* what;
+    kvtest::OptionsText options;
+    std::vector<std::wstring> paths;
+    int count;
+    DWORD language;
+    int code;
+    std::wstring text;
+    std::vector<std::wstring> landed;  // subjects in Inbox#Reports
+  } cases[] = {
+      {"a missing file", reports_, {a, missing, b}, -1, 0x0409, -1,
+       L"The file \"missing.pdf\" was not posted: MAPI_E_CALL_FAILED", {L"a.pdf", L"b.txt"}},
+      {"two missing files", reports_, {missing, a, gone}, -1, 0x0409, -1,
+       L"2 of 3 files were not posted. The first, \"missing.pdf\": MAPI_E_CALL_FAILED", {L"a.pdf"}},
+      {"a missing file, German", reports_, {missing, b}, -1, 0x0407, -1,
+       L"Die Datei \u201Emissing.pdf\u201C wurde nicht bereitgestellt: MAPI_E_CALL_FAILED", {L"b.txt"}},
+      {"a missing folder", nowhere, {a}, -1, 0x0409, -1, L"MAPI object not found.", {}},
+      {"a missing folder, German", nowhere, {a}, -1, 0x0407, -1, L"MAPI-Objekt nicht gefunden.", {}},
+      {"a read-only folder", team, {a}, -1, 0x0409, -1, L"No access right to post file to Exchange Folders.", {}},
+      {"more paths than files", reports_, {a, b}, 3, 0x0409, 5, L"", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Each case starts with an empty folder.
+    kvtest::RemoveTree(StoreDirectory(L"Work"));
+    MakeProfile(L"Work", L"secret", false, {L"Mailbox#Inbox#Reports", L"Mailbox#Team"}, {L"Mailbox#Team"});
+    const Outcome outcome = Export(c.options, c.paths, c.count, c.language);
+    ASSERT_EQ(0, outcome.initCode);
+    EXPECT_EQ(c.code, outcome.code);
+    EXPECT_EQ(c.text, outcome.text);
+    std::vector<std::wstring> landed;
+    for (const Posted& p : Read({L"Inbox", L"Reports"})) landed.push_back(p.subject);
+    EXPECT_EQ(c.landed, landed);
+    EXPECT_EQ(0, liveObjects_());
+    EXPECT_EQ(0, outstandingBuffers_());
+  }
+}
+
+}  // namespace
