@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "../resources/resource_ids.h"
+#include "interface/kve_api.h"
 
 bool ParseLanguage(const std::wstring& text, DWORD* language) {
   size_t start = text.compare(0, 2, L"0x") == 0 || text.compare(0, 2, L"0X") == 0 ? 2 : 0;
@@ -18,6 +19,23 @@ bool ParseLanguage(const std::wstring& text, DWORD* language) {
   }
   *language = value;
   return true;
+}
+
+bool ParsePostingKind(const std::wstring& text, uint16_t* kind) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* number;
+    uint16_t kind;
+  } kinds[] = {{L"personal", L"1009", PersonalReport},
+               {L"folder", L"1010", FolderReport},
+               {L"instance", L"1011", ReportInstance}};
+  for (const auto& k : kinds) {
+    if (_wcsicmp(text.c_str(), k.name) == 0 || text == k.number) {
+      *kind = k.kind;
+      return true;
+    }
+  }
+  return false;
 }
 
 namespace {
@@ -46,20 +64,55 @@ bool OptionWithValue(const std::vector<std::wstring>& arguments, size_t& index, 
   return true;
 }
 
+// Checks the export's options as a whole and settles the posting kind.
+ParsedCommandLine CheckExport(ParsedCommandLine parsed) {
+  HostOptions& options = parsed.options;
+  DestinationOptions& destination = options.destination;
+  if (options.files.size() > 0xFFFF) return Failure(IDS_TOO_MANY_FILES, L"");
+  const bool pieces = destination.profileGiven || destination.passwordGiven || destination.postingKind != 0 ||
+                      destination.folderGiven;
+  if (!destination.optionsFile.empty()) {
+    if (pieces) return Failure(IDS_DESTINATION_TWICE, L"");
+    parsed.ok = true;
+    return parsed;
+  }
+  if (!pieces) return Failure(IDS_NO_DESTINATION, L"");
+  if (!destination.profileGiven) return Failure(IDS_MISSING_OPTION, L"--profile");
+  if (destination.postingKind == 0) destination.postingKind = destination.folderGiven ? FolderReport : PersonalReport;
+  if (destination.postingKind == PersonalReport && destination.folderGiven) {
+    return Failure(IDS_FOLDER_WITH_PERSONAL, L"");
+  }
+  if (destination.postingKind != PersonalReport && !destination.folderGiven) {
+    return Failure(IDS_MISSING_OPTION, L"--folder");
+  }
+  parsed.ok = true;
+  return parsed;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
   ParsedCommandLine parsed;
   HostOptions& options = parsed.options;
+  DestinationOptions& destination = options.destination;
+  std::vector<std::wstring> exportOptions;  // files and options only --export takes, in order
+  bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
     HostCommand command = HostCommand::None;
     std::wstring value;
     bool missing = false;
-    if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+    if (optionsEnded || argument.empty() || argument[0] != L'-' || argument == L"-") {
+      options.files.push_back(argument);
+      exportOptions.push_back(argument);
+    } else if (argument == L"--") {
+      optionsEnded = true;
+    } else if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
       command = HostCommand::Help;
     } else if (argument == L"--list-destinations") {
       command = HostCommand::ListDestinations;
+    } else if (argument == L"--export") {
+      command = HostCommand::Export;
     } else if (OptionWithValue(arguments, i, L"--language", &value, &missing)) {
       if (missing) return Failure(IDS_MISSING_VALUE, L"--language");
       if (!ParseLanguage(value, &options.language)) return Failure(IDS_BAD_LANGUAGE, value);
@@ -67,6 +120,37 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     } else if (OptionWithValue(arguments, i, L"--module", &value, &missing)) {
       if (missing) return Failure(IDS_MISSING_VALUE, L"--module");
       options.modulePath = value;
+    } else if (OptionWithValue(arguments, i, L"--profile", &value, &missing)) {
+      if (missing) return Failure(IDS_MISSING_VALUE, L"--profile");
+      destination.profileGiven = true;
+      destination.profile = value;
+      exportOptions.push_back(L"--profile");
+    } else if (OptionWithValue(arguments, i, L"--password", &value, &missing)) {
+      // "--password=" gives an empty password; "--password" needs a value after it.
+      if (missing && argument == L"--password") return Failure(IDS_MISSING_VALUE, L"--password");
+      destination.passwordGiven = true;
+      destination.password = value;
+      exportOptions.push_back(L"--password");
+    } else if (OptionWithValue(arguments, i, L"--kind", &value, &missing)) {
+      if (missing) return Failure(IDS_MISSING_VALUE, L"--kind");
+      if (!ParsePostingKind(value, &destination.postingKind)) return Failure(IDS_BAD_KIND, value);
+      exportOptions.push_back(L"--kind");
+    } else if (OptionWithValue(arguments, i, L"--folder", &value, &missing)) {
+      if (missing) return Failure(IDS_MISSING_VALUE, L"--folder");
+      destination.folderGiven = true;
+      destination.folder = value;
+      exportOptions.push_back(L"--folder");
+    } else if (OptionWithValue(arguments, i, L"--options-file", &value, &missing)) {
+      if (missing) return Failure(IDS_MISSING_VALUE, L"--options-file");
+      destination.optionsFile = value;
+      exportOptions.push_back(L"--options-file");
+    } else if (OptionWithValue(arguments, i, L"--save-options", &value, &missing)) {
+      if (missing) return Failure(IDS_MISSING_VALUE, L"--save-options");
+      options.saveOptionsFile = value;
+      exportOptions.push_back(L"--save-options");
+    } else if (argument == L"--timing") {
+      options.timing = true;
+      exportOptions.push_back(L"--timing");
     } else {
       return Failure(IDS_UNKNOWN_ARGUMENT, argument);
     }
@@ -82,6 +166,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     }
   }
   if (options.command == HostCommand::None) return Failure(IDS_NO_COMMAND, L"");
-  parsed.ok = true;
-  return parsed;
+  if (options.command == HostCommand::Help) {
+    parsed.ok = true;
+    return parsed;
+  }
+  if (options.command != HostCommand::Export) {
+    if (!exportOptions.empty()) return Failure(IDS_EXPORT_ONLY, exportOptions.front());
+    parsed.ok = true;
+    return parsed;
+  }
+  return CheckExport(parsed);
 }

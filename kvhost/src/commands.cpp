@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "../resources/resource_ids.h"
+#include "export_command.h"
 #include "export_module.h"
 #include "messages.h"
 #include "output.h"
@@ -69,6 +70,8 @@ int RunHost(const ParsedCommandLine& commandLine, const Messages& messages, Outp
   switch (options.command) {
     case HostCommand::ListDestinations:
       return ListDestinations(module, options, messages, out, err);
+    case HostCommand::Export:
+      return ExportFiles(module, options, messages, out, err);
     default:
       return kExitUsage;
   }

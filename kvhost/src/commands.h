@@ -7,6 +7,8 @@ class Messages;
 class Output;
 class ExportModule;
 
+// 1: the module failed (not loadable, a code other than 0) or a file kvhost
+// reads or writes could not be used.
 enum HostExitCode { kExitSuccess = 0, kExitModuleFailed = 1, kExitUsage = 2 };
 
 // Runs what the command line asks for.

@@ -27,7 +27,14 @@ bool ExportModule::Load(const std::wstring& path, const Messages& messages, std:
   if (!Resolve(h, "KVEInitializeW", &KVEInitializeW, path, messages, error) ||
       !Resolve(h, "KVETerminateW", &KVETerminateW, path, messages, error) ||
       !Resolve(h, "KVEGetExportDestinationsW", &KVEGetExportDestinationsW, path, messages, error) ||
-      !Resolve(h, "KVEGetExportDestinationsExW", &KVEGetExportDestinationsExW, path, messages, error)) {
+      !Resolve(h, "KVEGetExportDestinationsExW", &KVEGetExportDestinationsExW, path, messages, error) ||
+      !Resolve(h, "KVEInitExportDestinationW", &KVEInitExportDestinationW, path, messages, error) ||
+      !Resolve(h, "KVEExportToDestinationW", &KVEExportToDestinationW, path, messages, error) ||
+      !Resolve(h, "KVETermExportDestinationW", &KVETermExportDestinationW, path, messages, error) ||
+      !Resolve(h, "KVEGetErrorTextW", &KVEGetErrorTextW, path, messages, error) ||
+      !Resolve(h, "KVEEncodeDestinationOptionsW", &KVEEncodeDestinationOptionsW, path, messages, error) ||
+      !Resolve(h, "KVEDecodeDestinationOptionsW", &KVEDecodeDestinationOptionsW, path, messages, error) ||
+      !Resolve(h, "KVEFreeDestinationOptionsW", &KVEFreeDestinationOptionsW, path, messages, error)) {
     return false;
   }
   module_ = std::move(module);

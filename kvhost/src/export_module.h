@@ -22,6 +22,13 @@ class ExportModule {
   decltype(&::KVETerminateW) KVETerminateW = nullptr;
   decltype(&::KVEGetExportDestinationsW) KVEGetExportDestinationsW = nullptr;
   decltype(&::KVEGetExportDestinationsExW) KVEGetExportDestinationsExW = nullptr;
+  decltype(&::KVEInitExportDestinationW) KVEInitExportDestinationW = nullptr;
+  decltype(&::KVEExportToDestinationW) KVEExportToDestinationW = nullptr;
+  decltype(&::KVETermExportDestinationW) KVETermExportDestinationW = nullptr;
+  decltype(&::KVEGetErrorTextW) KVEGetErrorTextW = nullptr;
+  decltype(&::KVEEncodeDestinationOptionsW) KVEEncodeDestinationOptionsW = nullptr;
+  decltype(&::KVEDecodeDestinationOptionsW) KVEDecodeDestinationOptionsW = nullptr;
+  decltype(&::KVEFreeDestinationOptionsW) KVEFreeDestinationOptionsW = nullptr;
 
  private:
   kvcommon::UniqueModule module_;

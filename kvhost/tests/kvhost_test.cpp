@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "../resources/resource_ids.h"
+#include "admin_lib.h"
 #include "command_line.h"
+#include "interface/kve_api.h"
 #include "commands.h"
 #include "messages.h"
 #include "output.h"
@@ -49,6 +51,18 @@ TEST(KvhostCommandLine, ParsesCommandsOptionsAndMistakes) {
       {{L"--list-destinations", L"--language", L"12345"}, HostCommand::None, kNone, L"12345", IDS_BAD_LANGUAGE},
       {{L"--list-destinations", L"--language", L"deu"}, HostCommand::None, kNone, L"deu", IDS_BAD_LANGUAGE},
       {{L"--frobnicate"}, HostCommand::None, kNone, L"--frobnicate", IDS_UNKNOWN_ARGUMENT},
+      {{L"--list-destinations", L"a.pdf"}, HostCommand::None, kNone, L"a.pdf", IDS_EXPORT_ONLY},
+      {{L"--list-destinations", L"--profile", L"Work"}, HostCommand::None, kNone, L"--profile", IDS_EXPORT_ONLY},
+      {{L"--export", L"a.pdf"}, HostCommand::None, kNone, L"", IDS_NO_DESTINATION},
+      {{L"--export", L"--folder", L"M#I"}, HostCommand::None, kNone, L"--profile", IDS_MISSING_OPTION},
+      {{L"--export", L"--profile", L"W", L"--kind", L"folder"}, HostCommand::None, kNone, L"--folder",
+       IDS_MISSING_OPTION},
+      {{L"--export", L"--profile", L"W", L"--kind", L"personal", L"--folder", L"M"}, HostCommand::None, kNone, L"",
+       IDS_FOLDER_WITH_PERSONAL},
+      {{L"--export", L"--profile", L"W", L"--kind", L"public"}, HostCommand::None, kNone, L"public", IDS_BAD_KIND},
+      {{L"--export", L"--options-file", L"o.kvo", L"--profile", L"W"}, HostCommand::None, kNone, L"",
+       IDS_DESTINATION_TWICE},
+      {{L"--export", L"--profile", L"W", L"--password"}, HostCommand::None, kNone, L"--password", IDS_MISSING_VALUE},
   };
   for (const Case& c : cases) {
     std::wstring line;
@@ -67,6 +81,34 @@ TEST(KvhostCommandLine, ParsesCommandsOptionsAndMistakes) {
       EXPECT_EQ(c.error, parsed.errorMessage);
       EXPECT_EQ(c.moduleOrError, parsed.errorArgument);
     }
+  }
+}
+
+TEST(KvhostCommandLine, SettlesTheExportsDestination) {
+  struct Case {
+    std::vector<std::wstring> arguments;
+    uint16_t kind;
+    const wchar_t* password;  // null: none given
+    std::vector<std::wstring> files;
+  } cases[] = {
+      {{L"--export", L"--profile", L"W", L"--folder", L"M#I", L"a.pdf", L"b.txt"}, FolderReport, nullptr,
+       {L"a.pdf", L"b.txt"}},
+      {{L"--export", L"--profile=W", L"--password=", L"--kind", L"Personal"}, PersonalReport, L"", {}},
+      {{L"--export", L"--profile", L"W", L"--password", L"s", L"--kind", L"1011", L"--folder", L"M", L"--", L"-x"},
+       ReportInstance, L"s", {L"-x"}},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine parsed = ParseCommandLine(c.arguments);
+    ASSERT_TRUE(parsed.ok) << parsed.errorMessage;
+    const DestinationOptions& destination = parsed.options.destination;
+    EXPECT_EQ(HostCommand::Export, parsed.options.command);
+    EXPECT_EQ(L"W", destination.profile);
+    EXPECT_EQ(c.kind, destination.postingKind);
+    EXPECT_EQ(c.password != nullptr, destination.passwordGiven);
+    if (c.password) {
+      EXPECT_EQ(c.password, destination.password);
+    }
+    EXPECT_EQ(c.files, parsed.options.files);
   }
 }
 
@@ -126,38 +168,191 @@ TEST(KvhostCommands, FailuresGoToTheErrorStreamWithTheirExitCodes) {
   EXPECT_EQ(L"", uninitialised.out);
 }
 
-// The program itself, with its output in a pipe: UTF-8 bytes and exit code 0.
-TEST(KvhostProgram, WritesUtf8IntoAPipe) {
+// Runs kvhost.exe (beside the test) with arguments; its output streams as
+// bytes, and its exit code.
+struct ProgramRun {
+  DWORD exitCode = 99;
+  std::string out;
+  std::string err;
+};
+
+ProgramRun RunProgram(const std::wstring& arguments) {
+  ProgramRun run;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 1 << 16)) {
+    ADD_FAILURE() << "no pipes";
+    return run;
+  }
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  std::wstring commandLine = L"kvhost.exe --list-destinations --language 0407";
+  std::wstring commandLine = L"kvhost.exe " + arguments;
   PROCESS_INFORMATION process{};
   BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                                 &process);
-  CloseHandle(writeEnd);
-  ASSERT_TRUE(started) << GetLastError();
-  std::string bytes;
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  EXPECT_TRUE(started) << GetLastError();
   char chunk[4096];
   DWORD read = 0;
-  while (ReadFile(readEnd, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-  CloseHandle(readEnd);
-  WaitForSingleObject(process.hProcess, 30000);
-  DWORD exitCode = 99;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_EQ(0u, exitCode);
-  EXPECT_NE(std::string::npos, bytes.find("name: Exchange-Ordner\n")) << bytes;
-  EXPECT_NE(std::string::npos, bytes.find("sodass \xC3\xBC" "ber einen")) << "u-umlaut as UTF-8";
+  while (started && ReadFile(outRead, chunk, sizeof chunk, &read, nullptr) && read > 0) run.out.append(chunk, read);
+  while (started && ReadFile(errRead, chunk, sizeof chunk, &read, nullptr) && read > 0) run.err.append(chunk, read);
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  if (started) {
+    WaitForSingleObject(process.hProcess, 60000);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  return run;
+}
+
+// The program itself, with its output in a pipe: UTF-8 bytes and exit code 0.
+TEST(KvhostProgram, WritesUtf8IntoAPipe) {
+  ProgramRun run = RunProgram(L"--list-destinations --language 0407");
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_NE(std::string::npos, run.out.find("name: Exchange-Ordner\n")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("sodass \xC3\xBC" "ber einen")) << "u-umlaut as UTF-8";
+}
+
+// Exports through the real kvhost.exe, KV2FOLD.dll and MAPI32.DLL into a
+// profile of the test's own.
+class KvhostExport : public testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"kvhost-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    SetEnvironmentVariableW(L"KV_MAPI_PROFILES", (folder_ + L"\\profiles.ini").c_str());
+    SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, L"0409");
+    NewStore();
+    WriteText(Path(L"a.pdf"), "%PDF-1.4 a small file");
+    WriteText(Path(L"b.txt"), "notes\n");
+  }
+  // The profile Work, whose store holds Inbox#Reports and nothing else.
+  void NewStore() {
+    RemoveStore(folder_ + L"\\store");
+    provider::admin::ProfileRequest request;
+    request.profile.name = L"Work";
+    request.profile.password = L"secret";
+    request.profile.userName = L"Erika Mustermann";
+    provider::StoreConfig store;
+    store.name = L"Mailbox";
+    store.directory = folder_ + L"\\store";
+    request.profile.stores.push_back(store);
+    request.folders = {L"Mailbox#Inbox#Reports"};
+    std::wstring error;
+    ASSERT_TRUE(provider::admin::CreateProfile(folder_ + L"\\profiles.ini", request, error));
+  }
+  static void WriteText(const std::wstring& path, const std::string& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"KV_MAPI_PROFILES", nullptr);
+    SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, nullptr);
+    for (const wchar_t* name : {L"a.pdf", L"b.txt", L"work.kvo", L"profiles.ini"}) DeleteFileW(Path(name).c_str());
+    RemoveStore(folder_ + L"\\store");
+    RemoveDirectoryW(folder_.c_str());
+  }
+  static void RemoveStore(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE) {
+      std::wstring child = path + L"\\" + found.cFileName;
+      if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveStore(child);
+        } else {
+          DeleteFileW(child.c_str());
+        }
+      }
+      if (!FindNextFileW(search, &found)) break;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    RemoveDirectoryW(path.c_str());
+  }
+  std::wstring Path(const wchar_t* name) const { return folder_ + L"\\" + name; }
+  std::string Narrow(const std::wstring& text) const { return ToUtf8(text); }
+  std::vector<std::wstring> Subjects() {
+    std::vector<provider::admin::MessageSummary> messages;
+    std::wstring error;
+    EXPECT_TRUE(provider::admin::ListMessages(folder_ + L"\\profiles.ini", L"Work", L"Mailbox#Inbox#Reports", messages,
+                                              error));
+    std::vector<std::wstring> subjects;
+    for (const auto& message : messages) subjects.push_back(message.subject + L" " + message.messageClass);
+    return subjects;
+  }
+
+  std::wstring folder_;
+};
+
+TEST_F(KvhostExport, PostsTheFilesAndSavesTheOptionsForTheNextRun) {
+  const std::wstring a = Path(L"a.pdf"), b = Path(L"b.txt"), options = Path(L"work.kvo");
+  // The header, then "Work", "secret" and the folder path with terminators.
+  const std::string blockSize = std::to_string(sizeof(KVEDestinationOptions) + 2 * (5 + 7 + 22));
+  ProgramRun first = RunProgram(L"--export --profile Work --password secret --folder \"Mailbox#Inbox#Reports\" \"" + a +
+                                L"\" \"" + b + L"\" --save-options \"" + options + L"\"");
+  EXPECT_EQ(0u, first.exitCode) << first.err;
+  EXPECT_EQ("Destination: Mailbox#Inbox#Reports (profile Work, kind folder)\n"
+            "Posting 2 file(s) in one call of KVEExportToDestinationW:\n"
+            "  [1/2] a.pdf  <- " + Narrow(a) + "\n"
+            "  [2/2] b.txt  <- " + Narrow(b) + "\n"
+            "Done: all 2 file(s) posted.\n"
+            "Options saved to " + Narrow(options) + " (" + blockSize + " bytes); use them with --options-file.\n",
+            first.out);
+  EXPECT_EQ("", first.err);
+
+  ProgramRun second = RunProgram(L"--export --options-file \"" + options + L"\" \"" + b + L"\" --timing");
+  EXPECT_EQ(0u, second.exitCode) << second.err;
+  EXPECT_EQ(0u, second.out.find("Destination: Mailbox#Inbox#Reports (profile Work, kind folder)\n")) << second.out;
+  EXPECT_NE(std::string::npos, second.out.find("\nTiming: set-up ")) << second.out;
+  EXPECT_EQ((std::vector<std::wstring>{L"a.pdf IPM.DOCUMENT.*PDF", L"b.txt IPM.DOCUMENT.*TXT",
+                                       L"b.txt IPM.DOCUMENT.*TXT"}),
+            Subjects());
+}
+
+TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
+  const std::wstring b = Path(L"b.txt"), missing = Path(L"missing.pdf");
+  struct Case {
+    std::wstring arguments;
+    std::string err;
+    std::vector<std::wstring> subjects;
+  } cases[] = {
+      {L"--export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + missing + L"\" \"" + b + L"\"",
+       "kvhost: the export failed: KVEExportToDestinationW returned -1 (failed)\n"
+       "kvhost: the module says: The file \"missing.pdf\" was not posted: MAPI_E_CALL_FAILED\n",
+       {L"b.txt IPM.DOCUMENT.*TXT"}},
+      {L"--export --language 0407 --profile Work --password secret --folder Mailbox#Nowhere \"" + b + L"\"",
+       "kvhost: the export failed: KVEExportToDestinationW returned -1 (failed)\n"
+       "kvhost: the module says: MAPI-Objekt nicht gefunden.\n",
+       {}},
+      {L"--export --profile Work --password wrong --folder Mailbox#Inbox#Reports \"" + b + L"\"",
+       "kvhost: the destination could not be set up: KVEInitExportDestinationW returned -1 (failed)\n"
+       "kvhost: the module keeps no message for a job it could not set up; a wrong profile name or password is the "
+       "usual cause\n",
+       {}},
+      {L"--export --options-file \"" + b + L"\" \"" + b + L"\"",
+       "kvhost: " + Narrow(b) + " does not hold an options block (save one with --save-options)\n", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.arguments));
+    NewStore();
+    ProgramRun run = RunProgram(c.arguments);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(c.err, run.err);
+    EXPECT_EQ(c.subjects, Subjects());
+  }
 }
 
 }  // namespace
