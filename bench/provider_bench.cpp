@@ -21,65 +21,18 @@
 
 #include <kvcommon/unique_resource.h>
 
-#include "admin_lib.h"
-#include "folder_index.h"
+#include "bench_support.h"
 #include "module_posting.h"
-#include "store_layout.h"
 
 namespace {
 
+using bench::g_probe;
+using bench::Measure;
+using bench::Result;
 using kvcommon::UniqueFile;
 using kvcommon::UniqueInterface;
 
 constexpr DWORD kPiece = 4096;
-
-// The largest working set seen while a run goes on, sampled as it writes.
-class WorkingSetProbe {
- public:
-  void Reset() { peak_ = Current(); }
-  void Sample() { peak_ = std::max(peak_, Current()); }
-  size_t Peak() const { return peak_; }
-
- private:
-  static size_t Current() {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
-  }
-  size_t peak_ = 0;
-};
-
-WorkingSetProbe g_probe;
-
-double Seconds() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-bool MakeSource(const std::wstring& path, uint64_t size) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  std::vector<BYTE> block(1u << 20);
-  uint32_t state = 0x9E3779B9u ^ static_cast<uint32_t>(size);
-  for (uint64_t done = 0; done < size; done += block.size()) {
-    for (BYTE& b : block) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
-      b = static_cast<BYTE>(state);
-    }
-    const DWORD piece = static_cast<DWORD>(std::min<uint64_t>(block.size(), size - done));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), block.data(), piece, &written, nullptr) || written != piece) return false;
-  }
-  return true;
-}
 
 // Reads the source in 4096-byte pieces as the module does and hands each to sink.
 bool ForEachPiece(const std::wstring& source, const std::function<bool(const BYTE*, DWORD)>& sink) {
@@ -204,31 +157,6 @@ bool PostWithSystemStorage(const std::wstring& source, const std::wstring& targe
   return ok && SUCCEEDED(root->Commit(STGC_DEFAULT));
 }
 
-struct Result {
-  double seconds = 0;
-  size_t peakWorkingSet = 0;
-  bool ok = false;
-};
-
-// Best of several runs; cleanUp runs before each and after the last.
-Result Measure(int runs, const std::function<bool()>& run, const std::function<void()>& cleanUp) {
-  Result best;
-  for (int i = 0; i < runs; ++i) {
-    cleanUp();
-    g_probe.Reset();
-    const double start = Seconds();
-    const bool ok = run();
-    const double elapsed = Seconds() - start;
-    g_probe.Sample();
-    if (!ok) return Result();
-    if (!best.ok || elapsed < best.seconds) best.seconds = elapsed;
-    best.peakWorkingSet = std::max(best.peakWorkingSet, g_probe.Peak());
-    best.ok = true;
-  }
-  cleanUp();
-  return best;
-}
-
 void Print(const char* what, const Result& r, double floor, double copy) {
   if (!r.ok) {
     std::printf("  %-38s failed\n", what);
@@ -236,79 +164,6 @@ void Print(const char* what, const Result& r, double floor, double copy) {
   }
   std::printf("  %-38s %8.3f s  %6.2fx floor  %6.2fx CopyFileW  peak working set %6.1f MiB\n", what, r.seconds,
               r.seconds / floor, r.seconds / copy, static_cast<double>(r.peakWorkingSet) / (1u << 20));
-}
-
-void DeleteFilesIn(const std::wstring& directory) {
-  WIN32_FIND_DATAW data;
-  kvcommon::UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &data));
-  if (!find) return;
-  do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((directory + L"\\" + data.cFileName).c_str());
-  } while (FindNextFileW(find.get(), &data));
-}
-
-struct Provider {
-  UniqueInterface<IMAPISession> session;
-  UniqueInterface<IMsgStore> store;
-  UniqueInterface<IMAPIFolder> folder;
-  std::wstring folderDirectory;
-};
-
-// A profile of its own in the work folder, and the folder the postings go to.
-bool OpenProvider(const std::wstring& folder, Provider& out) {
-  const std::wstring profiles = folder + L"\\profiles.ini";
-  SetEnvironmentVariableW(L"KV_MAPI_PROFILES", profiles.c_str());
-  provider::admin::ProfileRequest request;
-  request.profile.name = L"Bench";
-  provider::StoreConfig store;
-  store.name = L"Mailbox";
-  store.directory = folder + L"\\store";
-  request.profile.stores.push_back(store);
-  request.folders = {L"Mailbox#Postings"};
-  std::wstring error;
-  if (!provider::admin::CreateProfile(profiles, request, error)) return false;
-  std::unique_ptr<provider::StoreLayout> layout;
-  provider::FolderRecord record;
-  if (provider::StoreLayout::Open(store.directory, layout) != provider::StoreResult::Ok ||
-      layout->FindByPath(L"Postings", record) != provider::StoreResult::Ok)
-    return false;
-  out.folderDirectory = record.directory;
-  if (FAILED(MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(L"Bench")), nullptr,
-                         MAPI_UNICODE | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, out.session.put())))
-    return false;
-  UniqueInterface<IMAPITable> stores;
-  if (FAILED(out.session->GetMsgStoresTable(0, stores.put()))) return false;
-  LPSRowSet rows = nullptr;
-  SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
-  if (FAILED(HrQueryAllRows(stores.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)))
-    return false;
-  SBinary id = rows->aRow[0].lpProps[0].Value.bin;
-  HRESULT hr = out.session->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, MDB_WRITE,
-                                         out.store.put());
-  FreeProws(rows);
-  if (FAILED(hr)) return false;
-  std::vector<uint8_t> folderId;
-  {
-    // The folder's entry identifier as its hierarchy row gives it.
-    LPSPropValue top = nullptr;
-    if (FAILED(HrGetOneProp(out.store.get(), PR_IPM_SUBTREE_ENTRYID, &top))) return false;
-    UniqueInterface<IMAPIFolder> ipm;
-    ULONG type = 0;
-    hr = out.store->OpenEntry(top->Value.bin.cb, reinterpret_cast<LPENTRYID>(top->Value.bin.lpb), nullptr, 0, &type,
-                              reinterpret_cast<LPUNKNOWN*>(ipm.put()));
-    MAPIFreeBuffer(top);
-    if (FAILED(hr)) return false;
-    UniqueInterface<IMAPITable> children;
-    if (FAILED(ipm->GetHierarchyTable(0, children.put()))) return false;
-    if (FAILED(HrQueryAllRows(children.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)))
-      return false;
-    SBinary child = rows->aRow[0].lpProps[0].Value.bin;
-    folderId.assign(child.lpb, child.lpb + child.cb);
-    FreeProws(rows);
-  }
-  ULONG type = 0;
-  return SUCCEEDED(out.store->OpenEntry(static_cast<ULONG>(folderId.size()), reinterpret_cast<LPENTRYID>(folderId.data()),
-                                       nullptr, MAPI_MODIFY, &type, reinterpret_cast<LPUNKNOWN*>(out.folder.put())));
 }
 
 }  // namespace
@@ -339,16 +194,12 @@ int main() {
   }
   CreateDirectoryW(folder.c_str(), nullptr);
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || FAILED(MAPIInitialize(nullptr))) return 1;
-  Provider provider;
-  if (!OpenProvider(folder, provider)) {
+  bench::Provider provider;
+  if (!bench::OpenProvider(folder, provider)) {
     std::printf("cannot set up the provider in %ls\n", folder.c_str());
     return 1;
   }
-  const std::wstring messages = provider::MessagesDirectory(provider.folderDirectory);
-  auto emptyFolder = [&] {
-    DeleteFilesIn(messages);
-    DeleteFileW(provider::IndexPath(provider.folderDirectory).c_str());
-  };
+  auto emptyFolder = [&] { bench::EmptyFolder(provider); };
   const std::wstring target = folder + L"\\target.bin";
   auto removeTarget = [&target] { DeleteFileW(target.c_str()); };
 
@@ -356,7 +207,7 @@ int main() {
   const std::wstring large = folder + L"\\large.bin";
   Result floor, copy, posted, system;
   if (largeMib > 0) {
-    if (!MakeSource(large, largeMib << 20)) return 1;
+    if (!bench::MakeSource(large, largeMib << 20)) return 1;
     floor = Measure(3, [&] { return CopyLoop(large, target); }, removeTarget);
     copy = Measure(3, [&] { return CopyWithSystem(large, target); }, removeTarget);
     posted = Measure(3, [&] { return PostThroughProvider(provider.folder.get(), large); }, emptyFolder);
@@ -366,7 +217,7 @@ int main() {
   std::vector<std::wstring> sources;
   for (int i = 0; i < smallCount; ++i) {
     sources.push_back(folder + L"\\small_" + std::to_wstring(i) + L".bin");
-    if (!MakeSource(sources.back(), 10u << 10)) return 1;
+    if (!bench::MakeSource(sources.back(), 10u << 10)) return 1;
   }
   auto smallTarget = [&folder](int i) { return folder + L"\\copy_" + std::to_wstring(i) + L".bin"; };
   auto removeCopies = [&] {
