@@ -14,14 +14,28 @@ namespace {
 constexpr const char* kName = "IMAPIFolder";
 constexpr ULONG kShowSoftDeletes = 0x00000002;  // SHOW_SOFT_DELETES, missing from the MinGW headers
 
+// The folder a hierarchy row stands for, kept to fill in its deferred values.
+struct RowFolder {
+  FolderRecord folder;
+  ULONG depth;
+};
+
+// Rows of entry id and name only (see DeferredColumns).
 void AddHierarchyRows(StoreState& store, const FolderRecord& parent, ULONG depth, bool recursive,
-                      std::vector<TableRow>& rows) {
+                      std::vector<TableRow>& rows, std::vector<RowFolder>& folders) {
   std::vector<FolderRecord> children;
   StoreResult result = store.layout->Children(parent, children);
   if (result != StoreResult::Ok) throw result;
-  for (const FolderRecord& child : children) {
-    rows.push_back(FolderValues(store, child, depth));
-    if (recursive) AddHierarchyRows(store, child, depth + 1, true, rows);
+  rows.reserve(rows.size() + children.size());
+  folders.reserve(folders.size() + children.size());
+  for (FolderRecord& child : children) {
+    rows.push_back(FolderNameValues(store, child));
+    if (!recursive) {
+      folders.push_back(RowFolder{std::move(child), depth});
+      continue;
+    }
+    folders.push_back(RowFolder{child, depth});
+    AddHierarchyRows(store, child, depth + 1, true, rows, folders);
   }
 }
 
@@ -114,15 +128,32 @@ STDMETHODIMP FolderObject::GetHierarchyTable(ULONG flags, LPMAPITABLE* table) {
     if (flags & ~(CONVENIENT_DEPTH | MAPI_UNICODE | MAPI_DEFERRED_ERRORS | kShowSoftDeletes)) return MAPI_E_UNKNOWN_FLAGS;
     if (flags & kShowSoftDeletes) return MAPI_E_NO_SUPPORT;
     std::vector<TableRow> rows;
+    std::vector<RowFolder> folders;
     {
       std::lock_guard<std::mutex> guard(store_->lock);
       try {
-        AddHierarchyRows(*store_, folder_, 1, (flags & CONVENIENT_DEPTH) != 0, rows);
+        AddHierarchyRows(*store_, folder_, 1, (flags & CONVENIENT_DEPTH) != 0, rows, folders);
       } catch (StoreResult result) {
         return StoreResultToHresult(result);
       }
     }
-    *table = new TableObject(std::move(rows), HierarchyColumns(), HierarchyColumns(), (flags & MAPI_UNICODE) != 0);
+    // Subfolder flags and counts read each row's folder, and thousands of
+    // rows make the details slow too: both only when asked for.
+    auto shared = std::make_shared<std::vector<RowFolder>>(std::move(folders));
+    std::vector<DeferredColumns> deferred(2);
+    deferred[0].tags = kFolderDetailTags;
+    deferred[0].fill = [store = store_, shared](size_t row, TableRow& values) {
+      std::vector<Value> details = FolderDetailValues(*store, (*shared)[row].folder, (*shared)[row].depth);
+      values.insert(values.end(), details.begin(), details.end());
+    };
+    deferred[1].tags = kFolderCountTags;
+    deferred[1].fill = [store = store_, shared](size_t row, TableRow& values) {
+      std::lock_guard<std::mutex> guard(store->lock);
+      std::vector<Value> counts = FolderCountValues(*store, (*shared)[row].folder);
+      values.insert(values.end(), counts.begin(), counts.end());
+    };
+    *table = new TableObject(std::move(rows), HierarchyColumns(), HierarchyColumns(), (flags & MAPI_UNICODE) != 0,
+                             std::move(deferred));
     return S_OK;
   });
 }

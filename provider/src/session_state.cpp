@@ -1,5 +1,7 @@
 #include "session_state.h"
 
+#include <algorithm>
+
 #include <mapicode.h>
 #include <mapitags.h>
 
@@ -91,21 +93,25 @@ std::vector<uint8_t> FolderEntryId(const StoreState& store, const ObjectId& fold
   return EncodeEntryId(id);
 }
 
-std::vector<Value> FolderValues(StoreState& store, const FolderRecord& folder, ULONG depth) {
-  std::vector<Value> values;
-  std::vector<FolderRecord> children;
-  bool hasChildren = store.layout->Children(folder, children) == StoreResult::Ok && !children.empty();
-  IndexCounts counts;
-  ReadIndexCounts(folder.directory, counts);
+const std::vector<ULONG> kFolderCountTags = {PR_SUBFOLDERS, PR_CONTENT_COUNT, PR_ASSOC_CONTENT_COUNT,
+                                             PR_CONTENT_UNREAD};
+const std::vector<ULONG> kFolderDetailTags = {PR_INSTANCE_KEY, PR_RECORD_KEY,     PR_COMMENT_W,
+                                              PR_FOLDER_TYPE,  PR_OBJECT_TYPE,    PR_DEPTH,
+                                              PR_PARENT_ENTRYID, PR_STORE_ENTRYID, PR_STORE_RECORD_KEY};
+
+std::vector<Value> FolderNameValues(StoreState& store, const FolderRecord& folder) {
+  std::vector<Value> values;  // filled by moving: a list of thousands of rows is made here
+  values.reserve(2);
   values.push_back(Value::Binary(PR_ENTRYID, FolderEntryId(store, folder.id)));
+  values.push_back(Value::Text(PR_DISPLAY_NAME_W, folder.name));
+  return values;
+}
+
+std::vector<Value> FolderDetailValues(StoreState& store, const FolderRecord& folder, ULONG depth) {
+  std::vector<Value> values;
   values.push_back(Value::Binary(PR_INSTANCE_KEY, folder.id));
   values.push_back(Value::Binary(PR_RECORD_KEY, folder.id));
-  values.push_back(Value::Text(PR_DISPLAY_NAME_W, folder.name));
   values.push_back(Value::Text(PR_COMMENT_W, folder.comment));
-  values.push_back(Value::Bool(PR_SUBFOLDERS, hasChildren));
-  values.push_back(Value::Long(PR_CONTENT_COUNT, counts.contents));
-  values.push_back(Value::Long(PR_ASSOC_CONTENT_COUNT, counts.associated));
-  values.push_back(Value::Long(PR_CONTENT_UNREAD, 0));
   values.push_back(Value::Long(PR_FOLDER_TYPE, folder.kind == FolderKind::Root ? FOLDER_ROOT : FOLDER_GENERIC));
   values.push_back(Value::Long(PR_OBJECT_TYPE, MAPI_FOLDER));
   values.push_back(Value::Long(PR_DEPTH, depth));
@@ -113,6 +119,30 @@ std::vector<Value> FolderValues(StoreState& store, const FolderRecord& folder, U
     values.push_back(Value::Binary(PR_PARENT_ENTRYID, FolderEntryId(store, folder.parentId)));
   values.push_back(Value::Binary(PR_STORE_ENTRYID, store.StoreEntryId()));
   values.push_back(Value::Binary(PR_STORE_RECORD_KEY, store.storeId));
+  return values;
+}
+
+std::vector<Value> FolderCountValues(StoreState& store, const FolderRecord& folder) {
+  std::vector<FolderRecord> children;
+  bool hasChildren = store.layout->Children(folder, children) == StoreResult::Ok && !children.empty();
+  IndexCounts counts;
+  ReadIndexCounts(folder.directory, counts);
+  return {Value::Bool(PR_SUBFOLDERS, hasChildren), Value::Long(PR_CONTENT_COUNT, counts.contents),
+          Value::Long(PR_ASSOC_CONTENT_COUNT, counts.associated), Value::Long(PR_CONTENT_UNREAD, 0)};
+}
+
+std::vector<Value> FolderValues(StoreState& store, const FolderRecord& folder, ULONG depth) {
+  std::vector<Value> values = FolderNameValues(store, folder);
+  for (Value& value : FolderDetailValues(store, folder, depth)) values.push_back(std::move(value));
+  for (Value& value : FolderCountValues(store, folder)) values.push_back(std::move(value));
+  // In the order a folder has always listed them.
+  static const ULONG order[] = {PR_ENTRYID,        PR_INSTANCE_KEY,   PR_RECORD_KEY,       PR_DISPLAY_NAME_W,
+                                PR_COMMENT_W,      PR_SUBFOLDERS,     PR_CONTENT_COUNT,    PR_ASSOC_CONTENT_COUNT,
+                                PR_CONTENT_UNREAD, PR_FOLDER_TYPE,    PR_OBJECT_TYPE,      PR_DEPTH,
+                                PR_PARENT_ENTRYID, PR_STORE_ENTRYID,  PR_STORE_RECORD_KEY};
+  auto position = [](const Value& value) { return std::find(std::begin(order), std::end(order), value.tag) - order; };
+  std::stable_sort(values.begin(), values.end(),
+                   [&](const Value& a, const Value& b) { return position(a) < position(b); });
   return values;
 }
 

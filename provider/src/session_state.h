@@ -52,6 +52,15 @@ HRESULT StoreResultToHresult(StoreResult result);
 
 // Properties of a folder as rows and GetProps show them.
 std::vector<Value> FolderValues(StoreState& store, const FolderRecord& folder, ULONG depth);
+// FolderValues in three groups, so that a hierarchy table of thousands of
+// folders makes only the entry id and name of each row at first, and the
+// rest when a caller asks for it: the counts (PR_SUBFOLDERS and the message
+// counts, which read the folder's subfolders and index) and the details.
+extern const std::vector<ULONG> kFolderCountTags;
+extern const std::vector<ULONG> kFolderDetailTags;
+std::vector<Value> FolderNameValues(StoreState& store, const FolderRecord& folder);
+std::vector<Value> FolderDetailValues(StoreState& store, const FolderRecord& folder, ULONG depth);
+std::vector<Value> FolderCountValues(StoreState& store, const FolderRecord& folder);
 std::vector<uint8_t> FolderEntryId(const StoreState& store, const ObjectId& folderId);
 
 std::wstring LoadProviderText(UINT id);

@@ -159,11 +159,25 @@ HRESULT EvaluateRestriction(const SRestriction& restriction, const TableRow& row
 }
 
 TableObject::TableObject(std::vector<TableRow> rows, const std::vector<ULONG>& defaultColumns,
-                         const std::vector<ULONG>& allColumns, bool unicode)
-    : rows_(std::move(rows)), unicode_(unicode) {
+                         const std::vector<ULONG>& allColumns, bool unicode, std::vector<DeferredColumns> deferred)
+    : rows_(std::move(rows)), deferred_(std::move(deferred)), unicode_(unicode) {
   for (ULONG tag : defaultColumns) columns_.push_back(NaturalTag(tag, unicode));
   for (ULONG tag : allColumns) allColumns_.push_back(NaturalTag(tag, unicode));
+  view_.reserve(rows_.size());
   for (size_t i = 0; i < rows_.size(); ++i) view_.push_back(i);
+}
+
+void TableObject::FillDeferred(const std::vector<ULONG>* tags) {
+  for (DeferredColumns& group : deferred_) {
+    if (group.tags.empty()) continue;
+    bool wanted = tags == nullptr;
+    for (size_t i = 0; !wanted && i < tags->size(); ++i) {
+      for (ULONG deferred : group.tags) wanted = wanted || PROP_ID((*tags)[i]) == PROP_ID(deferred);
+    }
+    if (!wanted) continue;
+    for (size_t i = 0; i < rows_.size(); ++i) group.fill(i, rows_[i]);
+    group.tags.clear();
+  }
 }
 
 STDMETHODIMP TableObject::GetLastError(HRESULT result, ULONG flags, LPMAPIERROR* error) {
@@ -272,6 +286,7 @@ STDMETHODIMP TableObject::FindRow(LPSRestriction restriction, BOOKMARK origin, U
     if (!restriction) return MAPI_E_INVALID_PARAMETER;
     if (flags & ~DIR_BACKWARD) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(lock_);
+    FillDeferred(nullptr);
     size_t start = 0;
     HRESULT hr = Position(origin, start);
     if (FAILED(hr)) return hr;
@@ -299,6 +314,8 @@ STDMETHODIMP TableObject::FindRow(LPSRestriction restriction, BOOKMARK origin, U
 STDMETHODIMP TableObject::Restrict(LPSRestriction restriction, ULONG flags) {
   return Guard(kName, "Restrict", flags, [&]() -> HRESULT {
     if (flags & ~TBL_BATCH) return MAPI_E_UNKNOWN_FLAGS;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (restriction) FillDeferred(nullptr);
     std::vector<size_t> view;
     for (size_t i = 0; i < rows_.size(); ++i) {
       bool passes = true;
@@ -308,7 +325,6 @@ STDMETHODIMP TableObject::Restrict(LPSRestriction restriction, ULONG flags) {
       }
       if (passes) view.push_back(i);
     }
-    std::lock_guard<std::mutex> guard(lock_);
     view_ = std::move(view);
     cursor_ = 0;
     return ApplySort();
@@ -367,6 +383,7 @@ STDMETHODIMP TableObject::SortTable(LPSSortOrderSet order, ULONG flags) {
         return MAPI_E_TOO_COMPLEX;
     }
     std::lock_guard<std::mutex> guard(lock_);
+    if (order->cSorts) FillDeferred(nullptr);
     sortKeys_.assign(order->aSort, order->aSort + order->cSorts);
     cursor_ = 0;
     return ApplySort();
@@ -397,6 +414,7 @@ STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows)
     if (!rows || rowCount == 0) return MAPI_E_INVALID_PARAMETER;
     if (flags & ~TBL_NOADVANCE) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(lock_);
+    FillDeferred(&columns_);
     size_t first = cursor_, count = 0;
     if (rowCount >= 0) {
       count = std::min<size_t>(static_cast<size_t>(rowCount), view_.size() - std::min(cursor_, view_.size()));

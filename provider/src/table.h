@@ -2,6 +2,7 @@
 // snapshot): columns, restriction, sort order, cursor and bookmarks.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -12,12 +13,21 @@ namespace provider {
 
 using TableRow = std::vector<Value>;
 
+// Columns that are costly to make for every row of a large table: left out
+// of the rows at first and filled in, for every row at once, the first time
+// a caller asks for one of them (as a column, or by restricting, sorting or
+// finding). A table may defer several such groups.
+struct DeferredColumns {
+  std::vector<ULONG> tags;
+  std::function<void(size_t row, TableRow& values)> fill;
+};
+
 class TableObject final : public ComObject<IMAPITable> {
  public:
   // defaultColumns: the column set before SetColumns; allColumns: what
   // QueryColumns(TBL_ALL_COLUMNS) lists. String columns are narrow unless unicode.
   TableObject(std::vector<TableRow> rows, const std::vector<ULONG>& defaultColumns, const std::vector<ULONG>& allColumns,
-              bool unicode);
+              bool unicode, std::vector<DeferredColumns> deferred = {});
 
   STDMETHODIMP GetLastError(HRESULT result, ULONG flags, LPMAPIERROR* error) override;
   STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG* connection) override;
@@ -48,10 +58,14 @@ class TableObject final : public ComObject<IMAPITable> {
 
  private:
   HRESULT ApplySort();
+  // Fills each deferred group in when any of tags is one of its columns (null
+  // tags: every group).
+  void FillDeferred(const std::vector<ULONG>* tags);
   HRESULT Position(BOOKMARK origin, size_t& out) const;
 
   std::mutex lock_;
-  const std::vector<TableRow> rows_;
+  std::vector<TableRow> rows_;
+  std::vector<DeferredColumns> deferred_;  // a group's tags are emptied once it is filled in
   std::vector<size_t> view_;  // indices of rows_ that pass the restriction, in sort order
   std::vector<ULONG> columns_;
   std::vector<ULONG> allColumns_;

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "files.h"
 #include "text.h"
@@ -19,6 +20,8 @@ constexpr const wchar_t* kFolderFile = L"\\folder.kvf";
 constexpr const wchar_t* kStoreFile = L"\\store.kvs";
 constexpr const wchar_t* kStoreLock = L"\\store.lock";
 constexpr const wchar_t* kSubfolders = L"\\folders";
+constexpr const wchar_t* kSubfolderList = L"\\subfolders.kvl";
+constexpr const char* kSubfolderListHeader = "Format=1";
 constexpr size_t kMaxDirectoryName = 80;
 
 // Names of the special folders as the store creates them; they are data, like
@@ -74,6 +77,26 @@ bool WriteFolderFile(const FolderRecord& folder) {
                      KindText(folder.kind) + "\r\nName=" + EscapeLine(folder.name) + "\r\nComment=" +
                      EscapeLine(folder.comment) + "\r\n";
   return WriteFileAtomically(folder.directory + kFolderFile, text);
+}
+
+// Folders by display name, ignoring case first.
+bool NameOrder(const FolderRecord& a, const FolderRecord& b) {
+  int order = CompareIgnoreCase(a.name, b.name);
+  return order != 0 ? order < 0 : a.name < b.name;
+}
+
+// One line per subfolder: id, kind, directory name, display name, comment,
+// separated by tabs (escaped inside the fields).
+bool WriteSubfolderList(const FolderRecord& parent, std::vector<FolderRecord> children) {
+  // In the order Children gives them, so that reading needs no sorting.
+  std::sort(children.begin(), children.end(), NameOrder);
+  std::string text = std::string(kSubfolderListHeader) + "\r\n";
+  for (const FolderRecord& child : children) {
+    const std::wstring directoryName = child.directory.substr(child.directory.find_last_of(L'\\') + 1);
+    text += ObjectIdText(child.id) + "\t" + KindText(child.kind) + "\t" + EscapeLine(directoryName) + "\t" +
+            EscapeLine(child.name) + "\t" + EscapeLine(child.comment) + "\r\n";
+  }
+  return WriteFileAtomically(parent.directory + kSubfolderList, text);
 }
 
 bool IsDeviceName(const std::wstring& name) {
@@ -178,7 +201,8 @@ StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique
         do {
           std::wstring name = data.cFileName;
           if (name != L"." && name != L".." && name != L"store.lock" && name != L"folder.kvf" && name != L"folders" &&
-              name.compare(0, 10, L"store.kvs.") != 0 && name.compare(0, 11, L"folder.kvf.") != 0)
+              name != L"subfolders.kvl" && name.compare(0, 10, L"store.kvs.") != 0 &&
+              name.compare(0, 11, L"folder.kvf.") != 0 && name.compare(0, 15, L"subfolders.kvl.") != 0)
             return StoreResult::Corrupt;
         } while (FindNextFileW(find.get(), &data));
       }
@@ -194,7 +218,8 @@ StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique
       if (result != StoreResult::Ok) return result;
       ipm.kind = FolderKind::IpmSubtree;
       views.kind = FolderKind::CommonViews;
-      if (!WriteFolderFile(ipm) || !WriteFolderFile(views)) return StoreResult::IoError;
+      if (!WriteFolderFile(ipm) || !WriteFolderFile(views) || !WriteSubfolderList(root, {ipm, views}))
+        return StoreResult::IoError;
       std::string text = "Format=1\r\nId=" + ObjectIdText(NewObjectId()) + "\r\nRoot=" + ObjectIdText(root.id) +
                          "\r\nIpmSubtree=" + ObjectIdText(ipm.id) + "\r\nCommonViews=" + ObjectIdText(views.id) + "\r\n";
       if (!WriteFileAtomically(store->directory_ + kStoreFile, text)) return StoreResult::IoError;
@@ -222,6 +247,13 @@ StoreResult StoreLayout::Load() {
       !ParseObjectId(values["CommonViews"], commonViewsId_))
     return StoreResult::Corrupt;
   knownDirectories_[rootId_] = directory_;
+  // The root's children are known from the start, so that opening the top of
+  // information store does not walk the whole tree.
+  FolderRecord root;
+  root.id = rootId_;
+  root.directory = directory_;
+  std::vector<FolderRecord> children;
+  Children(root, children);
   return StoreResult::Ok;
 }
 
@@ -241,8 +273,133 @@ StoreResult StoreLayout::ReadFolder(const std::wstring& directory, FolderRecord&
   return StoreResult::Ok;
 }
 
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseIdField(const char* text, size_t length, ObjectId& id) {
+  if (length != 2 * id.size()) return false;
+  for (size_t i = 0; i < id.size(); ++i) {
+    int high = HexDigit(text[2 * i]), low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    id[i] = static_cast<uint8_t>(high * 16 + low);
+  }
+  return true;
+}
+
+// A field of the list: plain ASCII is taken as it is (the common case, and a
+// list of thousands of subfolders is read on every hierarchy table), the rest
+// unescaped.
+bool UnescapeField(const char* text, size_t length, std::wstring& out) {
+  bool plain = true;
+  for (size_t i = 0; i < length && plain; ++i) plain = text[i] != '\\' && static_cast<unsigned char>(text[i]) < 0x80;
+  if (!plain) return UnescapeLine(std::string(text, length), out);
+  out.assign(text, text + length);
+  return true;
+}
+
+// One line of a subfolder list: id, kind, directory name, display name,
+// comment. The child's directory and parent come from parent.
+bool ParseListLine(const char* line, size_t length, const ObjectId& parentId, const std::wstring& subfolders,
+                   FolderRecord& child) {
+  const char* fields[5];
+  size_t lengths[5];
+  size_t count = 0;
+  for (size_t at = 0;;) {
+    if (count == 5) return false;  // a sixth field
+    const char* tab = static_cast<const char*>(memchr(line + at, '\t', length - at));
+    size_t fieldEnd = tab ? static_cast<size_t>(tab - line) : length;
+    fields[count] = line + at;
+    lengths[count++] = fieldEnd - at;
+    if (!tab) break;
+    at = fieldEnd + 1;
+  }
+  std::wstring directoryName;
+  if (count != 5 || !ParseIdField(fields[0], lengths[0], child.id) ||
+      !ParseKind(std::string(fields[1], lengths[1]), child.kind) ||
+      !UnescapeField(fields[2], lengths[2], directoryName) || directoryName.empty() ||
+      directoryName.find_first_of(L"\\/") != std::wstring::npos || directoryName == L"." || directoryName == L".." ||
+      !UnescapeField(fields[3], lengths[3], child.name) || !UnescapeField(fields[4], lengths[4], child.comment))
+    return false;
+  child.parentId = parentId;
+  child.directory = subfolders + directoryName;
+  return true;
+}
+
+}  // namespace
+
+StoreResult StoreLayout::ReadSubfolderList(const FolderRecord& parent, std::vector<FolderRecord>& out) {
+  std::string bytes;
+  FileRead read = ReadWholeFile(parent.directory + kSubfolderList, bytes);
+  if (read == FileRead::Missing) return StoreResult::NotFound;
+  if (read != FileRead::Ok) return StoreResult::IoError;
+  const std::wstring subfolders = parent.directory + kSubfolders + L"\\";
+  out.reserve(bytes.size() / 48);  // about the length of a line
+  bool header = true;
+  for (size_t start = 0; start < bytes.size();) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    size_t lineEnd = end > start && bytes[end - 1] == '\r' ? end - 1 : end;
+    const char* line = bytes.data() + start;
+    const size_t length = lineEnd - start;
+    start = end + 1;
+    if (header) {
+      if (std::string(line, length) != kSubfolderListHeader) return StoreResult::Corrupt;
+      header = false;
+      continue;
+    }
+    if (length == 0) continue;
+    FolderRecord child;
+    if (!ParseListLine(line, length, parent.id, subfolders, child)) return StoreResult::Corrupt;
+    out.push_back(std::move(child));
+  }
+  if (header) return StoreResult::Corrupt;
+  constexpr size_t kRecentLists = 4;
+  if (recentLists_.size() == kRecentLists) recentLists_.erase(recentLists_.begin());
+  recentLists_.push_back(RecentList{parent.id, parent.directory, std::move(bytes)});
+  return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::FindInRecentLists(const ObjectId& id, FolderRecord& out) {
+  const std::string key = "\n" + ObjectIdText(id) + "\t";
+  for (auto list = recentLists_.rbegin(); list != recentLists_.rend(); ++list) {
+    size_t at = list->bytes.find(key);
+    if (at == std::string::npos) continue;
+    const size_t start = at + 1;
+    size_t end = list->bytes.find('\n', start);
+    if (end == std::string::npos) end = list->bytes.size();
+    if (end > start && list->bytes[end - 1] == '\r') --end;
+    FolderRecord listed, folder;
+    if (!ParseListLine(list->bytes.data() + start, end - start, list->parentId,
+                       list->parentDirectory + kSubfolders + L"\\", listed))
+      return StoreResult::NotFound;
+    StoreResult read = ReadFolder(listed.directory, folder);
+    if (read == StoreResult::Corrupt) return read;  // a damaged folder file spoils its folder
+    if (read != StoreResult::Ok || folder.id != id) return StoreResult::NotFound;
+    knownDirectories_[id] = folder.directory;
+    out = std::move(folder);
+    return StoreResult::Ok;
+  }
+  return StoreResult::NotFound;
+}
+
 StoreResult StoreLayout::Children(const FolderRecord& parent, std::vector<FolderRecord>& out) {
   out.clear();
+  StoreResult listed = ReadSubfolderList(parent, out);
+  if (listed != StoreResult::NotFound) {
+    if (listed != StoreResult::Ok) {
+      out.clear();
+      return listed;
+    }
+    if (!std::is_sorted(out.begin(), out.end(), NameOrder)) std::sort(out.begin(), out.end(), NameOrder);
+    return StoreResult::Ok;
+  }
+  // A folder made before subfolder lists existed: its subfolders' own files.
   std::vector<std::wstring> names;
   if (!ListDirectories(parent.directory + kSubfolders, names)) return StoreResult::IoError;
   for (const std::wstring& name : names) {
@@ -289,12 +446,18 @@ StoreResult StoreLayout::Find(const ObjectId& id, FolderRecord& out) {
   auto known = knownDirectories_.find(id);
   if (known != knownDirectories_.end()) {
     FolderRecord folder;
-    if (ReadFolder(known->second, folder) == StoreResult::Ok && folder.id == id) {
+    StoreResult read = ReadFolder(known->second, folder);
+    if (read == StoreResult::Ok && folder.id == id) {
       out = std::move(folder);
       return StoreResult::Ok;
     }
+    // A damaged folder file spoils its folder; a folder that is gone or not
+    // the one asked for is looked for again.
+    if (read == StoreResult::Corrupt) return read;
     knownDirectories_.erase(known);
   }
+  StoreResult listed = FindInRecentLists(id, out);
+  if (listed != StoreResult::NotFound) return listed;
   StoreResult result = Scan();
   if (result != StoreResult::Ok) return result;
   known = knownDirectories_.find(id);
@@ -339,7 +502,11 @@ StoreResult StoreLayout::CreateFolderLocked(const FolderRecord& parent, const st
     }
   }
   if (folder.directory.empty()) return StoreResult::IoError;
-  if (!CreateDirectoryTree(folder.directory + kSubfolders) || !WriteFolderFile(folder)) {
+  siblings.push_back(folder);
+  if (!CreateDirectoryTree(folder.directory + kSubfolders) || !WriteFolderFile(folder) ||
+      !WriteSubfolderList(parent, siblings)) {
+    // A folder that its parent's list does not name is not made at all.
+    DeleteFileW((folder.directory + kFolderFile).c_str());
     RemoveDirectoryW((folder.directory + kSubfolders).c_str());
     RemoveDirectoryW(folder.directory.c_str());
     return StoreResult::IoError;

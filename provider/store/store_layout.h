@@ -2,6 +2,10 @@
 // root folder; every folder directory holds
 //   folder.kvf    the folder's identity and display name (UTF-8 key=value)
 //   folders\      one directory per subfolder, under a safe name made from its display name
+//   subfolders.kvl the subfolders' identities, directory names and display names, one
+//                 line each, rewritten whole when a subfolder is created, so that a
+//                 folder's children are read from one file (folders made before this
+//                 list existed are found by listing folders\)
 //   index.kvi     the folder's message index (contents and associated contents)
 //   messages\     one .msg file per message
 //   index.lock    taken by writers of the index
@@ -9,7 +13,9 @@
 // special folders) and store.lock (taken while folders are created).
 #pragma once
 
+#include <cstring>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,13 +75,35 @@ class StoreLayout {
  private:
   StoreResult Load();
   StoreResult ReadFolder(const std::wstring& directory, FolderRecord& out);
+  // The children of parent from its subfolder list: Ok, NotFound when it has
+  // no list, Corrupt or IoError. The list is kept among the recent ones.
+  StoreResult ReadSubfolderList(const FolderRecord& parent, std::vector<FolderRecord>& out);
+  // A folder named in a recently read subfolder list, checked against its
+  // file: Ok, NotFound (not named there, or gone), Corrupt.
+  StoreResult FindInRecentLists(const ObjectId& id, FolderRecord& out);
   StoreResult Scan();
   StoreResult CreateFolderLocked(const FolderRecord& parent, const std::wstring& name, const std::wstring& comment,
                                  bool openIfExists, FolderRecord& out);
 
   std::wstring directory_;
   ObjectId storeId_{}, rootId_{}, ipmSubtreeId_{}, commonViewsId_{};
-  std::map<ObjectId, std::wstring> knownDirectories_;
+  struct IdHash {  // ids are random: their first bytes make a good hash
+    size_t operator()(const ObjectId& id) const noexcept {
+      size_t hash = 0;
+      memcpy(&hash, id.data(), sizeof hash);
+      return hash;
+    }
+  };
+  std::unordered_map<ObjectId, std::wstring, IdHash> knownDirectories_;
+  // The subfolder lists read last, as read: a folder of thousands of
+  // subfolders is listed without remembering where each of them lives, and
+  // the one opened next is found here.
+  struct RecentList {
+    ObjectId parentId;
+    std::wstring parentDirectory;
+    std::string bytes;
+  };
+  std::vector<RecentList> recentLists_;
 };
 
 }  // namespace provider

@@ -20,12 +20,13 @@ class DiskTest : public ProviderTest {
     std::unique_ptr<provider::StoreLayout> layout;
     ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
     ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox_));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"", top_));
   }
-  provider::FolderRecord inbox_;
+  provider::FolderRecord inbox_, top_;
 };
 
 TEST_F(DiskTest, DamagedFilesAreCorruptData) {
-  enum class Step { Logon, Hierarchy, Contents };
+  enum class Step { Logon, Hierarchy, OpenFolder, Contents };
   struct Case {
     const char* what;
     std::wstring file;
@@ -33,7 +34,11 @@ TEST_F(DiskTest, DamagedFilesAreCorruptData) {
     Step failingStep;
   } cases[] = {
       {"store identity", directory_ + L"\\mailbox\\store.kvs", "Format=1\r\nId=zz\r\n", Step::Logon},
-      {"folder identity", inbox_.directory + L"\\folder.kvf", "Id=12\r\nName=\\q\r\n", Step::Hierarchy},
+      // The parent lists its subfolders from its own list: a damaged folder
+      // file spoils opening that folder, not listing its siblings.
+      {"folder identity", inbox_.directory + L"\\folder.kvf", "Id=12\r\nName=\\q\r\n", Step::OpenFolder},
+      {"subfolder list", top_.directory + L"\\subfolders.kvl", "Format=1\r\nnot-an-id\tfolder\tInbox\tInbox\t\r\n",
+       Step::Hierarchy},
       {"message index", inbox_.directory + L"\\index.kvi", provider::SerializeIndex({}) + "not-an-id\tC\tx.msg\n", Step::Contents},
       {"message index header", inbox_.directory + L"\\index.kvi", "something else\n", Step::Contents},
   };
@@ -54,6 +59,21 @@ TEST_F(DiskTest, DamagedFilesAreCorruptData) {
       Table table;
       if (c.failingStep == Step::Hierarchy) {
         EXPECT_EQ(MAPI_E_CORRUPT_DATA, top->GetHierarchyTable(0, table.put()));
+      } else if (c.failingStep == Step::OpenFolder) {
+        ASSERT_EQ(S_OK, top->GetHierarchyTable(0, table.put()));
+        SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+        ASSERT_EQ(S_OK, table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0));
+        SRowSet* raw = nullptr;
+        ASSERT_EQ(S_OK, table->QueryRows(10, 0, &raw));
+        Rows rows(raw);
+        ASSERT_EQ(1u, rows->cRows);
+        const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
+        Folder inbox;
+        ULONG type = 0;
+        EXPECT_EQ(MAPI_E_CORRUPT_DATA, store->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), &IID_IMAPIFolder,
+                                                        MAPI_BEST_ACCESS, &type, inbox.putUnknown()));
+        EXPECT_FALSE(inbox);
+        table.reset();
       } else {
         Folder inbox = OpenPath(store.get(), {L"Inbox"});
         ASSERT_TRUE(inbox);

@@ -138,6 +138,43 @@ TEST_F(FoldersTest, ThreeLevelTreeThroughHierarchyTables) {
   EXPECT_EQ(expected, ReadAll(all.get(), {PR_DISPLAY_NAME_A, PR_DEPTH}));
 }
 
+// Stores made before folders kept subfolder lists: their folders are listed
+// from their directories, and the first folder created in one writes a list
+// that names the older subfolders too.
+TEST_F(FoldersTest, FoldersWithoutASubfolderListAreListedFromTheirDirectories) {
+  MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}},
+              {L"Mailbox#Inbox#Reports#2024", L"Mailbox#Inbox#Reports#2023", L"Mailbox#Inbox#Drafts", L"Mailbox#Archive"});
+  std::function<void(const std::wstring&)> removeLists = [&](const std::wstring& directory) {
+    DeleteFileW((directory + L"\\subfolders.kvl").c_str());
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((directory + L"\\folders\\*").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found) != FALSE) {
+      if (found.cFileName[0] != L'.') removeLists(directory + L"\\folders\\" + found.cFileName);
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  };
+  removeLists(directory_ + L"\\mailbox");
+  Session session = LogonOrFail(L"Work");
+  ASSERT_TRUE(session);
+  Store store = OpenStore(session.get(), L"Mailbox");
+  ASSERT_TRUE(store);
+  Folder top = OpenTop(store.get());
+  ASSERT_TRUE(top);
+  EXPECT_EQ("Archive, Inbox(Drafts, Reports(2023, 2024))", Tree(store.get(), top.get()));
+
+  Folder inbox = OpenPath(store.get(), {L"Inbox"}, MAPI_MODIFY);
+  ASSERT_TRUE(inbox);
+  Folder budget;
+  ASSERT_EQ(S_OK, inbox->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(L"Budget")), nullptr,
+                                      nullptr, MAPI_UNICODE, budget.put()));
+  std::unique_ptr<provider::StoreLayout> layout;
+  provider::FolderRecord inboxRecord;
+  ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(directory_ + L"\\mailbox", layout));
+  ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inboxRecord));
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((inboxRecord.directory + L"\\subfolders.kvl").c_str()));
+  EXPECT_EQ("Archive, Inbox(Budget, Drafts, Reports(2023, 2024))", Tree(store.get(), top.get()));
+}
+
 TEST_F(FoldersTest, CreatedFoldersSurviveTheSessionWithTheirIdentifiers) {
   MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}});
   std::vector<BYTE> created;
