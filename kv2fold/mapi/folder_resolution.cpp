@@ -139,14 +139,22 @@ const SRow* FindRowByDisplayName(CMAPITable& table, const wchar_t* name) noexcep
   if (!table.table || !name) return nullptr;
   table.lastResult = table.table->SeekRow(BOOKMARK_BEGINNING, 0, nullptr);
   table.FreeBatch();
+  // Folders of thousands of subfolders are scanned here: the usual name is
+  // converted on the stack, a long one on the heap.
+  wchar_t shortName[kPathComponentCapacity * 2];
   while (const SRow* row = table.NextRow()) {
     if (row->cValues < 1 || PROP_TYPE(row->lpProps[0].ulPropTag) != PT_STRING8) continue;
     const char* displayName = row->lpProps[0].Value.lpszA;
     if (!displayName) continue;
     const int length = lstrlenA(displayName) + 1;
-    ModuleBlock<wchar_t> wide(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
-    if (!wide || MultiByteToWideChar(CP_ACP, 0, displayName, length, wide.get(), length) == 0) continue;
-    if (wcscmp(wide.get(), name) == 0) return row;
+    ModuleBlock<wchar_t> longName;
+    wchar_t* wide = shortName;
+    if (static_cast<size_t>(length) > sizeof shortName / sizeof shortName[0]) {
+      longName.reset(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
+      wide = longName.get();
+    }
+    if (!wide || MultiByteToWideChar(CP_ACP, 0, displayName, length, wide, length) == 0) continue;
+    if (wcscmp(wide, name) == 0) return row;
   }
   return nullptr;
 }
