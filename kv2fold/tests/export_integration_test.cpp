@@ -102,6 +102,20 @@ class MapiReader {
     ULONG(WINAPI* freeBuffer)(LPVOID);
   };
 
+  // A value whose text or bytes point into a MAPI buffer, made to point into
+  // copies that outlive it (neither vector grows beyond its reserve).
+  static SPropValue Kept(SPropValue value, std::vector<Bytes>& keep, std::vector<std::wstring>& texts) {
+    if (PROP_TYPE(value.ulPropTag) == PT_BINARY) {
+      keep.emplace_back(value.Value.bin.lpb, value.Value.bin.lpb + value.Value.bin.cb);
+      value.Value.bin.lpb = keep.back().data();
+    }
+    if (PROP_TYPE(value.ulPropTag) == PT_UNICODE) {
+      texts.emplace_back(value.Value.lpszW);
+      value.Value.lpszW = &texts.back()[0];
+    }
+    return value;
+  }
+
   // Every row of a table, columns as given.
   std::vector<std::vector<SPropValue>> Rows(IMAPITable* table, std::vector<ULONG> tags, std::vector<Bytes>& keep,
                                             std::vector<std::wstring>& texts) {
@@ -113,18 +127,8 @@ class MapiReader {
     std::vector<std::vector<SPropValue>> out;
     if (FAILED(queryAllRows_(table, columns, nullptr, nullptr, 0, &rows)) || !rows) return out;
     for (ULONG r = 0; r < rows->cRows; ++r) {
-      std::vector<SPropValue> row(rows->aRow[r].lpProps, rows->aRow[r].lpProps + rows->aRow[r].cValues);
-      for (SPropValue& value : row) {
-        // Binary and text values are copied out before the rows go.
-        if (PROP_TYPE(value.ulPropTag) == PT_BINARY) {
-          keep.emplace_back(value.Value.bin.lpb, value.Value.bin.lpb + value.Value.bin.cb);
-          value.Value.bin.lpb = keep.back().data();
-        }
-        if (PROP_TYPE(value.ulPropTag) == PT_UNICODE) {
-          texts.emplace_back(value.Value.lpszW);
-          value.Value.lpszW = &texts.back()[0];
-        }
-      }
+      std::vector<SPropValue> row;
+      for (ULONG c = 0; c < rows->aRow[r].cValues; ++c) row.push_back(Kept(rows->aRow[r].lpProps[c], keep, texts));
       out.push_back(row);
     }
     freeRows_(rows);
@@ -193,17 +197,7 @@ class MapiReader {
     Freed<SPropValue> owner(values, freeBuffer_);
     std::map<ULONG, SPropValue> out;
     for (ULONG i = 0; values && i < count; ++i) {
-      SPropValue value = values[i];
-      if (PROP_TYPE(value.ulPropTag) == PT_ERROR) continue;
-      if (PROP_TYPE(value.ulPropTag) == PT_BINARY) {
-        keep.emplace_back(value.Value.bin.lpb, value.Value.bin.lpb + value.Value.bin.cb);
-        value.Value.bin.lpb = keep.back().data();
-      }
-      if (PROP_TYPE(value.ulPropTag) == PT_UNICODE) {
-        texts.emplace_back(value.Value.lpszW);
-        value.Value.lpszW = &texts.back()[0];
-      }
-      out[value.ulPropTag] = value;
+      if (PROP_TYPE(values[i].ulPropTag) != PT_ERROR) out[values[i].ulPropTag] = Kept(values[i], keep, texts);
     }
     return out;
   }

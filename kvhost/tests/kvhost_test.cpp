@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "messages.h"
 #include "output.h"
+#include "tests/support/test_environment.h"
 #include "zqlocale/zqlocale.h"
 
 namespace {
@@ -265,23 +266,7 @@ class KvhostExport : public testing::Test {
     RemoveStore(folder_ + L"\\store");
     RemoveDirectoryW(folder_.c_str());
   }
-  static void RemoveStore(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    while (search != INVALID_HANDLE_VALUE) {
-      std::wstring child = path + L"\\" + found.cFileName;
-      if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveStore(child);
-        } else {
-          DeleteFileW(child.c_str());
-        }
-      }
-      if (!FindNextFileW(search, &found)) break;
-    }
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    RemoveDirectoryW(path.c_str());
-  }
+  static void RemoveStore(const std::wstring& path) { kvtest::RemoveTree(path); }
   std::wstring Path(const wchar_t* name) const { return folder_ + L"\\" + name; }
   std::string Narrow(const std::wstring& text) const { return ToUtf8(text); }
   std::vector<std::wstring> Subjects() {
