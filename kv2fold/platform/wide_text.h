@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include <kvcommon/unique_resource.h>
+
 // Heap blocks the module allocates for itself and for the host (strings,
 // records). One heap, so every free operation of the module matches.
 void* ModuleAlloc(size_t bytes) noexcept;          // zero-filled; null when memory runs out
@@ -35,36 +37,8 @@ int DupWideString(wchar_t** slot, const wchar_t* source) noexcept;
 int FormatWide(wchar_t* buffer, size_t capacity, const wchar_t* format, ...) noexcept;
 
 // Owner of a ModuleAlloc block.
-template <typename T>
-class ModuleBlock {
- public:
-  ModuleBlock() noexcept = default;
-  explicit ModuleBlock(T* p) noexcept : p_(p) {}
-  ~ModuleBlock() { ModuleFree(p_); }
-  ModuleBlock(const ModuleBlock&) = delete;
-  ModuleBlock& operator=(const ModuleBlock&) = delete;
-  ModuleBlock(ModuleBlock&& other) noexcept : p_(other.release()) {}
-  ModuleBlock& operator=(ModuleBlock&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  T* get() const noexcept { return p_; }
-  explicit operator bool() const noexcept { return p_ != nullptr; }
-  T* release() noexcept {
-    T* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-  void reset(T* p = nullptr) noexcept {
-    T* old = p_;
-    p_ = p;
-    ModuleFree(old);
-  }
-  T** put() noexcept {
-    reset();
-    return &p_;
-  }
-
- private:
-  T* p_ = nullptr;
+struct ModuleBlockFree {
+  void operator()(void* block) const noexcept { ModuleFree(block); }
 };
+template <typename T>
+using ModuleBlock = kvcommon::UniquePointer<T, ModuleBlockFree>;

@@ -8,7 +8,7 @@
 #include <mapidefs.h>
 #include <mapix.h>
 
-#include <memory>
+#include <kvcommon/mapi_owners.h>
 #include <string>
 #include <vector>
 
@@ -16,11 +16,8 @@
 
 namespace provider {
 
-struct MapiBufferDeleter {
-  void operator()(void* p) const noexcept { MAPIFreeBuffer(p); }
-};
 template <typename T>
-using MapiBuffer = std::unique_ptr<T, MapiBufferDeleter>;
+using MapiBuffer = kvcommon::UniqueMapiBuffer<T>;
 
 std::string NarrowText(const std::wstring& text);   // ANSI code page
 std::wstring WideText(const char* text);            // ANSI code page

@@ -3,18 +3,14 @@
 #include <mapiutil.h>
 
 #include <algorithm>
-#include <memory>
 
+#include <kvcommon/mapi_owners.h>
 #include <kvcommon/unique_resource.h>
 
 namespace provider_test {
 namespace {
 
 using kvcommon::UniqueInterface;
-
-struct BufferFree {
-  void operator()(void* p) const { MAPIFreeBuffer(p); }
-};
 
 SPropValue Text(ULONG tag, const std::wstring& text) {
   SPropValue value = {};
@@ -47,10 +43,8 @@ SPropValue Binary(ULONG tag, const std::vector<uint8_t>& bytes) {
 
 // SetProps, with the problem array freed unread as the module does.
 HRESULT SetAll(IMAPIProp* object, std::vector<SPropValue>& values) {
-  LPSPropProblemArray problems = nullptr;
-  HRESULT hr = object->SetProps(static_cast<ULONG>(values.size()), values.data(), &problems);
-  MAPIFreeBuffer(problems);
-  return hr;
+  kvcommon::UniqueMapiBuffer<SPropProblemArray> problems;
+  return object->SetProps(static_cast<ULONG>(values.size()), values.data(), problems.put());
 }
 
 HRESULT StreamData(IAttach* attachment, const Posting& posting) {
@@ -157,9 +151,8 @@ HRESULT PostThroughMapi(IMAPIFolder* folder, const Posting& posting, std::vector
   HRESULT saved = message->SaveChanges(0);
   if (FAILED(saved)) return saved;  // unlike the module: a test wants to know
   if (entryId) {
-    LPSPropValue raw = nullptr;
-    if (FAILED(hr = HrGetOneProp(message.get(), PR_ENTRYID, &raw))) return hr;
-    std::unique_ptr<SPropValue, BufferFree> value(raw);
+    kvcommon::UniqueMapiBuffer<SPropValue> value;
+    if (FAILED(hr = HrGetOneProp(message.get(), PR_ENTRYID, value.put()))) return hr;
     entryId->assign(value->Value.bin.lpb, value->Value.bin.lpb + value->Value.bin.cb);
   }
   return hr;

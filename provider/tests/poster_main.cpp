@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <kvcommon/mapi_owners.h>
 #include <kvcommon/unique_resource.h>
 
 #include "module_posting.h"
@@ -28,13 +29,7 @@ using kvcommon::UniqueHandle;
 using kvcommon::UniqueInterface;
 using provider_test::Posting;
 
-struct BufferFree {
-  void operator()(void* p) const { MAPIFreeBuffer(p); }
-};
-struct RowsFree {
-  void operator()(SRowSet* rows) const { FreeProws(rows); }
-};
-using Rows = std::unique_ptr<SRowSet, RowsFree>;
+using Rows = kvcommon::UniqueRowSet;
 
 // The row of a table whose first column (a Unicode string) is name; the second column is returned.
 bool FindEntry(IMAPITable* table, ULONG nameTag, const std::wstring& name, std::vector<uint8_t>& entryId) {
@@ -65,7 +60,7 @@ HRESULT OpenFolder(IMAPISession* session, const std::wstring& storeName, const s
   if (FAILED(hr)) return hr;
   LPSPropValue raw = nullptr;
   if (FAILED(hr = HrGetOneProp(store.get(), PR_IPM_SUBTREE_ENTRYID, &raw))) return hr;
-  std::unique_ptr<SPropValue, BufferFree> top(raw);
+  kvcommon::UniqueMapiBuffer<SPropValue> top(raw);
   id.assign(top->Value.bin.lpb, top->Value.bin.lpb + top->Value.bin.cb);
   size_t pos = 0;
   for (;;) {

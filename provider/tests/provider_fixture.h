@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <kvcommon/mapi_owners.h>
 #include <kvcommon/unique_resource.h>
 #include <kvprovider/diagnostics.h>
 
@@ -30,15 +31,9 @@ using Table = UniqueInterface<IMAPITable>;
 using Store = UniqueInterface<IMsgStore>;
 using Folder = UniqueInterface<IMAPIFolder>;
 
-struct BufferFree {
-  void operator()(void* p) const { MAPIFreeBuffer(p); }
-};
 template <typename T>
-using Buffer = std::unique_ptr<T, BufferFree>;
-struct RowsFree {
-  void operator()(SRowSet* rows) const { FreeProws(rows); }
-};
-using Rows = std::unique_ptr<SRowSet, RowsFree>;
+using Buffer = kvcommon::UniqueMapiBuffer<T>;
+using Rows = kvcommon::UniqueRowSet;
 
 // A row cell read back as text, for comparing tables with expected values.
 std::string Narrow(const SPropValue& value);

@@ -255,14 +255,14 @@ TEST_F(TablesTest, GetLastErrorGivesNarrowTextsUnlessAskedForWide) {
   LPMAPIERROR raw = reinterpret_cast<LPMAPIERROR>(0xdeadbeef);
   ASSERT_EQ(S_OK, table_->GetLastError(MAPI_E_NO_ACCESS, 0, &raw));
   Buffer<MAPIERROR> narrow(raw);
-  ASSERT_NE(nullptr, narrow);
+  ASSERT_NE(nullptr, narrow.get());
   EXPECT_EQ(static_cast<ULONG>(MAPI_ERROR_VERSION), narrow->ulVersion);
   ASSERT_NE(nullptr, narrow->lpszError);
   std::string text = reinterpret_cast<const char*>(narrow->lpszError);
   EXPECT_GT(text.size(), 10u) << "a narrow text, not a wide one read as bytes";
   ASSERT_EQ(S_OK, table_->GetLastError(MAPI_E_NO_ACCESS, MAPI_UNICODE, &raw));
   Buffer<MAPIERROR> wide(raw);
-  ASSERT_NE(nullptr, wide);
+  ASSERT_NE(nullptr, wide.get());
   EXPECT_EQ(Wide(text), std::wstring(reinterpret_cast<const wchar_t*>(wide->lpszError)));
   ASSERT_EQ(S_OK, table_->GetLastError(S_OK, 0, &raw));
   EXPECT_EQ(nullptr, raw) << "no text for a result that is not an error";

@@ -1,5 +1,6 @@
-// Move-only owners for Windows resources: one owner per kind of resource, so
-// every path out of a function releases what it holds.
+// Move-only owners for Windows resources: one template, one traits type (or
+// free function object) per kind of resource, so every path out of a
+// function releases what it holds.
 #pragma once
 
 #include <windows.h>
@@ -33,6 +34,7 @@ class UniqueResource {
   }
 
   value_type get() const noexcept { return value_; }
+  value_type operator->() const noexcept { return value_; }  // pointer owners only
   bool valid() const noexcept { return value_ != Traits::invalid(); }
   explicit operator bool() const noexcept { return valid(); }
 
@@ -89,48 +91,31 @@ using UniqueHandle = UniqueResource<NullableHandleTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
 
+// Owner of a pointer that Free (a function object) releases: heap blocks,
+// MAPI buffers, row sets, interface references.
+template <typename T, typename Free>
+struct PointerTraits {
+  using value_type = T*;
+  static T* invalid() noexcept { return nullptr; }
+  static void close(T* p) noexcept { Free()(p); }
+};
+template <typename T, typename Free>
+using UniquePointer = UniqueResource<PointerTraits<T, Free>>;
+
+struct InterfaceRelease {
+  template <typename Interface>
+  void operator()(Interface* p) const noexcept {
+    p->Release();
+  }
+};
+
 // Owner of one COM or MAPI interface reference.
 template <typename Interface>
-class UniqueInterface {
+class UniqueInterface : public UniquePointer<Interface, InterfaceRelease> {
  public:
-  UniqueInterface() noexcept = default;
-  explicit UniqueInterface(Interface* p) noexcept : p_(p) {}
-  ~UniqueInterface() { reset(); }
-
-  UniqueInterface(const UniqueInterface&) = delete;
-  UniqueInterface& operator=(const UniqueInterface&) = delete;
-  UniqueInterface(UniqueInterface&& other) noexcept : p_(other.release()) {}
-  UniqueInterface& operator=(UniqueInterface&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-
-  Interface* get() const noexcept { return p_; }
-  Interface* operator->() const noexcept { return p_; }
-  explicit operator bool() const noexcept { return p_ != nullptr; }
-
-  Interface* release() noexcept {
-    Interface* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-  void reset(Interface* p = nullptr) noexcept {
-    Interface* old = p_;
-    p_ = p;
-    if (old) old->Release();
-  }
-  Interface** put() noexcept {
-    reset();
-    return &p_;
-  }
+  using UniquePointer<Interface, InterfaceRelease>::UniquePointer;
   // For out-parameters typed as IUnknown** (OpenEntry, OpenProperty).
-  IUnknown** putUnknown() noexcept {
-    reset();
-    return reinterpret_cast<IUnknown**>(&p_);
-  }
-
- private:
-  Interface* p_ = nullptr;
+  IUnknown** putUnknown() noexcept { return reinterpret_cast<IUnknown**>(this->put()); }
 };
 
 }  // namespace kvcommon
