@@ -1,4 +1,5 @@
-// The MAPI interface identifiers this provider answers, defined once.
+// The MAPI interface identifiers this provider answers, defined once (its
+// tests link this file too).
 #define INITGUID
 #define USES_IID_IMAPISession
 #define USES_IID_IMAPITable
