@@ -12,17 +12,8 @@ admin=$2
 work=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-python=/usr/bin/python3
+. "$root/provider/msgfile/tests/reader_setup.sh"
 
-{ command -v msgconvert && perl -MEmail::Address -e 1 && $python -c 'import olefile'; } >/dev/null 2>&1 || "$root/scripts/setup-deps"
-
-rm -rf "$work"
-mkdir -p "$work"
-# An attachment of 300 KiB and 123 bytes, not a multiple of 4096.
-$python -c 'import random,sys; random.seed(20240315); sys.stdout.buffer.write(bytes(random.getrandbits(8) for _ in range(307323)))' \
-  > "$work/source.bin"
-
-windows_path() { echo "Z:${1//\//\\}"; }
 export KV_MAPI_PROFILES
 KV_MAPI_PROFILES=$(windows_path "$work/profiles.ini")
 "$root/scripts/wine-run" "$admin" create-profile Berichte --store "Postfach=$(windows_path "$work/postfach")" \

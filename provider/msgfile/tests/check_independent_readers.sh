@@ -9,17 +9,8 @@ sample=$1
 work=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../../.." && pwd)
-python=/usr/bin/python3
+. "$here/reader_setup.sh"
 
-{ command -v msgconvert && perl -MEmail::Address -e 1 && $python -c 'import olefile'; } >/dev/null 2>&1 || "$root/scripts/setup-deps"
-
-rm -rf "$work"
-mkdir -p "$work"
-# An attachment of 300 KiB and 123 bytes, not a multiple of 4096.
-$python -c 'import random,sys; random.seed(20240315); sys.stdout.buffer.write(bytes(random.getrandbits(8) for _ in range(307323)))' \
-  > "$work/source.bin"
-
-windows_path() { echo "Z:${1//\//\\}"; }
 "$root/scripts/wine-run" "$sample" "$(windows_path "$work/sample.msg")" "$(windows_path "$work/source.bin")"
 [ -s "$work/sample.msg" ] || { echo "the sample program wrote no file" >&2; exit 1; }
 
