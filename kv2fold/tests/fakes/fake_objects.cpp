@@ -359,19 +359,36 @@ class FakeStream final : public FakeUnknown<IStream> {
   std::shared_ptr<FakeAttachmentRecord> record_;
 };
 
-class FakeAttach final : public FakePropObject<IAttach> {
+// A message or attachment that records its values and its save.
+template <typename Interface, typename Record>
+class FakeRecordedObject : public FakePropObject<Interface> {
  public:
-  explicit FakeAttach(std::shared_ptr<FakeAttachmentRecord> record)
-      : FakePropObject("IAttach", {}), record_(std::move(record)) {}
+  FakeRecordedObject(const char* name, std::shared_ptr<Record> record)
+      : FakePropObject<Interface>(name, {}), record_(std::move(record)) {}
 
   STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
     if (problems) *problems = nullptr;
     HRESULT result = S_OK;
-    if (Enter("SetProps", "values=" + std::to_string(count), result)) return result;
+    if (this->Enter("SetProps", "values=" + std::to_string(count), result)) return result;
     std::vector<FakeValue> recorded = RecordValues(count, values);
     record_->values.insert(record_->values.end(), recorded.begin(), recorded.end());
     return S_OK;
   }
+  STDMETHODIMP SaveChanges(ULONG flags) override {
+    HRESULT result = S_OK;
+    if (this->Enter("SaveChanges", Flags(flags), result)) return result;
+    record_->saved = true;
+    return S_OK;
+  }
+
+ protected:
+  std::shared_ptr<Record> record_;
+};
+
+class FakeAttach final : public FakeRecordedObject<IAttach, FakeAttachmentRecord> {
+ public:
+  explicit FakeAttach(std::shared_ptr<FakeAttachmentRecord> record) : FakeRecordedObject("IAttach", std::move(record)) {}
+
   STDMETHODIMP OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* object) override {
     if (object) *object = nullptr;
     HRESULT result = S_OK;
@@ -385,36 +402,12 @@ class FakeAttach final : public FakePropObject<IAttach> {
     *object = new FakeStream(record_);
     return S_OK;
   }
-  STDMETHODIMP SaveChanges(ULONG flags) override {
-    HRESULT result = S_OK;
-    if (Enter("SaveChanges", Flags(flags), result)) return result;
-    record_->saved = true;
-    return S_OK;
-  }
-
- private:
-  std::shared_ptr<FakeAttachmentRecord> record_;
 };
 
-class FakeMessage final : public FakePropObject<IMessage> {
+class FakeMessage final : public FakeRecordedObject<IMessage, FakeMessageRecord> {
  public:
-  explicit FakeMessage(std::shared_ptr<FakeMessageRecord> record)
-      : FakePropObject("IMessage", {}), record_(std::move(record)) {}
+  explicit FakeMessage(std::shared_ptr<FakeMessageRecord> record) : FakeRecordedObject("IMessage", std::move(record)) {}
 
-  STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
-    if (problems) *problems = nullptr;
-    HRESULT result = S_OK;
-    if (Enter("SetProps", "values=" + std::to_string(count), result)) return result;
-    std::vector<FakeValue> recorded = RecordValues(count, values);
-    record_->values.insert(record_->values.end(), recorded.begin(), recorded.end());
-    return S_OK;
-  }
-  STDMETHODIMP SaveChanges(ULONG flags) override {
-    HRESULT result = S_OK;
-    if (Enter("SaveChanges", Flags(flags), result)) return result;
-    record_->saved = true;
-    return S_OK;
-  }
   STDMETHODIMP GetAttachmentTable(ULONG, LPMAPITABLE* table) override {
     if (table) *table = nullptr;
     return NoSupport("GetAttachmentTable");
@@ -446,9 +439,6 @@ class FakeMessage final : public FakePropObject<IMessage> {
     record_->readFlag = flags;
     return S_OK;
   }
-
- private:
-  std::shared_ptr<FakeMessageRecord> record_;
 };
 
 class FakeMailUser final : public FakePropObject<IMailUser> {
