@@ -1,14 +1,9 @@
 #include "bench_support.h"
 
-#include <mapiutil.h>
 #include <psapi.h>
 
 #include <algorithm>
 #include <vector>
-
-#include "admin_lib.h"
-#include "folder_index.h"
-#include "store_layout.h"
 
 namespace bench {
 
@@ -80,65 +75,43 @@ Result Measure(int runs, const std::function<bool()>& run, const std::function<v
   return best;
 }
 
-bool OpenProvider(const std::wstring& folder, Provider& out) {
-  const std::wstring profiles = folder + L"\\profiles.ini";
-  SetEnvironmentVariableW(L"KV_MAPI_PROFILES", profiles.c_str());
-  provider::admin::ProfileRequest request;
-  request.profile.name = kProfileName;
-  provider::StoreConfig store;
-  store.name = L"Mailbox";
-  store.directory = folder + L"\\store";
-  request.profile.stores.push_back(store);
-  request.folders = {kFolderPath};
-  std::wstring error;
-  if (!provider::admin::CreateProfile(profiles, request, error)) return false;
-  std::unique_ptr<provider::StoreLayout> layout;
-  provider::FolderRecord record;
-  if (provider::StoreLayout::Open(store.directory, layout) != provider::StoreResult::Ok ||
-      layout->FindByPath(L"Postings", record) != provider::StoreResult::Ok)
-    return false;
-  out.folderDirectory = record.directory;
-  if (FAILED(MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(kProfileName)), nullptr,
-                         MAPI_UNICODE | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, out.session.put())))
-    return false;
-  kvcommon::UniqueInterface<IMAPITable> stores;
-  if (FAILED(out.session->GetMsgStoresTable(0, stores.put()))) return false;
-  LPSRowSet rows = nullptr;
-  SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
-  if (FAILED(HrQueryAllRows(stores.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)))
-    return false;
-  SBinary id = rows->aRow[0].lpProps[0].Value.bin;
-  HRESULT hr = out.session->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, MDB_WRITE,
-                                         out.store.put());
-  FreeProws(rows);
-  if (FAILED(hr)) return false;
-  std::vector<uint8_t> folderId;
-  {
-    // The folder's entry identifier as its hierarchy row gives it.
-    LPSPropValue top = nullptr;
-    if (FAILED(HrGetOneProp(out.store.get(), PR_IPM_SUBTREE_ENTRYID, &top))) return false;
-    kvcommon::UniqueInterface<IMAPIFolder> ipm;
-    ULONG type = 0;
-    hr = out.store->OpenEntry(top->Value.bin.cb, reinterpret_cast<LPENTRYID>(top->Value.bin.lpb), nullptr, 0, &type,
-                              reinterpret_cast<LPUNKNOWN*>(ipm.put()));
-    MAPIFreeBuffer(top);
-    if (FAILED(hr)) return false;
-    kvcommon::UniqueInterface<IMAPITable> children;
-    if (FAILED(ipm->GetHierarchyTable(0, children.put()))) return false;
-    if (FAILED(HrQueryAllRows(children.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)))
-      return false;
-    SBinary child = rows->aRow[0].lpProps[0].Value.bin;
-    folderId.assign(child.lpb, child.lpb + child.cb);
-    FreeProws(rows);
+std::wstring WorkFolder(const std::wstring& given, const wchar_t* name) {
+  std::wstring folder = given;
+  if (folder.empty()) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder = std::wstring(temp) + name;
   }
-  ULONG type = 0;
-  return SUCCEEDED(out.store->OpenEntry(static_cast<ULONG>(folderId.size()), reinterpret_cast<LPENTRYID>(folderId.data()),
-                                       nullptr, MAPI_MODIFY, &type, reinterpret_cast<LPUNKNOWN*>(out.folder.put())));
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
 }
 
-void EmptyFolder(const Provider& provider) {
-  DeleteFilesIn(provider::MessagesDirectory(provider.folderDirectory));
-  DeleteFileW(provider::IndexPath(provider.folderDirectory).c_str());
+bool ForEachPiece(const std::wstring& source, const std::function<bool(const BYTE*, DWORD)>& sink) {
+  kvcommon::UniqueFile file(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  BYTE buffer[kPiece];
+  DWORD count = kPiece;
+  for (unsigned pieces = 1; count == kPiece; ++pieces) {
+    if (!ReadFile(file.get(), buffer, kPiece, &count, nullptr)) return false;
+    if (count > 0 && !sink(buffer, count)) return false;
+    if (pieces % 256 == 0) g_probe.Sample();  // every MiB
+  }
+  return true;
+}
+
+bool CopyLoop(const std::wstring& source, const std::wstring& target) {
+  kvcommon::UniqueFile out(
+      CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out.valid()) return false;
+  return ForEachPiece(source, [&out](const BYTE* data, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(out.get(), data, size, &written, nullptr) && written == size;
+  });
+}
+
+bool CopyWithSystem(const std::wstring& source, const std::wstring& target) {
+  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
 }
 
 }  // namespace bench

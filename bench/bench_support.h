@@ -1,12 +1,10 @@
 // What the benchmark programs share: a clock, the working-set probe, source
-// files of random bytes, best-of-n measuring, and a provider session with a
-// folder to post into (profile "Bench", store "Mailbox", folder
-// "Mailbox#Postings" in a work folder of the program's own).
+// files of random bytes, best-of-n measuring, the work folder, and the
+// 4096-byte reading and copying that a posting's streaming is measured
+// against.
 #pragma once
 
 #include <windows.h>
-
-#include <mapix.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -45,19 +43,16 @@ struct Result {
 // Best of several runs; cleanUp runs before each and after the last.
 Result Measure(int runs, const std::function<bool()>& run, const std::function<void()>& cleanUp);
 
-struct Provider {
-  kvcommon::UniqueInterface<IMAPISession> session;
-  kvcommon::UniqueInterface<IMsgStore> store;
-  kvcommon::UniqueInterface<IMAPIFolder> folder;
-  std::wstring folderDirectory;  // where the folder keeps its messages and index
-};
-constexpr const wchar_t* kProfileName = L"Bench";
-constexpr const wchar_t* kFolderPath = L"Mailbox#Postings";
+// The folder given on the command line, or %TEMP%\name; made if missing.
+std::wstring WorkFolder(const std::wstring& given, const wchar_t* name);
 
-// Points KV_MAPI_PROFILES at folder\profiles.ini, writes the profile and its
-// store (folder\store) there, logs on and opens the folder for writing.
-bool OpenProvider(const std::wstring& folder, Provider& out);
-// Removes every message of the folder (files and index).
-void EmptyFolder(const Provider& provider);
+// What a posting reads and writes at a time.
+constexpr DWORD kPiece = 4096;
+// Reads source in 4096-byte pieces as the module does (until a short read)
+// and hands each to sink; false on failure. Samples the probe every MiB.
+bool ForEachPiece(const std::wstring& source, const std::function<bool(const BYTE*, DWORD)>& sink);
+// The floor of 4096-byte streaming: a ReadFile + WriteFile loop.
+bool CopyLoop(const std::wstring& source, const std::wstring& target);
+bool CopyWithSystem(const std::wstring& source, const std::wstring& target);
 
 }  // namespace bench

@@ -7,13 +7,11 @@
 #include <windows.h>
 
 #include <objbase.h>
-#include <psapi.h>
 #include <shellapi.h>
 
 #include <mapidefs.h>
 #include <mapitags.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -23,95 +21,21 @@
 #include <msgfile/message_reader.h>
 #include <msgfile/message_writer.h>
 
+#include "bench_support.h"
+
 namespace {
 
-using kvcommon::UniqueFile;
+using bench::CopyLoop;
+using bench::CopyWithSystem;
+using bench::ForEachPiece;
+using bench::g_probe;
+using bench::kPiece;
+using bench::MakeSource;
+using bench::Measure;
+using bench::Result;
 using kvcommon::UniqueInterface;
 
-constexpr DWORD kPiece = 4096;  // what a posting reads and writes at a time
 constexpr ULONG kAttachData = PROP_TAG(PT_BINARY, 0x3701);
-
-// The largest working set seen while a run goes on, sampled as it writes.
-class WorkingSetProbe {
- public:
-  void Reset() { peak_ = Current(); }
-  void Sample() { peak_ = std::max(peak_, Current()); }
-  size_t Peak() const { return peak_; }
-
- private:
-  static size_t Current() {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
-  }
-  size_t peak_ = 0;
-};
-
-WorkingSetProbe g_probe;
-
-double Seconds() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-UniqueFile OpenSource(const std::wstring& path) {
-  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-// Reads the source in 4096-byte pieces and hands each to sink; false on failure.
-bool ForEachPiece(const std::wstring& source, const std::function<bool(const BYTE*, DWORD)>& sink) {
-  UniqueFile file = OpenSource(source);
-  if (!file.valid()) return false;
-  BYTE buffer[kPiece];
-  DWORD count = 0;
-  for (unsigned pieces = 1;; ++pieces) {
-    if (!ReadFile(file.get(), buffer, kPiece, &count, nullptr)) return false;
-    if (count == 0) return true;
-    if (!sink(buffer, count)) return false;
-    if (pieces % 256 == 0) g_probe.Sample();  // every MiB
-  }
-}
-
-bool MakeSource(const std::wstring& path, uint64_t size) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  std::vector<BYTE> block(1u << 20);
-  uint32_t state = 0x9E3779B9u ^ static_cast<uint32_t>(size);
-  for (uint64_t done = 0; done < size; done += block.size()) {
-    for (BYTE& b : block) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
-      b = static_cast<BYTE>(state);
-    }
-    const DWORD piece = static_cast<DWORD>(std::min<uint64_t>(block.size(), size - done));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), block.data(), piece, &written, nullptr) || written != piece) return false;
-  }
-  return true;
-}
-
-// ---- the contenders ----
-
-bool PlainCopyLoop(const std::wstring& source, const std::wstring& target) {
-  UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out.valid()) return false;
-  return ForEachPiece(source, [&out](const BYTE* data, DWORD size) {
-    DWORD written = 0;
-    return WriteFile(out.get(), data, size, &written, nullptr) && written == size;
-  });
-}
-
-bool CopyWithSystem(const std::wstring& source, const std::wstring& target) {
-  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
-}
 
 // A posting as the provider will make it: message and attachment properties,
 // then the file's bytes streamed into the attachment.
@@ -185,31 +109,6 @@ bool PlainReadLoop(const std::wstring& source) {
   return ForEachPiece(source, [](const BYTE*, DWORD) { return true; });
 }
 
-struct Result {
-  double seconds = 0;
-  size_t peakWorkingSet = 0;
-  bool ok = false;
-};
-
-// Best of several runs; the target is deleted after each.
-Result Measure(int runs, const std::function<bool()>& run, const std::function<void()>& cleanUp) {
-  Result best;
-  for (int i = 0; i < runs; ++i) {
-    cleanUp();
-    g_probe.Reset();
-    const double start = Seconds();
-    const bool ok = run();
-    const double elapsed = Seconds() - start;
-    g_probe.Sample();
-    if (!ok) return Result();
-    if (!best.ok || elapsed < best.seconds) best.seconds = elapsed;
-    best.peakWorkingSet = std::max(best.peakWorkingSet, g_probe.Peak());
-    best.ok = true;
-  }
-  cleanUp();
-  return best;
-}
-
 void Print(const char* what, const Result& r, double floor, double copy) {
   if (!r.ok) {
     std::printf("  %-34s failed\n", what);
@@ -239,12 +138,7 @@ int main() {
     }
   }
   LocalFree(args);
-  if (folder.empty()) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder = std::wstring(temp) + L"msgfile_bench";
-  }
-  CreateDirectoryW(folder.c_str(), nullptr);
+  folder = bench::WorkFolder(folder, L"msgfile_bench");
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   const std::wstring target = folder + L"\\target.bin";
   auto removeTarget = [&target] { DeleteFileW(target.c_str()); };
@@ -264,7 +158,7 @@ int main() {
       std::printf("cannot write %ls\n", l.source.c_str());
       return 1;
     }
-    l.floor = Measure(3, [&] { return PlainCopyLoop(l.source, target); }, removeTarget);
+    l.floor = Measure(3, [&] { return CopyLoop(l.source, target); }, removeTarget);
     l.copy = Measure(3, [&] { return CopyWithSystem(l.source, target); }, removeTarget);
     l.v3 = Measure(3, [&] { return PostWithWriter(l.source, target, 3); }, removeTarget);
     l.v4 = Measure(3, [&] { return PostWithWriter(l.source, target, 4); }, removeTarget);
@@ -292,7 +186,7 @@ int main() {
   };
   const Result floor = Measure(3, [&] {
     for (int i = 0; i < kFiles; ++i) {
-      if (!PlainCopyLoop(sources[i], smallTarget(i))) return false;
+      if (!CopyLoop(sources[i], smallTarget(i))) return false;
     }
     return true;
   }, removeAll);

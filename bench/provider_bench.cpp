@@ -10,10 +10,8 @@
 #include <mapix.h>
 #include <mapiutil.h>
 #include <objbase.h>
-#include <psapi.h>
 #include <shellapi.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -21,48 +19,19 @@
 
 #include <kvcommon/unique_resource.h>
 
+#include "bench_provider.h"
 #include "bench_support.h"
 #include "module_posting.h"
 
 namespace {
 
+using bench::CopyLoop;
+using bench::CopyWithSystem;
+using bench::ForEachPiece;
 using bench::g_probe;
 using bench::Measure;
 using bench::Result;
-using kvcommon::UniqueFile;
 using kvcommon::UniqueInterface;
-
-constexpr DWORD kPiece = 4096;
-
-// Reads the source in 4096-byte pieces as the module does and hands each to sink.
-bool ForEachPiece(const std::wstring& source, const std::function<bool(const BYTE*, DWORD)>& sink) {
-  UniqueFile file(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  BYTE buffer[kPiece];
-  DWORD count = kPiece;
-  for (unsigned pieces = 1; count == kPiece; ++pieces) {
-    if (!ReadFile(file.get(), buffer, kPiece, &count, nullptr)) return false;
-    if (count > 0 && !sink(buffer, count)) return false;
-    if (pieces % 256 == 0) g_probe.Sample();  // every MiB
-  }
-  return true;
-}
-
-// ---- the contenders ----
-
-bool CopyLoop(const std::wstring& source, const std::wstring& target) {
-  UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out.valid()) return false;
-  return ForEachPiece(source, [&out](const BYTE* data, DWORD size) {
-    DWORD written = 0;
-    return WriteFile(out.get(), data, size, &written, nullptr) && written == size;
-  });
-}
-
-bool CopyWithSystem(const std::wstring& source, const std::wstring& target) {
-  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
-}
 
 std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
@@ -187,12 +156,7 @@ int main() {
     }
   }
   LocalFree(args);
-  if (folder.empty()) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder = std::wstring(temp) + L"provider_bench";
-  }
-  CreateDirectoryW(folder.c_str(), nullptr);
+  folder = bench::WorkFolder(folder, L"provider_bench");
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || FAILED(MAPIInitialize(nullptr))) return 1;
   bench::Provider provider;
   if (!bench::OpenProvider(folder, provider)) {
