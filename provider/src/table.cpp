@@ -427,7 +427,8 @@ STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows)
     void* raw = nullptr;
     HRESULT hr = MAPIAllocateBuffer(CbNewSRowSet(count ? count : 1), &raw);
     if (FAILED(hr)) return hr;
-    LPSRowSet set = static_cast<LPSRowSet>(raw);
+    // Owned until handed out: a failure on the way frees the rows made so far.
+    kvcommon::UniqueRowSet set(static_cast<LPSRowSet>(raw));
     set->cRows = 0;
     for (size_t i = 0; i < count; ++i) {
       const TableRow& row = rows_[view_[first + i]];
@@ -436,10 +437,7 @@ STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows)
       for (ULONG tag : columns_) values.push_back(ResolveValue(row, tag, unicode_));
       LPSPropValue props = nullptr;
       hr = AllocatePropArray(values, &props);
-      if (FAILED(hr)) {
-        FreeProws(set);
-        return hr;
-      }
+      if (FAILED(hr)) return hr;
       set->aRow[i].ulAdrEntryPad = 0;
       set->aRow[i].cValues = static_cast<ULONG>(values.size());
       set->aRow[i].lpProps = props;
@@ -447,7 +445,7 @@ STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows)
     }
     // The cursor ends on the first row returned (TBL_NOADVANCE) or on the row after the last.
     cursor_ = (flags & TBL_NOADVANCE) ? first : first + count;
-    *rows = set;
+    *rows = set.release();
     return S_OK;
   });
 }

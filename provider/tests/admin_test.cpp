@@ -79,10 +79,8 @@ TEST_F(AdminTest, ListingShowsStoresFoldersAndIndexedMessages) {
   request.folders = {L"Mailbox#Inbox#Reports"};
   request.makeDefault = true;
   ASSERT_TRUE(provider::admin::CreateProfile(profilesPath_, request, error)) << provider::ToUtf8(error);
-  std::unique_ptr<provider::StoreLayout> layout;
-  ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(directory_ + L"\\mailbox", layout));
   provider::FolderRecord inbox;
-  ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
+  ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Inbox", inbox));
   ASSERT_EQ(provider::StoreResult::Ok, provider::UpdateFolderIndex(inbox.directory, [](std::vector<provider::IndexEntry>& e) {
               provider::IndexEntry entry;
               entry.fileName = L"a.msg";

@@ -17,10 +17,8 @@ class DiskTest : public ProviderTest {
   void SetUp() override {
     ProviderTest::SetUp();
     MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Inbox#Reports"});
-    std::unique_ptr<provider::StoreLayout> layout;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox_));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"", top_));
+    ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Inbox", inbox_));
+    ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"", top_));
   }
   provider::FolderRecord inbox_, top_;
 };

@@ -167,10 +167,8 @@ TEST_F(FoldersTest, FoldersWithoutASubfolderListAreListedFromTheirDirectories) {
   Folder budget;
   ASSERT_EQ(S_OK, inbox->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(L"Budget")), nullptr,
                                       nullptr, MAPI_UNICODE, budget.put()));
-  std::unique_ptr<provider::StoreLayout> layout;
   provider::FolderRecord inboxRecord;
-  ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(directory_ + L"\\mailbox", layout));
-  ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inboxRecord));
+  ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Inbox", inboxRecord));
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((inboxRecord.directory + L"\\subfolders.kvl").c_str()));
   EXPECT_EQ("Archive, Inbox(Budget, Drafts, Reports(2023, 2024))", Tree(store.get(), top.get()));
 }
@@ -343,11 +341,7 @@ TEST_F(FoldersTest, ReadOnlyStoresAndFoldersRefuseWriteAccess) {
 TEST_F(FoldersTest, ContentsTablesListTheFolderIndex) {
   MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports", L"Mailbox#Empty"});
   provider::FolderRecord reports;
-  {
-    std::unique_ptr<provider::StoreLayout> layout;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Reports", reports));
-  }
+  ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
   auto result = provider::UpdateFolderIndex(reports.directory, [](std::vector<provider::IndexEntry>& entries) {
     const wchar_t* subjects[] = {L"Sales.pdf", L"Costs.xls", L"Plan.doc"};
     for (const wchar_t* subject : subjects) {

@@ -124,9 +124,7 @@ class MessagesTest : public ProviderTest {
   void SetUp() override {
     ProviderTest::SetUp();
     MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports"});
-    std::unique_ptr<provider::StoreLayout> layout;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Reports", reports_));
+    ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports_));
     OpenReports();
   }
   void TearDown() override {

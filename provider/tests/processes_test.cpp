@@ -21,9 +21,7 @@ class ProcessesTest : public ProviderTest {
   void SetUp() override {
     ProviderTest::SetUp();
     MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports"});
-    std::unique_ptr<provider::StoreLayout> layout;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Reports", reports_));
+    ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports_));
   }
 
   // Starts the poster with the profiles file of this test (inherited through

@@ -155,6 +155,13 @@ Folder ProviderTest::OpenPath(IMsgStore* store, const std::vector<std::wstring>&
   return current;
 }
 
+void ProviderTest::FindFolderRecord(const std::wstring& path, provider::FolderRecord& out,
+                                    const std::wstring& storeDirectory) {
+  std::unique_ptr<provider::StoreLayout> layout;
+  ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(directory_ + L"\\" + storeDirectory, layout));
+  ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(path, out));
+}
+
 std::vector<std::vector<std::string>> ProviderTest::ReadAll(IMAPITable* table, const std::vector<ULONG>& columns) {
   std::vector<std::vector<std::string>> result;
   std::vector<BYTE> storage(CbNewSPropTagArray(columns.size()));

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "admin_lib.h"
+#include "store_layout.h"
 #include "text.h"
 
 namespace provider_test {
@@ -58,6 +59,10 @@ class ProviderTest : public ::testing::Test {
   Folder OpenTop(IMsgStore* store, ULONG flags = MAPI_BEST_ACCESS);
   // A folder by display names below the top of information store.
   Folder OpenPath(IMsgStore* store, const std::vector<std::wstring>& names, ULONG flags = MAPI_BEST_ACCESS);
+  // The record of the folder at path (below the top of information store)
+  // in the store directory_\\storeDirectory, read from the disk.
+  void FindFolderRecord(const std::wstring& path, provider::FolderRecord& out,
+                        const std::wstring& storeDirectory = L"mailbox");
   // Every row of a table, after SetColumns.
   std::vector<std::vector<std::string>> ReadAll(IMAPITable* table, const std::vector<ULONG>& columns);
 

@@ -17,10 +17,8 @@ class TablesTest : public ProviderTest {
   void SetUp() override {
     ProviderTest::SetUp();
     MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports"});
-    std::unique_ptr<provider::StoreLayout> layout;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
     provider::FolderRecord reports;
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Reports", reports));
+    ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
     // Row i: subject "Report iii", size 10 * i, importance i % 3.
     auto result = provider::UpdateFolderIndex(reports.directory, [](std::vector<provider::IndexEntry>& entries) {
       for (ULONG i = 0; i < kRows; ++i) {
@@ -298,11 +296,7 @@ TEST_F(TablesTest, DisplayNamesAreOfferedInTheAnsiCodePage) {
 
 TEST_F(TablesTest, TenThousandIndexedMessagesListInBatches) {
   provider::FolderRecord reports;
-  {
-    std::unique_ptr<provider::StoreLayout> layout;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::OpenOrCreate(directory_ + L"\\mailbox", layout));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Reports", reports));
-  }
+  ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
   auto result = provider::UpdateFolderIndex(reports.directory, [](std::vector<provider::IndexEntry>& entries) {
     for (ULONG i = kRows; i < 10000; ++i) {
       provider::IndexEntry entry;
