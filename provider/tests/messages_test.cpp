@@ -155,18 +155,7 @@ class MessagesTest : public ProviderTest {
     return p;
   }
 
-  // Files in the folder's messages\ directory.
-  std::vector<std::wstring> MessageFiles() {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((provider::MessagesDirectory(reports_.directory) + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-  }
+  std::vector<std::wstring> MessageFiles() { return FilesIn(provider::MessagesDirectory(reports_.directory)); }
 
   std::vector<std::vector<std::string>> Contents(ULONG flags, const std::vector<ULONG>& columns) {
     Table table;

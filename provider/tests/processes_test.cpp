@@ -68,18 +68,7 @@ class ProcessesTest : public ProviderTest {
     ProviderTest::TearDown();
   }
 
-  std::vector<std::wstring> MessageFiles() {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((provider::MessagesDirectory(reports_.directory) + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::wstring> MessageFiles() { return FilesIn(provider::MessagesDirectory(reports_.directory)); }
 
   provider::FolderRecord reports_;
   int started_ = 0;

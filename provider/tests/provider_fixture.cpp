@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "files.h"
@@ -160,6 +161,19 @@ void ProviderTest::FindFolderRecord(const std::wstring& path, provider::FolderRe
   std::unique_ptr<provider::StoreLayout> layout;
   ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(directory_ + L"\\" + storeDirectory, layout));
   ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(path, out));
+}
+
+std::vector<std::wstring> ProviderTest::FilesIn(const std::wstring& directory) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::vector<std::vector<std::string>> ProviderTest::ReadAll(IMAPITable* table, const std::vector<ULONG>& columns) {

@@ -63,6 +63,8 @@ class ProviderTest : public ::testing::Test {
   // in the store directory_\\storeDirectory, read from the disk.
   void FindFolderRecord(const std::wstring& path, provider::FolderRecord& out,
                         const std::wstring& storeDirectory = L"mailbox");
+  // The names of the files (not directories) in directory, sorted.
+  static std::vector<std::wstring> FilesIn(const std::wstring& directory);
   // Every row of a table, after SetColumns.
   std::vector<std::vector<std::string>> ReadAll(IMAPITable* table, const std::vector<ULONG>& columns);
 
