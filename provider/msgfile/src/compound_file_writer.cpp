@@ -102,6 +102,14 @@ struct CompoundFileWriter::Impl {
     const uint64_t partial = file.Size() & (geometry.sectorSize - 1);
     return partial == 0 ? S_OK : Check(file.AppendZeros(geometry.sectorSize - partial));
   }
+  // The sectors written since start, as one chained run; answers its length.
+  uint32_t AddRunSince(uint32_t start, std::vector<Run>* runs) const {
+    Run run;
+    run.first = start;
+    run.count = NextSector() - start;
+    runs->push_back(run);
+    return run.count;
+  }
   HRESULT CheckRoom(uint64_t more) const {
     return file.Size() + more > kMaxFileBytes ? STG_E_DOCFILETOOLARGE : S_OK;
   }
@@ -189,10 +197,7 @@ HRESULT CompoundFileWriter::Impl::WriteMiniStream(std::vector<Run>* runs, uint32
   if (next == 0) return S_OK;
   const HRESULT hr = PadToSector();
   if (FAILED(hr)) return hr;
-  Run run;
-  run.first = start;
-  run.count = NextSector() - start;
-  runs->push_back(run);
+  AddRunSince(start, runs);
   *miniSectors = next;
   *firstSector = start;
   return S_OK;
@@ -218,12 +223,8 @@ HRESULT CompoundFileWriter::Impl::WriteMiniFat(uint32_t miniSectors, std::vector
   }
   const HRESULT hr = Check(sink.Close());
   if (FAILED(hr)) return hr;
-  Run run;
-  run.first = start;
-  run.count = NextSector() - start;
-  runs->push_back(run);
+  *count = AddRunSince(start, runs);
   *firstSector = start;
-  *count = run.count;
   return S_OK;
 }
 
@@ -278,12 +279,8 @@ HRESULT CompoundFileWriter::Impl::WriteDirectory(uint32_t miniStreamStart, uint3
     const HRESULT hr = Check(file.Append(encoded, sizeof encoded));
     if (FAILED(hr)) return hr;
   }
-  Run run;
-  run.first = start;
-  run.count = NextSector() - start;
-  runs->push_back(run);
+  *count = AddRunSince(start, runs);
   *firstSector = start;
-  *count = run.count;
   return S_OK;
 }
 
