@@ -40,7 +40,67 @@ const Mapping kMappings[] = {
      L"Such posting is not supported by the Message Service Provider."},
 };
 
+struct Reason {
+  HRESULT result;
+  UINT resourceId;
+  const wchar_t* fallback;
+};
+
+// Fallback texts the module carries itself.
+const Reason kReasons[] = {
+    {HRESULT_FROM_WIN32(ERROR_BAD_FILE_TYPE), IDS_REASON_NOT_A_DISK_FILE,
+     L"It is a device or a pipe, not a file on disk."},
+    {MAPI_E_TOO_BIG, IDS_REASON_TOO_BIG, L"It is larger than the message store accepts."},
+    {STG_E_DOCFILETOOLARGE, IDS_REASON_TOO_BIG, L"It is larger than the message store accepts."},
+    {MAPI_E_DISK_ERROR, IDS_REASON_DISK_ERROR, L"The message store could not read or write its disk."},
+    {MAPI_E_BUSY, IDS_REASON_BUSY, L"The message store was busy; try again."},
+};
+const Reason kStorageReason = {S_OK, IDS_REASON_STORAGE, L"The message store could not store the message."};
+
+bool HasMessageOfItsOwn(HRESULT result) noexcept {
+  for (const Mapping& mapping : kMappings) {
+    if (mapping.result == result) return true;
+  }
+  return false;
+}
+
+const Reason* ReasonFor(HRESULT result) noexcept {
+  for (const Reason& reason : kReasons) {
+    if (reason.result == result) return &reason;
+  }
+  return HRESULT_FACILITY(result) == FACILITY_STORAGE ? &kStorageReason : nullptr;
+}
+
+// The system's own words for a Windows error, in the language if it has
+// them, without the line end.
+bool SystemMessage(HRESULT result, DWORD language, wchar_t* text, DWORD capacity) noexcept {
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const DWORD code = HRESULT_CODE(result);
+  DWORD length = FormatMessageW(flags, nullptr, code, LANGIDFROMLCID(language), text, capacity, nullptr);
+  if (length == 0) length = FormatMessageW(flags, nullptr, code, 0, text, capacity, nullptr);
+  while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ')) {
+    text[--length] = L'\0';
+  }
+  return length > 0;
+}
+
 }  // namespace
+
+bool DescribeResult(const ExportJob& job, HRESULT result, wchar_t* text, size_t capacity) noexcept {
+  if (result >= 0 || HasMessageOfItsOwn(result)) return false;
+  wchar_t sentence[kErrorTextCapacity];
+  if (const Reason* reason = ReasonFor(result)) {
+    if (LoadResourceString(reason->resourceId, sentence, kMostErrorCharacters, LOWORD(job.language)) != KVE_OK) {
+      CopyWide(sentence, kErrorTextCapacity, reason->fallback, kMostErrorCharacters);
+    }
+  } else if (HRESULT_FACILITY(result) != FACILITY_WIN32 ||
+             !SystemMessage(result, LOWORD(job.language), sentence, kErrorTextCapacity)) {
+    return false;
+  }
+  // The code stays beside the words: support needs it.
+  FormatWide(text, capacity, L"%ls (0x%08X)", sentence, static_cast<unsigned>(result));
+  return true;
+}
 
 void SetErrorText(ExportJob& job, const wchar_t* text) noexcept {
   CopyWide(job.errorText, kErrorTextCapacity, text, kMostErrorCharacters);

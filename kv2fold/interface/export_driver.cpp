@@ -38,7 +38,7 @@ void DocumentClass(wchar_t* messageClass, const wchar_t* extension) noexcept {
 // A cut must not leave half of a surrogate pair at the end.
 void DropCutSurrogate(wchar_t* text) noexcept {
   const size_t length = wcslen(text);
-  if (length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF) text[length - 1] = L'\0';
+  if (length > 0 && IsHighSurrogate(text[length - 1])) text[length - 1] = L'\0';
 }
 
 // What a report posting carries besides the file; released after each file.
@@ -82,7 +82,8 @@ int ObtainReportName(const ExportJob& job, IMAPIFolder* folder, uint16_t index, 
 
 int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcept {
   WaitCursor waitCursor;
-  if (!job || !request) return KVE_BAD_ARGUMENT;
+  // A job whose module was terminated has no MAPI left to post with.
+  if (!job || !request || job->detached) return KVE_BAD_ARGUMENT;
   // A request for files the job does not know is refused before anything is posted.
   if (request->count > job->fileCount || (request->count > 0 && !request->paths)) return KVE_BAD_ARGUMENT;
   const bool asReport = job->postingKind != ReportInstance && !job->silent;
@@ -134,34 +135,37 @@ int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcep
 
   if (failed > 0) {
     const int code = MapResult(*job, firstFailure);
-    if (code == KVE_FAILED) DescribeFailedPostings(*job, job->fileNames[firstFailed], failed, request->count);
+    if (code == KVE_FAILED) {
+      DescribeFailedPostings(*job, firstFailure, job->fileNames[firstFailed], failed, request->count);
+    }
     return code;
   }
   if (aborted) return MapResult(*job, MAPI_E_USER_CANCEL);
   return KVE_OK;
 }
 
-void DescribeFailedPostings(ExportJob& job, const wchar_t* firstFailedName, unsigned failed, unsigned count) noexcept {
+void DescribeFailedPostings(ExportJob& job, HRESULT firstFailure, const wchar_t* firstFailedName, unsigned failed,
+                            unsigned count) noexcept {
+  // The mapping's message, or words for a code it shows only as a number.
   wchar_t message[kErrorTextCapacity];
-  CopyWide(message, kErrorTextCapacity, job.errorText, kErrorTextCapacity - 1);
+  if (!DescribeResult(job, firstFailure, message, kErrorTextCapacity)) {
+    CopyWide(message, kErrorTextCapacity, job.errorText, kErrorTextCapacity - 1);
+  }
   wchar_t name[kQuotedNameLength + 4];
   CopyWide(name, kQuotedNameLength + 1, firstFailedName ? firstFailedName : L"", kQuotedNameLength);
   if (firstFailedName && wcslen(firstFailedName) > kQuotedNameLength) {
     DropCutSurrogate(name);
     wcscat(name, L"...");
   }
-  const UINT id = failed == 1 ? IDS_FILE_NOT_POSTED : IDS_FILES_NOT_POSTED;
+  // Fallback texts the module carries itself; a translation must take the same arguments.
   wchar_t format[kMostMessageCharacters + 1];
-  if (LoadResourceString(id, format, kMostMessageCharacters, LOWORD(job.language)) != KVE_OK) {
-    // Fallback texts the module carries itself.
-    CopyWide(format, kMostMessageCharacters + 1,
-             failed == 1 ? L"The file \"%ls\" was not posted: %ls"
-                         : L"%u of %u files were not posted. The first, \"%ls\": %ls",
-             kMostMessageCharacters);
-  }
   if (failed == 1) {
+    LoadResourceFormat(IDS_FILE_NOT_POSTED, format, kMostMessageCharacters, LOWORD(job.language),
+                       L"The file \"%ls\" was not posted: %ls");
     FormatWide(job.errorText, kErrorTextCapacity, format, name, message);
   } else {
+    LoadResourceFormat(IDS_FILES_NOT_POSTED, format, kMostMessageCharacters, LOWORD(job.language),
+                       L"%u of %u files were not posted. The first, \"%ls\": %ls");
     FormatWide(job.errorText, kErrorTextCapacity, format, failed, count, name, message);
   }
   DropCutSurrogate(job.errorText);

@@ -34,7 +34,9 @@ int ReportNameDialogUnavailable(HWND parentWindow, const wchar_t* fileName, wcha
 // name is cut and ends in "...".
 constexpr size_t kQuotedNameLength = 100;
 
-// The error text after failed postings: the message of the first failure
-// (already in the job's error text) with that file's posted name, and how
-// many of count files failed when more than one did.
-void DescribeFailedPostings(ExportJob& job, const wchar_t* firstFailedName, unsigned failed, unsigned count) noexcept;
+// The error text after failed postings: why the first failure happened (the
+// mapping's message already in the job's error text, or words for a code it
+// shows only as a number) with that file's posted name, and how many of count
+// files failed when more than one did.
+void DescribeFailedPostings(ExportJob& job, HRESULT firstFailure, const wchar_t* firstFailedName, unsigned failed,
+                            unsigned count) noexcept;

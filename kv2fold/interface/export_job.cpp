@@ -97,7 +97,45 @@ int SetPostedNames(ExportJob& job, const KVEExportInfo& exportInfo) noexcept {
   return KVE_OK;
 }
 
+// The live jobs, newest first; linked through the jobs themselves, so
+// handing out a job cannot fail for want of memory.
+ExportJob* g_liveJobs = nullptr;
+
+void AddLiveJob(ExportJob* job) noexcept {
+  job->nextLive = g_liveJobs;
+  g_liveJobs = job;
+}
+
+void RemoveLiveJob(const ExportJob* job) noexcept {
+  for (ExportJob** link = &g_liveJobs; *link; link = &(*link)->nextLive) {
+    if (*link == job) {
+      *link = job->nextLive;
+      return;
+    }
+  }
+}
+
 }  // namespace
+
+ExportJob* JobOf(KVEJobHandle handle) noexcept {
+  // Compared as addresses only: an unknown handle is never dereferenced.
+  for (ExportJob* job = g_liveJobs; job; job = job->nextLive) {
+    if (HandleOf(job) == handle) return job;
+  }
+  return nullptr;
+}
+
+bool AnyLiveJob() noexcept { return g_liveJobs != nullptr; }
+
+void DetachLiveJobs() noexcept {
+  for (ExportJob* job = g_liveJobs; job; job = job->nextLive) {
+    if (job->detached) continue;
+    // What the job settled stays readable; only MAPI goes.
+    LogoffSession(*job);
+    job->detached = true;
+    if (g_mapiBound) g_MAPIFunctions.MAPIUninitialize();
+  }
+}
 
 bool PostedNames::Allocate(uint16_t count) noexcept {
   Reset();
@@ -187,6 +225,13 @@ int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexc
   job.silent = 1;
   result = copy.blockLayout ? ApplyOptionsBlock(job, copy) : ApplyOptionsRecord(job, copy);
   if (result != KVE_OK) return result;
+  // A kind the module does not know would post somewhere no one asked for.
+  if (job.postingKind != PersonalReport && job.postingKind != FolderReport && job.postingKind != ReportInstance) {
+    return KVE_BAD_ARGUMENT;
+  }
+  // An empty profile name names no profile, like an absent one: neither may
+  // fall back on MAPI's default profile behind the host's back.
+  if (!job.profileName || job.profileName.get()[0] == L'\0') return KVE_NO_MEMORY;
   // The logon frees the job's profile name first: it gets a copy.
   ModuleBlock<wchar_t> profile(ModuleDupWide(job.profileName.get()));
   if (!profile) return KVE_NO_MEMORY;
@@ -214,15 +259,22 @@ int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* option
   if (result != KVE_OK) return result;
 
   if (outJobRecord) *outJobRecord = &job.get()->jobRecord;
+  AddLiveJob(job.get());
   *outJob = HandleOf(job.release());
   return KVE_OK;
 }
 
-int TermExportDestination(KVEJobHandle job) noexcept {
+int TermExportDestination(KVEJobHandle handle) noexcept {
+  ExportJob* job = JobOf(handle);
+  // A stale or made-up handle: nothing to destroy and no MAPIInitialize of
+  // its own to balance.
+  if (handle && !job) return KVE_BAD_ARGUMENT;
+  const bool balanceMapi = !job || !job->detached;
   {
     WaitCursor waitCursor;
-    DestroyExportJob(JobOf(job));
+    RemoveLiveJob(job);
+    DestroyExportJob(job);
   }
-  if (g_mapiBound) g_MAPIFunctions.MAPIUninitialize();
+  if (balanceMapi && g_mapiBound) g_MAPIFunctions.MAPIUninitialize();
   return KVE_OK;
 }

@@ -67,11 +67,27 @@ struct ExportJob {
   wchar_t errorText[kErrorTextCapacity] = {};
   ModuleBlock<KVEDestinationOptions> encodedOptions;  // the last encoded block
   uint32_t language = 0;
+
+  // Bookkeeping of the jobs handed to the host.
+  ExportJob* nextLive = nullptr;
+  // The module was terminated under the job: its session ended and MAPI let
+  // go, so it can no longer export.
+  bool detached = false;
 };
 
-// The host's handle is the job's address.
+// The host's handle is the job's address, but a handle is taken only while
+// the job it names is live (handed out and not yet destroyed): a stale or
+// made-up handle finds no job instead of being used as a pointer.
 inline KVEJobHandle HandleOf(ExportJob* job) noexcept { return reinterpret_cast<KVEJobHandle>(job); }
-inline ExportJob* JobOf(KVEJobHandle handle) noexcept { return reinterpret_cast<ExportJob*>(handle); }
+// The live job of a handle, or null.
+ExportJob* JobOf(KVEJobHandle handle) noexcept;
+// Whether any job is live.
+bool AnyLiveJob() noexcept;
+// Run by the last KVETerminateW while MAPI is still bound: every live job's
+// session ends and its MAPIInitialize is balanced, so nothing calls into a
+// MAPI library that is about to be unloaded. The jobs stay live for their
+// texts, options and destruction.
+void DetachLiveJobs() noexcept;
 
 // A job with parentWindow set, every other field empty and jobRecord
 // zeroed but for its size; null when memory runs out.

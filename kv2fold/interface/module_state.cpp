@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "interface/export_job.h"
 #include "interface/resource_strings.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
@@ -82,5 +83,9 @@ int InitializeModule() noexcept {
 void TerminateModule() noexcept {
   ModuleState& state = g_ModuleState;
   if (state.initCount == 0) return;
-  if (--state.initCount == 0) ReleaseModuleResources();
+  if (--state.initCount == 0) {
+    // Jobs the host forgot to end must not outlive the MAPI library they use.
+    DetachLiveJobs();
+    ReleaseModuleResources();
+  }
 }

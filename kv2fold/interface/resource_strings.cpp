@@ -10,6 +10,12 @@ int LoadResourceString(UINT id, wchar_t* buffer, int maxChars, DWORD language) n
   return LoadLocaleString(g_ModuleState.localeHandle, language, id, buffer, maxChars) != 0 ? KVE_OK : KVE_NO_STRING;
 }
 
+void LoadResourceFormat(UINT id, wchar_t* buffer, int maxChars, DWORD language, const wchar_t* fallback) noexcept {
+  if (!buffer || maxChars < 0) return;
+  if (LoadResourceString(id, buffer, maxChars, language) == KVE_OK && TakesSameArguments(buffer, fallback)) return;
+  CopyWide(buffer, static_cast<size_t>(maxChars) + 1, fallback, static_cast<size_t>(maxChars));
+}
+
 int LoadResourceStringCopy(UINT id, wchar_t** outString, DWORD language) noexcept {
   if (!outString) return KVE_NO_STRING;
   wchar_t text[256];

@@ -8,6 +8,12 @@
 // when the string cannot be loaded; the buffer is then left as it was.
 int LoadResourceString(UINT id, wchar_t* buffer, int maxChars, DWORD language) noexcept;
 
+// Loads the format string id into buffer (at most maxChars characters), or
+// fallback when the set lacks it or its format takes other arguments than
+// fallback does: a translation must not make the module read arguments it
+// never passed.
+void LoadResourceFormat(UINT id, wchar_t* buffer, int maxChars, DWORD language, const wchar_t* fallback) noexcept;
+
 // Loads string id (at most 254 characters) and stores a heap copy of exactly
 // that text in *outString (ModuleFree releases it). Returns 0, 7 when the
 // string cannot be loaded, 2 when the copy cannot be allocated; on failure

@@ -23,12 +23,13 @@ LPENTRYID EntryIdOf(const SPropValue& value) noexcept { return reinterpret_cast<
 }  // namespace
 
 HRESULT OpenPersonalFolder(IMAPISession* session, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
-  MAPIInterface<IMsgStore> store = OpenDefaultStore(session);
-  if (!store) return MAPI_E_NOT_FOUND;
+  HRESULT missing = MAPI_E_NOT_FOUND;
+  MAPIInterface<IMsgStore> store = OpenDefaultStore(session, &missing);
+  if (!store) return missing;
   return OpenCommonViewsFolder(store.get(), folderOut);
 }
 
-MAPIInterface<IMsgStore> OpenDefaultStore(IMAPISession* session) noexcept {
+MAPIInterface<IMsgStore> OpenDefaultStore(IMAPISession* session, HRESULT* missing) noexcept {
   MAPIInterface<IMsgStore> store;
   CMAPITable stores;
   if (!stores.OpenMsgStoresTable(session) || !stores.table) return store;
@@ -41,6 +42,7 @@ MAPIInterface<IMsgStore> OpenDefaultStore(IMAPISession* session) noexcept {
       break;
     }
   }
+  if (!found && missing) *missing = stores.ScanEndResult(MAPI_E_NOT_FOUND);
   if (!found || found->lpProps[0].ulPropTag != PR_ENTRYID) return store;
   // Whatever the call answers, the store it delivered (or none) is the result.
   session->OpenMsgStore(0, found->lpProps[0].Value.bin.cb, EntryIdOf(found->lpProps[0]), nullptr, MDB_WRITE,
@@ -110,7 +112,7 @@ HRESULT OpenStoreByName(IMAPISession* session, const wchar_t* name, uint32_t sil
   SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
   if (!stores.Prepare(Columns(&columns), nullptr, nullptr)) return stores.lastResult;
   const SRow* row = FindRowByDisplayName(stores, name);
-  if (!row) return MAPI_E_NOT_FOUND;
+  if (!row) return stores.ScanEndResult(MAPI_E_NOT_FOUND);
   if (row->cValues < 2 || row->lpProps[1].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
   const ULONG flags = silent == 1 ? kSilentStoreOpenFlags : kStoreOpenFlags;
   HRESULT result = session->OpenMsgStore(reinterpret_cast<ULONG_PTR>(GetActiveWindow()), row->lpProps[1].Value.bin.cb,
@@ -127,7 +129,8 @@ HRESULT OpenChildFolderByName(IMsgStore* store, const wchar_t* name, ULONG flags
   SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
   if (!children.Prepare(Columns(&columns), nullptr, nullptr)) return children.lastResult;
   const SRow* row = FindRowByDisplayName(children, name);
-  if (!row || row->cValues < 2 || row->lpProps[1].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
+  if (!row) return children.ScanEndResult(MAPI_E_NOT_FOUND);
+  if (row->cValues < 2 || row->lpProps[1].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
   // One folder open at a time; the entry id lives on in the table's batch.
   folderInOut.reset();
   ULONG objectType = 0;

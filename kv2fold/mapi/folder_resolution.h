@@ -56,5 +56,7 @@ HRESULT OpenChildFolderByName(IMsgStore* store, const wchar_t* name, ULONG flags
 // code page, equals name exactly; rows without a string never match. The row
 // lives in the table's batch.
 const SRow* FindRowByDisplayName(CMAPITable& table, const wchar_t* name) noexcept;
-MAPIInterface<IMsgStore> OpenDefaultStore(IMAPISession* session) noexcept;
+// The session's default store, or null; missing (when given) then receives
+// why: MAPI_E_NOT_FOUND, or the failure that cut the stores table's scan short.
+MAPIInterface<IMsgStore> OpenDefaultStore(IMAPISession* session, HRESULT* missing = nullptr) noexcept;
 HRESULT OpenCommonViewsFolder(IMsgStore* store, MAPIInterface<IMAPIFolder>& folderOut) noexcept;

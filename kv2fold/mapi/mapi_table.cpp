@@ -96,7 +96,9 @@ int CMAPITable::RefreshRowCount() noexcept {
 
 int CMAPITable::FetchBatch() noexcept {
   if (!table) return 0;
-  lastResult = AfterBusyWait(table->QueryRows(kTableBatchRows, 0, rowBatch.put()));
+  const HRESULT result = table->QueryRows(kTableBatchRows, 0, rowBatch.put());
+  lastResult = AfterBusyWait(result);
+  busyFetchEmpty_ = result == MAPI_E_BUSY && lastResult >= 0 && !rowBatch;
   return lastResult >= 0 ? 1 : 0;
 }
 

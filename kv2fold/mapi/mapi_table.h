@@ -62,6 +62,13 @@ class CMAPITable : public CMAPIObject {
   int FreeBatch() noexcept;
   int Close() noexcept;
   int ClearRestriction() noexcept;
+  // What a scan that found no row means: the failure of the last MAPI call
+  // (a QueryRows that failed midway is not an absent row), MAPI_E_BUSY when a
+  // busy QueryRows was waited for but delivered nothing, else notFound.
+  HRESULT ScanEndResult(HRESULT notFound) const noexcept {
+    if (lastResult < 0) return lastResult;
+    return busyFetchEmpty_ ? MAPI_E_BUSY : notFound;
+  }
   // Every column the table offers; the caller frees it with MAPIFreeBuffer.
   SPropTagArray* QueryAllColumns() noexcept;
   // The single-byte text of MAPI's error information about a failed last
@@ -78,4 +85,7 @@ class CMAPITable : public CMAPIObject {
   HRESULT AfterBusyWait(HRESULT result) noexcept;
   // Stores result in lastResult and answers 1 when it is not negative.
   int Opened(HRESULT result) noexcept;
+
+  // The last fetch answered busy, the wait let it through, and no rows came.
+  bool busyFetchEmpty_ = false;
 };

@@ -72,6 +72,11 @@ HRESULT AllocateValues(ULONG count, MAPIBuffer<SPropValue>& values) noexcept {
                                             reinterpret_cast<void**>(values.put()));
 }
 
+// Stores that cannot size a stream ahead answer one of these to SetSize.
+bool SizeNotSupported(HRESULT result) noexcept {
+  return result == E_NOTIMPL || result == STG_E_INVALIDFUNCTION || result == MAPI_E_NO_SUPPORT;
+}
+
 // A failed ReadFile as an HRESULT: the Win32 error in the low 16 bits.
 HRESULT ReadFailure() noexcept {
   const DWORD error = GetLastError();
@@ -172,20 +177,11 @@ HRESULT StreamFileToAttachment(IAttach* attachment, const wchar_t* sourcePath) n
   {
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (!OpenSourceFile(sourcePath, &handle)) {
-      result = E_FAIL;
+      // A device or a pipe is no file to post: reading one can block forever.
+      result = GetLastError() == ERROR_BAD_FILE_TYPE ? HRESULT_FROM_WIN32(ERROR_BAD_FILE_TYPE) : E_FAIL;
     } else {
       kvcommon::UniqueFile file(handle);  // closed before the attachment is saved
-      DWORD read = kFileReadSize;
-      while (read == kFileReadSize) {
-        if (!ReadFile(file.get(), buffer.get(), kFileReadSize, &read, nullptr)) {
-          result = ReadFailure();
-          break;
-        }
-        if (read > 0) {
-          result = stream->Write(buffer.get(), read, nullptr);
-          if (result < 0) break;
-        }
-      }
+      result = CopyFileToStream(file.get(), stream.get(), buffer.get());
     }
   }
   stream.reset();
@@ -197,11 +193,52 @@ HRESULT StreamFileToAttachment(IAttach* attachment, const wchar_t* sourcePath) n
   return result;
 }
 
+HRESULT CopyFileToStream(HANDLE file, IStream* stream, BYTE* buffer) noexcept {
+  // Announcing the size first lets a store refuse a file it cannot hold
+  // before a byte is copied; a store without SetSize just grows the stream.
+  ULARGE_INTEGER expected = {};
+  LARGE_INTEGER fileSize = {};
+  const bool sized = GetFileSizeEx(file, &fileSize) != 0;
+  if (sized) {
+    expected.QuadPart = static_cast<ULONGLONG>(fileSize.QuadPart);
+    const HRESULT announced = stream->SetSize(expected);
+    if (announced < 0 && !SizeNotSupported(announced)) return announced;
+  }
+  HRESULT result = S_OK;
+  ULONGLONG copied = 0;
+  DWORD read = kFileReadSize;
+  while (read == kFileReadSize) {
+    if (!ReadFile(file, buffer, kFileReadSize, &read, nullptr)) return ReadFailure();
+    if (read > 0) {
+      result = stream->Write(buffer, read, nullptr);
+      if (result < 0) return result;
+      copied += read;
+    }
+  }
+  // A file that shrank while it was read must not leave announced bytes behind.
+  if (sized && copied != expected.QuadPart) {
+    ULARGE_INTEGER actual = {};
+    actual.QuadPart = copied;
+    const HRESULT trimmed = stream->SetSize(actual);
+    if (trimmed < 0 && !SizeNotSupported(trimmed)) return trimmed;
+  }
+  return result;
+}
+
 int OpenSourceFile(const wchar_t* sourcePath, HANDLE* handle) noexcept {
   SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-  *handle = BridgeCreateFile(sourcePath, GENERIC_READ, FILE_SHARE_READ, &security, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  return *handle != INVALID_HANDLE_VALUE ? 1 : 0;
+  kvcommon::UniqueFile file(BridgeCreateFile(sourcePath, GENERIC_READ, FILE_SHARE_READ, &security, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  *handle = INVALID_HANDLE_VALUE;
+  if (!file) return 0;
+  // "aux.pdf" or "NUL.txt" name devices, not files.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+    file.reset();
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return 0;
+  }
+  *handle = file.release();
+  return 1;
 }
 
 void MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept {
@@ -216,7 +253,10 @@ void MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept {
   wchar_t* name = directory + size;
   wchar_t* extension = name + size;
   if (_wsplitpath_s(path, drive, size, directory, size, name, size, extension, size) != 0) return;
-  if (wcslen(name) > kShortNameLength) name[kShortNameLength] = L'\0';
+  if (wcslen(name) > kShortNameLength) {
+    // A cut between the halves of a surrogate pair would leave half a character.
+    name[IsHighSurrogate(name[kShortNameLength - 1]) ? kShortNameLength - 1 : kShortNameLength] = L'\0';
+  }
   // Joined again as _wmakepath joins split parts, cut to the buffer.
   size_t length = 0;
   for (const wchar_t* part : {drive, directory, name, extension}) {

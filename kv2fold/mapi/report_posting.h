@@ -48,8 +48,12 @@ HRESULT SetAttachmentProperties(IAttach* attachment, const wchar_t* postedName, 
 // Writes the file's bytes into the attachment's data and saves the
 // attachment; the file is never held whole in memory.
 HRESULT StreamFileToAttachment(IAttach* attachment, const wchar_t* sourcePath) noexcept;
-// 1 with the file open for reading in *handle, else 0.
+// 1 when the file is open; 0 when it cannot be opened or is not a disk file
+// (then the last error is ERROR_BAD_FILE_TYPE).
 int OpenSourceFile(const wchar_t* sourcePath, HANDLE* handle) noexcept;
+// The file from its start into the stream, announced with SetSize first, in
+// reads of kFileReadSize; the last Write's result or the first failure.
+HRESULT CopyFileToStream(HANDLE file, IStream* stream, BYTE* buffer) noexcept;
 // path with its file name cut to 8 characters (QuarterlyResults.pdf gives
 // Quarterl.pdf); the extension stays. out holds kShortFileNameCapacity
 // characters; a longer result is cut.

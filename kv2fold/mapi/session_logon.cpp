@@ -47,11 +47,15 @@ int LogonProfile(ExportJob& job, const wchar_t* profile, const wchar_t* password
   return KVE_OK;
 }
 
-int EndSession(ExportJob& job) noexcept {
+void LogoffSession(ExportJob& job) noexcept {
   if (job.session) {
     job.session->Logoff(0, 0, 0);
     job.session.reset();
   }
+}
+
+int EndSession(ExportJob& job) noexcept {
+  LogoffSession(job);
   job.profileName.reset();
   ClearIdentity(job.identityEntryId, job.identityName, job.identitySearchKey);
   return KVE_OK;
@@ -71,7 +75,7 @@ HRESULT RetrieveProfileName(IMAPISession* session, ModuleBlock<wchar_t>& profile
       break;
     }
   }
-  if (!subsystem) return MAPI_E_NOT_FOUND;
+  if (!subsystem) return status.ScanEndResult(MAPI_E_NOT_FOUND);
   if (!DupAnsiToWide(subsystem->lpProps[1].Value.lpszA, profileNameOut)) return E_OUTOFMEMORY;
   // A session without a readable identity still posts, without a sender.
   QuerySessionIdentity(session, identityEntryIdOut, identityNameOut, identitySearchKeyOut);

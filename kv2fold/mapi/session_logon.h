@@ -22,6 +22,8 @@ int LogonProfile(ExportJob& job, const wchar_t* profile, const wchar_t* password
 
 // Logs off and releases the session; frees the profile name and identity.
 int EndSession(ExportJob& job) noexcept;
+// Logs off and releases the session alone.
+void LogoffSession(ExportJob& job) noexcept;
 
 // The profile's name from the status table's MAPI_SUBSYSTEM row, then the
 // identity (whose failure does not matter). An HRESULT.

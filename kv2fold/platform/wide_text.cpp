@@ -66,3 +66,44 @@ int FormatWide(wchar_t* buffer, size_t capacity, const wchar_t* format, ...) noe
   buffer[written] = L'\0';
   return written;
 }
+
+namespace {
+
+// The next conversion of a format from *cursor on, as its argument kind: the
+// length modifier and the conversion letter ("ls" reads as "s"). Empty at the
+// end; "?" for what no module format uses.
+void NextConversion(const wchar_t*& cursor, wchar_t kind[4]) noexcept {
+  kind[0] = L'\0';
+  while (*cursor != L'\0') {
+    if (*cursor++ != L'%') continue;
+    if (*cursor == L'%') {
+      ++cursor;
+      continue;
+    }
+    while (*cursor != L'\0' && wcschr(L"-+ #0123456789.", *cursor)) ++cursor;
+    size_t length = 0;
+    while (*cursor != L'\0' && length < 2 && wcschr(L"hlLwI", *cursor)) kind[length++] = *cursor++;
+    if (*cursor == L'\0' || *cursor == L'*' || *cursor == L'$') {
+      wcscpy(kind, L"?");
+      return;
+    }
+    kind[length++] = *cursor++;
+    kind[length] = L'\0';
+    if (wcscmp(kind, L"ls") == 0) wcscpy(kind, L"s");
+    return;
+  }
+}
+
+}  // namespace
+
+bool TakesSameArguments(const wchar_t* format, const wchar_t* expected) noexcept {
+  if (!format || !expected) return false;
+  for (;;) {
+    wchar_t have[4];
+    wchar_t want[4];
+    NextConversion(format, have);
+    NextConversion(expected, want);
+    if (wcscmp(have, L"?") == 0 || wcscmp(have, want) != 0) return false;
+    if (have[0] == L'\0') return true;
+  }
+}

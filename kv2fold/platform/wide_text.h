@@ -36,6 +36,18 @@ int DupWideString(wchar_t** slot, const wchar_t* source) noexcept;
 // or formatting failed. %s takes a wide string, as in the system's wide printf.
 int FormatWide(wchar_t* buffer, size_t capacity, const wchar_t* format, ...) noexcept;
 
+// The first half of a UTF-16 surrogate pair: a text cut after it ends in half
+// a character.
+inline bool IsHighSurrogate(wchar_t c) noexcept { return c >= 0xD800 && c <= 0xDBFF; }
+
+// True when format takes the same arguments, in the same order, as
+// expected: a translated format from a resource set is used with the
+// module's own arguments, and one that asks for others could crash the host.
+// Flags, width and precision may differ; "%%" takes nothing; a "*" width or
+// precision or a positional "$" never matches. %s and %ls are the same wide
+// string.
+bool TakesSameArguments(const wchar_t* format, const wchar_t* expected) noexcept;
+
 // Owner of a ModuleAlloc block.
 struct ModuleBlockFree {
   void operator()(void* block) const noexcept { ModuleFree(block); }

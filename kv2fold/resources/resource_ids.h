@@ -23,6 +23,13 @@
 #define IDS_FILE_NOT_POSTED 18            // format: posted name, message
 #define IDS_FILES_NOT_POSTED 19           // format: failed count, file count, first posted name, message
 #define IDS_REPORT_NAME_TAKEN 20
+// Why a file was not posted, for the codes a user meets that have no message
+// of their own.
+#define IDS_REASON_NOT_A_DISK_FILE 21
+#define IDS_REASON_TOO_BIG 22
+#define IDS_REASON_DISK_ERROR 23
+#define IDS_REASON_BUSY 24
+#define IDS_REASON_STORAGE 25
 
 // Dialogs and bitmaps join here (named templates such as "IDD_REPORT_NAME").
 

@@ -163,3 +163,63 @@ TEST_F(JobThroughProviderTest, EncodeThenANewJobFromTheBlockThenDecodeGiveEveryF
 }
 
 }  // namespace
+
+TEST_F(JobThroughProviderTest, RecordsNamingNoProfileOrAnUnknownKindAreRefusedBeforeLogon) {
+  struct Case {
+    const char* what;
+    OptionsText text;
+    int code;
+  } cases[] = {
+      {"no profile name", {nullptr, L"secret", FolderReport, L"Mailbox"}, 2},
+      {"an empty profile name, not the default profile", {L"", L"secret", FolderReport, L"Mailbox"}, 2},
+      {"kind 0", {L"Work", L"secret", 0, L"Mailbox"}, 5},
+      {"kind 1012", {L"Work", L"secret", 1012, L"Mailbox"}, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileW(tracePath_.c_str());
+    KVEDestinationOptions record = kvtest::PointerRecord(c.text);
+    KVEJobHandle job = reinterpret_cast<KVEJobHandle>(0x1);
+    EXPECT_EQ(c.code, initExport(nullptr, 0, &record, &info_, &job, nullptr));
+    EXPECT_EQ(nullptr, job);
+    EXPECT_TRUE(LogonTrace().empty()) << "no logon was tried";
+    EXPECT_EQ(0, termExport(nullptr, 0));
+  }
+}
+
+TEST_F(JobThroughProviderTest, HostMistakesWithJobHandlesAnswer5AndNeverCrash) {
+  KVEDestinationOptions record = kvtest::PointerRecord({L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"});
+  KVEExportRequest request{};
+  request.structSize = sizeof request;
+  KVEDestinationOptions* decoded = nullptr;
+  KVEDestinationOptions* block = nullptr;
+  WORD size = 0;
+  // A handle the module never handed out, and one of a job already ended:
+  // neither is used as a pointer.
+  KVEJobHandle ended = nullptr;
+  ASSERT_EQ(0, initExport(nullptr, 0, &record, &info_, &ended, nullptr));
+  ASSERT_EQ(0, termExport(ended, 0));
+  std::vector<unsigned char> garbage(4096, 0xCD);
+  for (KVEJobHandle handle : {reinterpret_cast<KVEJobHandle>(garbage.data()), ended}) {
+    EXPECT_EQ(5, exportFiles(handle, &request));
+    EXPECT_EQ(5, encode(handle, &block, &size));
+    EXPECT_EQ(5, decode(handle, &decoded));
+    EXPECT_EQ(nullptr, errorText(handle));
+    EXPECT_EQ(5, termExport(handle, 0)) << "and no MAPIUninitialize of its own";
+  }
+
+  // A job the host still holds when the module is terminated: its session
+  // ends while MAPI is there, and the job refuses to export afterwards.
+  KVEJobHandle job = nullptr;
+  ASSERT_EQ(0, initExport(nullptr, 0, &record, &info_, &job, nullptr));
+  EXPECT_EQ(1, liveObjects_());
+  terminate_();
+  EXPECT_EQ(0, liveObjects_()) << "the session ended with the module";
+  EXPECT_EQ(5, exportFiles(job, &request));
+  EXPECT_EQ(L"", Text(errorText(job)));
+  EXPECT_EQ(0, decode(job, &decoded)) << "what the job settled is still there";
+  EXPECT_EQ(FolderReport, decoded ? decoded->postingKind : 0);
+  freeOptions(0, decoded);
+  EXPECT_EQ(0, termExport(job, 0));
+  ASSERT_EQ(0, initialize_(0));  // for the fixture's own KVETerminateW
+}

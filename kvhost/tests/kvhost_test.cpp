@@ -324,8 +324,9 @@ TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
        {}},
       {L"--export --profile Work --password wrong --folder Mailbox#Inbox#Reports \"" + b + L"\"",
        "kvhost: the destination could not be set up: KVEInitExportDestinationW returned -1 (failed)\n"
-       "kvhost: the module keeps no message for a job it could not set up; a wrong profile name or password is the "
-       "usual cause\n",
+       "kvhost: the module keeps no message for a job it could not set up; -1 there means that the logon to the "
+       "profile failed (check its name and password: kvmapi-admin list) or that the profile's name could not be read "
+       "from MAPI\n",
        {}},
       {L"--export --options-file \"" + b + L"\" \"" + b + L"\"",
        "kvhost: " + Narrow(b) + " does not hold an options block (save one with --save-options)\n", {}},

@@ -187,7 +187,7 @@ TEST_F(ExportDriverTest, TheFailureMessageNamesTheFileAndFitsTheErrorText) {
     JobPtr job(CreateExportJob(nullptr));
     job->language = c.language;
     CopyWide(job->errorText, kErrorTextCapacity, L"MAPI object not found.", 299);
-    DescribeFailedPostings(*job, c.name.c_str(), c.failed, c.count);
+    DescribeFailedPostings(*job, MAPI_E_NOT_FOUND, c.name.c_str(), c.failed, c.count);
     EXPECT_EQ(c.text, std::wstring(job->errorText));
   }
   // A message that fills the error text: the result is cut, never overrun.
@@ -196,7 +196,7 @@ TEST_F(ExportDriverTest, TheFailureMessageNamesTheFileAndFitsTheErrorText) {
   std::wstring message(298, L'm');
   message += L"\U0001F600";
   CopyWide(job->errorText, kErrorTextCapacity, message.c_str(), 299);
-  DescribeFailedPostings(*job, longName.c_str(), 65535, 65535);
+  DescribeFailedPostings(*job, MAPI_E_NOT_FOUND, longName.c_str(), 65535, 65535);
   const std::wstring text = job->errorText;
   EXPECT_GE(299u, text.size());
   EXPECT_EQ(0u, text.find(L"65535 von 65535 Dateien"));

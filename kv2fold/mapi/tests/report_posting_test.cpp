@@ -100,7 +100,7 @@ TEST_F(ReportPostingTest, ADocumentIsOneMessageWithItsValuesAndTheFileAttached) 
   EXPECT_EQ((Calls{"IMAPIFolder::CreateMessage flags=0x0", "IMessage::SetProps values=13",
                    "IMessage::CreateAttach flags=0x0", "IAttach::SetProps values=5",
                    "IAttach::OpenProperty tag=0x37010102 IStream options=0x1001 flags=0x3",
-                   "IStream::Write bytes=4096", "IStream::Write bytes=4096", "IStream::Release",
+                   "IStream::SetSize", "IStream::Write bytes=4096", "IStream::Write bytes=4096", "IStream::Release",
                    "IAttach::SaveChanges flags=0x0", "IMessage::SetReadFlag flags=0x4",
                    "IMessage::SaveChanges flags=0x0", "IAttach::Release", "IMessage::Release"}),
             fake.calls())
