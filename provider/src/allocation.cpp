@@ -25,7 +25,7 @@ struct alignas(16) BlockHeader {
   uint32_t tag;
   uint32_t reserved;
 };
-static_assert(sizeof(BlockHeader) == 16, "the header keeps the caller's bytes 16-byte aligned");
+static_assert(sizeof(BlockHeader) == 16, "the header keeps the heap's alignment for the caller's bytes");
 
 std::atomic<long> g_liveRoots{0};
 std::atomic<long> g_liveMore{0};

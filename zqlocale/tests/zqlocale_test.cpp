@@ -142,10 +142,11 @@ TEST(ZqlocaleHandles, CountUpAreNeverReusedAndCloseOnlyTheirOwnSet) {
   EXPECT_FALSE(LocaleCloseResources(first)) << "closing twice is harmless";
   EXPECT_EQ(L"<missing>", Load(first, 0x0407, 1));
   EXPECT_EQ(nullptr, LocaleGetResourceModule(first, 0x0409));
-  // The satellite is unmapped (image-resource handles carry flags in the low bits).
+  // The satellite is unmapped (image-resource handles carry flags in the low bits): nothing is committed there
+  // any more (32-bit Wine under qemu keeps the address range reserved, others free it).
   MEMORY_BASIC_INFORMATION info{};
   VirtualQuery(reinterpret_cast<void*>(reinterpret_cast<ULONG_PTR>(german) & ~ULONG_PTR(3)), &info, sizeof info);
-  EXPECT_EQ(static_cast<DWORD>(MEM_FREE), info.State);
+  EXPECT_NE(static_cast<DWORD>(MEM_COMMIT), info.State);
   // The other handle keeps its own copy.
   EXPECT_EQ(L"Ordner", Load(second, 0x0407, 1));
   EXPECT_EQ(otherGerman, LocaleGetResourceModule(second, 0x0407));
