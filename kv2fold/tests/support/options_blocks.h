@@ -30,12 +30,34 @@ inline KVEDestinationOptions PointerRecord(const OptionsText& text) {
   return record;
 }
 
+// The same in narrow strings, as a narrow host gives them.
+struct NarrowOptionsText {
+  const char* profile;
+  const char* password;
+  uint16_t postingKind;
+  const char* folder;
+};
+
+inline KVEDestinationOptionsA NarrowPointerRecord(const NarrowOptionsText& text) {
+  KVEDestinationOptionsA record{};
+  record.structSize = sizeof(KVEDestinationOptionsA);
+  record.profileName.pointer = text.profile;
+  record.password.pointer = text.password;
+  record.postingKind = text.postingKind;
+  record.folderPath.pointer = text.folder;
+  return record;
+}
+
 namespace detail {
+inline size_t Length(const wchar_t* text) { return wcslen(text); }
+inline size_t Length(const char* text) { return strlen(text); }
+
 // Appends text with its terminator; its offset, or 0 when absent.
-inline uint32_t Append(std::vector<unsigned char>& bytes, const wchar_t* text) {
+template <typename Char>
+inline uint32_t Append(std::vector<unsigned char>& bytes, const Char* text) {
   if (!text) return 0;
   size_t at = bytes.size();
-  size_t size = (wcslen(text) + 1) * sizeof(wchar_t);
+  size_t size = (Length(text) + 1) * sizeof(Char);
   bytes.resize(at + size);
   memcpy(bytes.data() + at, text, size);
   return static_cast<uint32_t>(at);
@@ -48,6 +70,20 @@ inline std::vector<unsigned char> NativeBlock(const OptionsText& text) {
   std::vector<unsigned char> bytes(sizeof(KVEDestinationOptions));
   KVEDestinationOptions header{};
   header.structSize = sizeof(KVEDestinationOptions);
+  header.postingKind = text.postingKind;
+  header.profileName.offset = detail::Append(bytes, text.profile);
+  header.password.offset = detail::Append(bytes, text.password);
+  header.folderPath.offset = detail::Append(bytes, text.folder);
+  header.blockSize = static_cast<uint16_t>(bytes.size());
+  memcpy(bytes.data(), &header, sizeof header);
+  return bytes;
+}
+
+// A narrow block as this build lays it out: the strings by their byte length.
+inline std::vector<unsigned char> NarrowNativeBlock(const NarrowOptionsText& text) {
+  std::vector<unsigned char> bytes(sizeof(KVEDestinationOptionsA));
+  KVEDestinationOptionsA header{};
+  header.structSize = sizeof(KVEDestinationOptionsA);
   header.postingKind = text.postingKind;
   header.profileName.offset = detail::Append(bytes, text.profile);
   header.password.offset = detail::Append(bytes, text.password);
