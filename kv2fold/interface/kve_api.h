@@ -185,6 +185,25 @@ int WINAPI KVEDestinationOptionsW2A(const KVEDestinationOptions* record, KVEDest
 int WINAPI IsThreadSafeW(void);
 int WINAPI InitPerThreadW(void);
 int WINAPI UninitPerThreadW(void);
+
+// The narrow exports: the same calls with narrow strings, converted to and
+// from the wide ones. A job handle of these is never a wide job's.
+int WINAPI KVEInitialize(DWORD unused);
+int WINAPI KVETerminate(void);
+int WINAPI KVEGetVersion(void);
+KVEDestinationListA* WINAPI KVEGetExportDestinations(void);
+int WINAPI KVEInitExportDestination(HWND parentWindow, DWORD hostValue, const KVEDestinationOptionsA* options,
+                                    const KVEExportInfoA* exportInfo, KVEJobHandle* outJob,
+                                    KVEJobRecordA** outJobRecord);
+int WINAPI KVETermExportDestination(KVEJobHandle job, DWORD value);
+int WINAPI KVEExportToDestination(KVEJobHandle job, const KVEExportRequestA* request);
+const char* WINAPI KVEGetErrorText(KVEJobHandle job);
+int WINAPI KVEEncodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outBlock, WORD* outSize);
+int WINAPI KVEDecodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outRecord);
+int WINAPI KVEFreeDestinationOptions(DWORD value, KVEDestinationOptionsA* record);
+int WINAPI IsThreadSafe(void);
+int WINAPI InitPerThread(void);
+int WINAPI UninitPerThread(void);
 }
 
 // Layout checks: size and every field offset, for both architectures.

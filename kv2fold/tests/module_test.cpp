@@ -54,14 +54,27 @@ class ModuleTest : public testing::Test {
   ScopedUserLanguage english_{L"0409"};
 };
 
-TEST_F(ModuleTest, ExportsEveryWideEntryPointByName) {
-  const char* names[] = {"KVEInitializeW", "KVETerminateW", "KVEGetVersionW", "KVEGetExportDestinationsW",
-                         "KVEGetExportDestinationsExW", "KVEInitExportDestinationW", "KVETermExportDestinationW",
-                         "KVEExportToDestinationW", "KVEGetErrorTextW", "KVEEncodeDestinationOptionsW",
-                         "KVEDecodeDestinationOptionsW", "KVEFreeDestinationOptionsW", "KVEFreeDestinationOptionsA",
-                         "KVEDestinationOptionsA2W", "KVEA2WDestinationOptions", "KVEDestinationOptionsW2A",
-                         "IsThreadSafeW", "InitPerThreadW", "UninitPerThreadW"};
-  for (const char* name : names) EXPECT_NE(nullptr, GetProcAddress(module_, name)) << name;
+// The export table names every entry point, wide and narrow, under its plain
+// name (the 32-bit build's standard-call names undecorated) and nothing else.
+TEST_F(ModuleTest, ExportsEveryEntryPointUnderItsPlainName) {
+  const std::set<std::string> expected = {
+      "KVEInitializeW", "KVETerminateW", "KVEGetVersionW", "KVEGetExportDestinationsW", "KVEGetExportDestinationsExW",
+      "KVEInitExportDestinationW", "KVETermExportDestinationW", "KVEExportToDestinationW", "KVEGetErrorTextW",
+      "KVEEncodeDestinationOptionsW", "KVEDecodeDestinationOptionsW", "KVEFreeDestinationOptionsW",
+      "KVEFreeDestinationOptionsA", "KVEDestinationOptionsA2W", "KVEA2WDestinationOptions", "KVEDestinationOptionsW2A",
+      "IsThreadSafeW", "InitPerThreadW", "UninitPerThreadW",
+      "InitPerThread", "IsThreadSafe", "UninitPerThread", "KVEInitialize", "KVETerminate", "KVEGetVersion",
+      "KVEGetExportDestinations", "KVEInitExportDestination", "KVETermExportDestination", "KVEExportToDestination",
+      "KVEGetErrorText", "KVEEncodeDestinationOptions", "KVEDecodeDestinationOptions", "KVEFreeDestinationOptions"};
+  auto* base = reinterpret_cast<const BYTE*>(module_);
+  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  ASSERT_NE(0u, directory.VirtualAddress);
+  auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+  auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+  std::set<std::string> exported;
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) exported.insert(reinterpret_cast<const char*>(base + names[i]));
+  EXPECT_EQ(expected, exported);
 }
 
 // The module's import table names zqlocale-1-0.dll with ordinals only.

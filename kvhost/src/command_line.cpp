@@ -148,6 +148,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
       if (missing) return Failure(IDS_MISSING_VALUE, L"--save-options");
       options.saveOptionsFile = value;
       exportOptions.push_back(L"--save-options");
+    } else if (argument == L"--ansi") {
+      options.ansi = true;
     } else if (argument == L"--timing") {
       options.timing = true;
       exportOptions.push_back(L"--timing");
@@ -172,6 +174,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
   }
   if (options.command != HostCommand::Export) {
     if (!exportOptions.empty()) return Failure(IDS_EXPORT_ONLY, exportOptions.front());
+    // The narrow list has no form by language: it follows the user's.
+    if (options.ansi && options.languageGiven) return Failure(IDS_ANSI_LIST_LANGUAGE, L"");
     parsed.ok = true;
     return parsed;
   }

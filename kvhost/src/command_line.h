@@ -26,6 +26,7 @@ struct HostOptions {
   bool languageGiven = false;
   DWORD language = 0;       // with --language
   std::wstring modulePath;  // empty: KV2FOLD.dll beside kvhost.exe
+  bool ansi = false;        // --ansi: through the narrow exports
   // --export
   std::vector<std::wstring> files;
   DestinationOptions destination;

@@ -3,26 +3,10 @@
 #include "../resources/resource_ids.h"
 #include "export_command.h"
 #include "export_module.h"
+#include "export_steps.h"
 #include "messages.h"
+#include "narrow_commands.h"
 #include "output.h"
-
-namespace {
-
-std::wstring Field(const Messages& messages, UINT label, const std::wstring& value) {
-  return messages.Text(label) + L": " + value + L"\n";
-}
-
-// The list's identifier: single-byte characters up to the first zero.
-std::wstring Identifier(const KVEDestinationList& list) {
-  std::wstring identifier;
-  for (char c : list.identifier) {
-    if (c == '\0') break;
-    identifier += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  }
-  return identifier;
-}
-
-}  // namespace
 
 int ListDestinations(ExportModule& module, const HostOptions& options, const Messages& messages, Output& out,
                      Output& err) {
@@ -42,14 +26,36 @@ int ListDestinations(ExportModule& module, const HostOptions& options, const Mes
       const KVEDestinationEntry* entry = list->entries ? list->entries[i] : nullptr;
       if (!entry) continue;
       if (i > 0) out.Write(L"\n");
-      out.Write(Field(messages, IDS_LABEL_IDENTIFIER, Identifier(*list)));
-      out.Write(Field(messages, IDS_LABEL_NAME, entry->name ? entry->name : L""));
-      out.Write(Field(messages, IDS_LABEL_DESCRIPTION, entry->description ? entry->description : L""));
+      PrintDestinationEntry(messages, out, IdentifierText(list->identifier), entry->name ? entry->name : L"",
+                            entry->description ? entry->description : L"");
     }
   }
   module.KVETerminateW();
   return exitCode;
 }
+
+namespace {
+
+// kvhost --ansi: the same commands through the narrow exports.
+int RunNarrow(const std::wstring& modulePath, const HostOptions& options, const Messages& messages, Output& out,
+              Output& err) {
+  NarrowExportModule module;
+  std::wstring error;
+  if (!module.Load(modulePath, messages, &error)) {
+    err.Write(error);
+    return kExitModuleFailed;
+  }
+  switch (options.command) {
+    case HostCommand::ListDestinations:
+      return ListDestinationsNarrow(module, messages, out, err);
+    case HostCommand::Export:
+      return ExportFilesNarrow(module, options, messages, out, err);
+    default:
+      return kExitUsage;
+  }
+}
+
+}  // namespace
 
 int RunHost(const ParsedCommandLine& commandLine, const Messages& messages, Output& out, Output& err) {
   if (!commandLine.ok) {
@@ -61,9 +67,11 @@ int RunHost(const ParsedCommandLine& commandLine, const Messages& messages, Outp
     out.Write(messages.Text(IDS_USAGE));
     return kExitSuccess;
   }
-  ExportModule module;
+  const std::wstring modulePath = options.modulePath.empty() ? DefaultModulePath() : options.modulePath;
   std::wstring error;
-  if (!module.Load(options.modulePath.empty() ? DefaultModulePath() : options.modulePath, messages, &error)) {
+  if (options.ansi) return RunNarrow(modulePath, options, messages, out, err);
+  ExportModule module;
+  if (!module.Load(modulePath, messages, &error)) {
     err.Write(error);
     return kExitModuleFailed;
   }

@@ -41,6 +41,29 @@ bool ExportModule::Load(const std::wstring& path, const Messages& messages, std:
   return true;
 }
 
+bool NarrowExportModule::Load(const std::wstring& path, const Messages& messages, std::wstring* error) {
+  kvcommon::UniqueModule module(LoadLibraryW(path.c_str()));
+  if (!module) {
+    *error = messages.Format(IDS_LOAD_FAILED, path.c_str(), GetLastError());
+    return false;
+  }
+  HMODULE h = module.get();
+  if (!Resolve(h, "KVEInitialize", &KVEInitialize, path, messages, error) ||
+      !Resolve(h, "KVETerminate", &KVETerminate, path, messages, error) ||
+      !Resolve(h, "KVEGetExportDestinations", &KVEGetExportDestinations, path, messages, error) ||
+      !Resolve(h, "KVEInitExportDestination", &KVEInitExportDestination, path, messages, error) ||
+      !Resolve(h, "KVEExportToDestination", &KVEExportToDestination, path, messages, error) ||
+      !Resolve(h, "KVETermExportDestination", &KVETermExportDestination, path, messages, error) ||
+      !Resolve(h, "KVEGetErrorText", &KVEGetErrorText, path, messages, error) ||
+      !Resolve(h, "KVEEncodeDestinationOptions", &KVEEncodeDestinationOptions, path, messages, error) ||
+      !Resolve(h, "KVEDecodeDestinationOptions", &KVEDecodeDestinationOptions, path, messages, error) ||
+      !Resolve(h, "KVEFreeDestinationOptions", &KVEFreeDestinationOptions, path, messages, error)) {
+    return false;
+  }
+  module_ = std::move(module);
+  return true;
+}
+
 std::wstring DefaultModulePath() {
   wchar_t path[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -34,5 +34,26 @@ class ExportModule {
   kvcommon::UniqueModule module_;
 };
 
+// The same module driven through its narrow exports (kvhost --ansi), as a
+// host built for narrow strings sees it: only the narrow names are looked up.
+class NarrowExportModule {
+ public:
+  bool Load(const std::wstring& path, const Messages& messages, std::wstring* error);
+
+  decltype(&::KVEInitialize) KVEInitialize = nullptr;
+  decltype(&::KVETerminate) KVETerminate = nullptr;
+  decltype(&::KVEGetExportDestinations) KVEGetExportDestinations = nullptr;
+  decltype(&::KVEInitExportDestination) KVEInitExportDestination = nullptr;
+  decltype(&::KVEExportToDestination) KVEExportToDestination = nullptr;
+  decltype(&::KVETermExportDestination) KVETermExportDestination = nullptr;
+  decltype(&::KVEGetErrorText) KVEGetErrorText = nullptr;
+  decltype(&::KVEEncodeDestinationOptions) KVEEncodeDestinationOptions = nullptr;
+  decltype(&::KVEDecodeDestinationOptions) KVEDecodeDestinationOptions = nullptr;
+  decltype(&::KVEFreeDestinationOptions) KVEFreeDestinationOptions = nullptr;
+
+ private:
+  kvcommon::UniqueModule module_;
+};
+
 // KV2FOLD.dll in the folder of the running program.
 std::wstring DefaultModulePath();

@@ -137,6 +137,14 @@ TEST(KvhostCommands, ListsInTheRequestedOrTheUserLanguage) {
     EXPECT_EQ(L"", german.err);
     EXPECT_EQ(0u, RunKvhost({L"--list-destinations"}).out.find(L"identifier: qfold\nname: Exchange Folder\n"));
   }
+  {
+    // The narrow list follows the user's language only.
+    ScopedUserLanguage english(L"0409");
+    EXPECT_EQ(0u, RunKvhost({L"--ansi", L"--list-destinations"}).out.find(L"identifier: qfold\nname: Exchange Folder\n"));
+    RunResult byLanguage = RunKvhost({L"--ansi", L"--list-destinations", L"--language", L"0407"});
+    EXPECT_EQ(kExitUsage, byLanguage.exitCode);
+    EXPECT_EQ(0u, byLanguage.err.find(L"kvhost: with --ansi the destination list follows the user's language"));
+  }
   // A German user gets German from the module and from kvhost itself.
   ScopedUserLanguage german(L"0407");
   RunResult result = RunKvhost({L"--list-destinations"});
@@ -282,29 +290,38 @@ class KvhostExport : public testing::Test {
   std::wstring folder_;
 };
 
-TEST_F(KvhostExport, PostsTheFilesAndSavesTheOptionsForTheNextRun) {
+TEST_F(KvhostExport, PostsTheFilesAndSavesTheOptionsForTheNextRunThroughEitherInterface) {
   const std::wstring a = Path(L"a.pdf"), b = Path(L"b.txt"), options = Path(L"work.kvo");
-  // The header, then "Work", "secret" and the folder path with terminators.
+  // The header, then "Work", "secret" and the folder path with terminators,
+  // two bytes a character (a narrow block reserves as much).
   const std::string blockSize = std::to_string(sizeof(KVEDestinationOptions) + 2 * (5 + 7 + 22));
-  ProgramRun first = RunProgram(L"--export --profile Work --password secret --folder \"Mailbox#Inbox#Reports\" \"" + a +
-                                L"\" \"" + b + L"\" --save-options \"" + options + L"\"");
-  EXPECT_EQ(0u, first.exitCode) << first.err;
-  EXPECT_EQ("Destination: Mailbox#Inbox#Reports (profile Work, kind folder)\n"
-            "Posting 2 file(s) in one call of KVEExportToDestinationW:\n"
-            "  [1/2] a.pdf  <- " + Narrow(a) + "\n"
-            "  [2/2] b.txt  <- " + Narrow(b) + "\n"
-            "Done: all 2 file(s) posted.\n"
-            "Options saved to " + Narrow(options) + " (" + blockSize + " bytes); use them with --options-file.\n",
-            first.out);
-  EXPECT_EQ("", first.err);
+  struct Interface {
+    std::wstring option;
+    std::string exportCall;
+  } interfaces[] = {{L"", "KVEExportToDestinationW"}, {L"--ansi ", "KVEExportToDestination"}};
+  for (const Interface& i : interfaces) {
+    SCOPED_TRACE(i.exportCall);
+    NewStore();
+    ProgramRun first = RunProgram(i.option + L"--export --profile Work --password secret --folder \"Mailbox#Inbox#Reports\" \"" +
+                                  a + L"\" \"" + b + L"\" --save-options \"" + options + L"\"");
+    EXPECT_EQ(0u, first.exitCode) << first.err;
+    EXPECT_EQ("Destination: Mailbox#Inbox#Reports (profile Work, kind folder)\n"
+              "Posting 2 file(s) in one call of " + i.exportCall + ":\n"
+              "  [1/2] a.pdf  <- " + Narrow(a) + "\n"
+              "  [2/2] b.txt  <- " + Narrow(b) + "\n"
+              "Done: all 2 file(s) posted.\n"
+              "Options saved to " + Narrow(options) + " (" + blockSize + " bytes); use them with --options-file.\n",
+              first.out);
+    EXPECT_EQ("", first.err);
 
-  ProgramRun second = RunProgram(L"--export --options-file \"" + options + L"\" \"" + b + L"\" --timing");
-  EXPECT_EQ(0u, second.exitCode) << second.err;
-  EXPECT_EQ(0u, second.out.find("Destination: Mailbox#Inbox#Reports (profile Work, kind folder)\n")) << second.out;
-  EXPECT_NE(std::string::npos, second.out.find("\nTiming: set-up ")) << second.out;
-  EXPECT_EQ((std::vector<std::wstring>{L"a.pdf IPM.DOCUMENT.*PDF", L"b.txt IPM.DOCUMENT.*TXT",
-                                       L"b.txt IPM.DOCUMENT.*TXT"}),
-            Subjects());
+    ProgramRun second = RunProgram(i.option + L"--export --options-file \"" + options + L"\" \"" + b + L"\" --timing");
+    EXPECT_EQ(0u, second.exitCode) << second.err;
+    EXPECT_EQ(0u, second.out.find("Destination: Mailbox#Inbox#Reports (profile Work, kind folder)\n")) << second.out;
+    EXPECT_NE(std::string::npos, second.out.find("\nTiming: set-up ")) << second.out;
+    EXPECT_EQ((std::vector<std::wstring>{L"a.pdf IPM.DOCUMENT.*PDF", L"b.txt IPM.DOCUMENT.*TXT",
+                                         L"b.txt IPM.DOCUMENT.*TXT"}),
+              Subjects());
+  }
 }
 
 TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
@@ -330,6 +347,16 @@ TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
        {}},
       {L"--export --options-file \"" + b + L"\" \"" + b + L"\"",
        "kvhost: " + Narrow(b) + " does not hold an options block (save one with --save-options)\n", {}},
+      {L"--ansi --export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + missing + L"\" \"" + b +
+           L"\"",
+       "kvhost: the export failed: KVEExportToDestination returned -1 (failed)\n"
+       "kvhost: the module says: The file \"missing.pdf\" was not posted: MAPI_E_CALL_FAILED\n",
+       {L"b.txt IPM.DOCUMENT.*TXT"}},
+      // A name the thread's code page (1252) cannot hold never reaches the module.
+      {L"--ansi --export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + b + L"\" \"" + Path(L"\u62A5.txt") + L"\"",
+       "kvhost: \"" + Narrow(Path(L"\u62A5.txt")) + "\" cannot be written in the ANSI code page 1252, in which --ansi "
+       "hands it to the module\n",
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.arguments));

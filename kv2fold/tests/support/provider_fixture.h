@@ -105,6 +105,16 @@ class ModuleThroughProviderTest : public testing::Test {
     ASSERT_TRUE(provider::admin::CreateProfile(ProfilesPath(), request, error)) << std::string(error.begin(), error.end());
   }
 
+  // Writes a file into the test's folder under its name; its path.
+  std::wstring MakeFile(const std::wstring& name, const std::vector<BYTE>& bytes) {
+    std::wstring path = folder_ + L"\\" + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+  }
+
   // The trace's lines that contain text, without their line ends.
   std::vector<std::string> TraceLines(const std::string& text) {
     std::ifstream in(std::string(tracePath_.begin(), tracePath_.end()));

@@ -1,0 +1,344 @@
+// The narrow exports as a narrow host meets them, through the real
+// KV2FOLD.dll into our MAPI32.DLL: exports land exactly as through the wide
+// ones, texts, blocks, records and the destination list come back narrow in
+// the thread's code page, narrow options reach the wide job converted, and a
+// double-byte thread code page carries names through. Every test ends with
+// the provider holding nothing.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "interface/kve_api.h"
+#include "platform/tests/test_support.h"
+#include "tests/support/mapi_reader.h"
+#include "tests/support/options_blocks.h"
+#include "tests/support/provider_fixture.h"
+#include "tests/support/test_environment.h"
+
+namespace {
+
+using kvtest::Bytes;
+using kvtest::NarrowOptionsText;
+using kvtest::Posted;
+
+std::string InCodePage(const std::wstring& text, UINT codePage) {
+  int size = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(codePage, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+  narrow.resize(static_cast<size_t>(size > 0 ? size - 1 : 0));
+  return narrow;
+}
+
+std::string Text(const char* text) { return text ? std::string(text) : std::string("<null>"); }
+
+Bytes Pattern(size_t size, unsigned seed) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7 + seed);
+  return bytes;
+}
+
+// What a host sees of a posting, times aside.
+auto Seen(const Posted& p) {
+  return std::make_tuple(p.subject, p.topic, p.messageClass, p.senderName, p.senderEntryId, p.senderSearchKey,
+                         p.representingName, p.importance, p.sensitivity, p.read, p.longName, p.shortName,
+                         p.extension, p.attachmentDisplayName, p.method, p.data);
+}
+
+class NarrowExportTest : public kvtest::ModuleThroughProviderTest {
+ protected:
+  void SetUp() override {
+    ModuleThroughProviderTest::SetUp();
+    initNarrow = MODULE_EXPORT(module_, KVEInitExportDestination);
+    termNarrow = MODULE_EXPORT(module_, KVETermExportDestination);
+    exportNarrow = MODULE_EXPORT(module_, KVEExportToDestination);
+    errorTextNarrow = MODULE_EXPORT(module_, KVEGetErrorText);
+    encodeNarrow = MODULE_EXPORT(module_, KVEEncodeDestinationOptions);
+    decodeNarrow = MODULE_EXPORT(module_, KVEDecodeDestinationOptions);
+    freeNarrow = MODULE_EXPORT(module_, KVEFreeDestinationOptions);
+    destinationsNarrow = MODULE_EXPORT(module_, KVEGetExportDestinations);
+    ASSERT_TRUE(initNarrow && termNarrow && exportNarrow && errorTextNarrow && encodeNarrow && decodeNarrow &&
+                freeNarrow && destinationsNarrow);
+  }
+
+  // A narrow job over narrow files named by their paths, as a narrow host
+  // makes it.
+  int StartNarrow(const KVEDestinationOptionsA* options, const std::vector<std::string>& paths, KVEJobHandle& job,
+                  DWORD language = 0x0409) {
+    narrowFiles_.clear();
+    narrowFiles_.reserve(paths.size());  // the pointers below stay valid
+    narrowFilePointers_.clear();
+    narrowPaths_.clear();
+    for (const std::string& path : paths) {
+      narrowFiles_.push_back({sizeof(KVEExportFileA), 1, path.c_str()});
+      narrowFilePointers_.push_back(&narrowFiles_.back());
+      narrowPaths_.push_back(path.c_str());
+    }
+    KVEExportInfoA info{sizeof(KVEExportInfoA), 0, 0, static_cast<uint16_t>(paths.size()), narrowFilePointers_.data()};
+    info.language = language;
+    KVEJobRecordA* record = nullptr;
+    job = nullptr;
+    int code = initNarrow(nullptr, 0, options, &info, &job, &record);
+    if (code == 0) {
+      EXPECT_EQ(sizeof(KVEJobRecordA), record ? record->structSize : 0u) << "the narrow job record";
+    }
+    return code;
+  }
+  KVEExportRequestA Request() const {
+    return {sizeof(KVEExportRequestA), static_cast<uint16_t>(narrowPaths_.size()), narrowPaths_.data()};
+  }
+  // One whole narrow export; the narrow error text after it.
+  int ExportNarrow(const NarrowOptionsText& options, const std::vector<std::string>& paths, std::string* text,
+                   DWORD language = 0x0409) {
+    KVEDestinationOptionsA record = kvtest::NarrowPointerRecord(options);
+    KVEJobHandle job = nullptr;
+    int code = StartNarrow(&record, paths, job, language);
+    if (code != 0) return 100 + code;
+    const KVEExportRequestA request = Request();
+    code = exportNarrow(job, &request);
+    if (text) *text = Text(errorTextNarrow(job));
+    EXPECT_EQ(0, termNarrow(job, 0));
+    return code;
+  }
+  std::vector<Posted> Read(const std::vector<std::wstring>& path) {
+    return kvtest::MapiReader(mapi_).Read(L"Work", L"secret", path);
+  }
+
+  decltype(&KVEInitExportDestination) initNarrow = nullptr;
+  decltype(&KVETermExportDestination) termNarrow = nullptr;
+  decltype(&KVEExportToDestination) exportNarrow = nullptr;
+  decltype(&KVEGetErrorText) errorTextNarrow = nullptr;
+  decltype(&KVEEncodeDestinationOptions) encodeNarrow = nullptr;
+  decltype(&KVEDecodeDestinationOptions) decodeNarrow = nullptr;
+  decltype(&KVEFreeDestinationOptions) freeNarrow = nullptr;
+  decltype(&KVEGetExportDestinations) destinationsNarrow = nullptr;
+  std::vector<KVEExportFileA> narrowFiles_;
+  std::vector<KVEExportFileA*> narrowFilePointers_;
+  std::vector<const char*> narrowPaths_;
+  const NarrowOptionsText reports_ = {"Work", "secret", FolderReport, "Mailbox#Inbox#Reports"};
+};
+
+TEST_F(NarrowExportTest, TwoFilesLandExactlyAsThroughTheWideExports) {
+  const std::wstring a = MakeFile(L"QuarterlyResults.pdf", Pattern(10000, 1));
+  const std::wstring b = MakeFile(L"notes.txt", Pattern(300, 2));
+  // The wide export first, the narrow one into a fresh store.
+  std::vector<const wchar_t*> widePaths = {a.c_str(), b.c_str()};
+  KVEExportFile wideFiles[2] = {{sizeof(KVEExportFile), 1, a.c_str()}, {sizeof(KVEExportFile), 1, b.c_str()}};
+  KVEExportFile* wideFilePointers[2] = {&wideFiles[0], &wideFiles[1]};
+  info_.fileCount = 2;
+  info_.files = wideFilePointers;
+  KVEDestinationOptions wideRecord = kvtest::PointerRecord({L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"});
+  KVEExportRequest wideRequest{sizeof(KVEExportRequest), 2, widePaths.data()};
+  KVEJobHandle job = nullptr;
+  ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &info_, &job, nullptr));
+  EXPECT_EQ(0, exportFiles(job, &wideRequest));
+  EXPECT_EQ(0, termExport(job, 0));
+  const std::vector<Posted> throughWide = Read({L"Inbox", L"Reports"});
+
+  kvtest::RemoveTree(StoreDirectory(L"Work"));
+  MakeProfile(L"Work", L"secret", false);
+  std::string text;
+  EXPECT_EQ(0, ExportNarrow(reports_, {InCodePage(a, CP_ACP), InCodePage(b, CP_ACP)}, &text));
+  EXPECT_EQ("", text);
+  const std::vector<Posted> throughNarrow = Read({L"Inbox", L"Reports"});
+  ASSERT_EQ(2u, throughWide.size());
+  ASSERT_EQ(2u, throughNarrow.size());
+  EXPECT_EQ(L"IPM.DOCUMENT.*PDF", throughNarrow[0].messageClass);
+  EXPECT_EQ(L"notes.txt", throughNarrow[1].subject);
+  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(Seen(throughWide[i]), Seen(throughNarrow[i])) << "file " << i;
+}
+
+TEST_F(NarrowExportTest, AFailureLeavesItsTextNarrowAndHostMistakesAre5) {
+  const std::string b = InCodePage(MakeFile(L"b.txt", Pattern(20, 3)), CP_ACP);
+  const std::string missing = InCodePage(folder_ + L"\\missing.pdf", CP_ACP);
+  struct Case {
+    DWORD language;
+    std::string text;
+  } cases[] = {
+      {0x0409, "The file \"missing.pdf\" was not posted: MAPI_E_CALL_FAILED"},
+      // The German quotes in the thread's code page, 1252 here.
+      {0x0407, "Die Datei \x84missing.pdf\x93 wurde nicht bereitgestellt: MAPI_E_CALL_FAILED"},
+  };
+  for (const Case& c : cases) {
+    std::string text;
+    EXPECT_EQ(-1, ExportNarrow(reports_, {missing, b}, &text, c.language));
+    EXPECT_EQ(c.text, text);
+  }
+
+  KVEDestinationOptionsA record = kvtest::NarrowPointerRecord(reports_);
+  KVEJobHandle job = nullptr;
+  ASSERT_EQ(0, StartNarrow(&record, {missing}, job));
+  const KVEExportRequestA request = Request();
+  EXPECT_EQ(-1, exportNarrow(job, &request));
+  EXPECT_EQ(Text(errorTextNarrow(job)), Text(errorTextNarrow(job))) << "converted afresh, the same text";
+  EXPECT_EQ(KVE_BAD_ARGUMENT, exportNarrow(job, nullptr));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, encodeNarrow(job, nullptr, nullptr));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, decodeNarrow(job, nullptr));
+  EXPECT_EQ(0, termNarrow(job, 0));
+
+  // A null job: refused, outs untouched.
+  KVEDestinationOptionsA* untouched = reinterpret_cast<KVEDestinationOptionsA*>(0x9ABC);
+  WORD size = 0xBEEF;
+  EXPECT_EQ(KVE_BAD_ARGUMENT, exportNarrow(nullptr, &request));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, encodeNarrow(nullptr, &untouched, &size));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, decodeNarrow(nullptr, &untouched));
+  EXPECT_EQ(reinterpret_cast<KVEDestinationOptionsA*>(0x9ABC), untouched);
+  EXPECT_EQ(0xBEEF, size);
+  EXPECT_EQ(nullptr, errorTextNarrow(nullptr));
+  // A setup without an out job is the wide side's 5, a bad record the
+  // conversion's; the null job's end that follows answers 0 either way.
+  KVEExportInfoA info{sizeof(KVEExportInfoA)};
+  EXPECT_EQ(KVE_BAD_ARGUMENT, initNarrow(nullptr, 0, &record, &info, nullptr, nullptr));
+  EXPECT_EQ(0, termNarrow(nullptr, 0));
+  KVEDestinationOptionsA tooShort{1};
+  job = reinterpret_cast<KVEJobHandle>(0x1);
+  EXPECT_EQ(KVE_BAD_ARGUMENT, initNarrow(nullptr, 0, &tooShort, &info, &job, nullptr));
+  EXPECT_EQ(0, termNarrow(nullptr, 0));
+}
+
+TEST_F(NarrowExportTest, EncodeTwiceThenANewJobFromTheNarrowBlockDecodesTheDestination) {
+  KVEDestinationOptionsA record = kvtest::NarrowPointerRecord(reports_);
+  KVEJobHandle first = nullptr;
+  ASSERT_EQ(0, StartNarrow(&record, {}, first));
+  KVEDestinationOptionsA* block = nullptr;
+  WORD size = 0;
+  ASSERT_EQ(0, encodeNarrow(first, &block, &size));
+  ASSERT_NE(nullptr, block);
+  const size_t heldAfterFirst = kvtest::ProcessHeapBusyBytes();
+  const std::vector<unsigned char> stored(reinterpret_cast<unsigned char*>(block),
+                                          reinterpret_cast<unsigned char*>(block) + size);
+  ASSERT_EQ(0, encodeNarrow(first, &block, &size));
+  EXPECT_EQ(heldAfterFirst, kvtest::ProcessHeapBusyBytes()) << "the first narrow block released for the second";
+  EXPECT_EQ(stored, std::vector<unsigned char>(reinterpret_cast<unsigned char*>(block),
+                                               reinterpret_cast<unsigned char*>(block) + size));
+  // A narrow block: the native header, then the strings one byte a character
+  // ("Work", "secret", the path), two bytes a character reserved in all.
+  const size_t header = sizeof(KVEDestinationOptionsA);
+  EXPECT_EQ(header + 2 * (5 + 7 + 22), size);
+  EXPECT_EQ(size, block->blockSize);
+  EXPECT_EQ(header, block->profileName.offset);
+  EXPECT_EQ(header + 5, block->password.offset);
+  EXPECT_EQ(header + 12, block->folderPath.offset);
+  EXPECT_EQ("Mailbox#Inbox#Reports", Text(reinterpret_cast<const char*>(block) + block->folderPath.offset));
+  EXPECT_EQ(0, termNarrow(first, 0));
+
+  kvtest::GuardedPage page;
+  KVEJobHandle second = nullptr;
+  ASSERT_EQ(0, StartNarrow(page.PlaceAtEnd<KVEDestinationOptionsA>(stored.data(), stored.size()), {}, second));
+  KVEDestinationOptionsA* decoded = nullptr;
+  ASSERT_EQ(0, decodeNarrow(second, &decoded));
+  ASSERT_NE(nullptr, decoded);
+  EXPECT_EQ(0, decoded->blockSize);
+  EXPECT_EQ("Work", Text(decoded->profileName.pointer));
+  EXPECT_EQ("secret", Text(decoded->password.pointer));
+  EXPECT_EQ(FolderReport, decoded->postingKind);
+  EXPECT_EQ("Mailbox#Inbox#Reports", Text(decoded->folderPath.pointer));
+  EXPECT_EQ(0, freeNarrow(0, decoded));
+  EXPECT_EQ(0, termNarrow(second, 0));
+}
+
+TEST_F(NarrowExportTest, TheDestinationListIsConvertedOnceAndKept) {
+  KVEDestinationListA* list = destinationsNarrow();
+  ASSERT_NE(nullptr, list);
+  EXPECT_EQ(sizeof(KVEDestinationListA), list->structSize);
+  ASSERT_EQ(1, list->count);
+  EXPECT_EQ(std::string("qfold\0\0\0", 8), std::string(list->identifier, 8));
+  const KVEDestinationEntryA* entry = list->entries[0];
+  EXPECT_EQ(sizeof(KVEDestinationEntryA), entry->structSize);
+  EXPECT_EQ(0u, entry->reserved);
+  EXPECT_EQ("Exchange Folder", Text(entry->name));
+  EXPECT_EQ(0u, Text(entry->description).find("Exporting to a Microsoft Exchange folder exports the report"));
+  // A German user now gets German from the wide side; the narrow list stays.
+  kvtest::ScopedUserLanguage german(L"0407");
+  EXPECT_EQ(L"Exchange-Ordner", std::wstring(MODULE_EXPORT(module_, KVEGetExportDestinationsW)()->entries[0]->name));
+  EXPECT_EQ(list, destinationsNarrow());
+  EXPECT_EQ("Exchange Folder", Text(destinationsNarrow()->entries[0]->name));
+}
+
+TEST_F(NarrowExportTest, NarrowOptionsReachTheWideJobConvertedAndAreFreedBeforeTheCallReturns) {
+  // "Open" takes any password: a long one makes a kept copy stand out.
+  const std::string password(3000, 'p');
+  const NarrowOptionsText text = {"Open", password.c_str(), FolderReport, "Mailbox#Inbox#Reports"};
+  const std::vector<unsigned char> block = kvtest::NarrowNativeBlock(text);
+  const KVEDestinationOptionsA pointerRecord = kvtest::NarrowPointerRecord(text);
+  const std::wstring widePassword(password.begin(), password.end());
+  const KVEDestinationOptions wideRecord =
+      kvtest::PointerRecord({L"Open", widePassword.c_str(), FolderReport, L"Mailbox#Inbox#Reports"});
+  struct Case {
+    const char* what;
+    const void* bytes;
+    size_t size;
+  } cases[] = {{"pointer record", &pointerRecord, sizeof pointerRecord}, {"block", block.data(), block.size()}};
+  // The heap a job holds once set up: through the wide export (after two
+  // jobs to warm up), then through the narrow one; the decoded job shows
+  // what reached it.
+  KVEJobHandle job = nullptr;
+  for (int warm = 0; warm < 2; ++warm) {
+    ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &info_, &job, nullptr));
+    ASSERT_EQ(0, termExport(job, 0));
+  }
+  size_t before = kvtest::ProcessHeapBusyBytes();
+  ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &info_, &job, nullptr));
+  const size_t wideHeld = kvtest::ProcessHeapBusyBytes() - before;
+  ASSERT_EQ(0, termExport(job, 0));
+  kvtest::GuardedPage page;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    before = kvtest::ProcessHeapBusyBytes();
+    ASSERT_EQ(0, StartNarrow(page.PlaceAtEnd<KVEDestinationOptionsA>(c.bytes, c.size), {}, job));
+    const size_t narrowHeld = kvtest::ProcessHeapBusyBytes() - before;
+    EXPECT_GE(wideHeld + 1000, narrowHeld) << "a wide job holds " << wideHeld << " bytes; a kept copy adds 6,000";
+    KVEDestinationOptionsA* decoded = nullptr;
+    ASSERT_EQ(0, decodeNarrow(job, &decoded));
+    EXPECT_EQ("Open", Text(decoded->profileName.pointer));
+    EXPECT_EQ(password, Text(decoded->password.pointer));
+    EXPECT_EQ("Mailbox#Inbox#Reports", Text(decoded->folderPath.pointer));
+    EXPECT_EQ(0, freeNarrow(0, decoded));
+    EXPECT_EQ(0, termNarrow(job, 0));
+  }
+}
+
+// Run in a process whose ANSI code page is Japanese (932), where a narrow
+// host's folder names can be Japanese too: the options record and the
+// folders' narrow display names are in that code page.
+class AnsiDoubleByte : public NarrowExportTest {};
+
+TEST_F(AnsiDoubleByte, TheThreadsCodePageCarriesFolderAndFileNamesThrough) {
+  KV_REQUIRE_DOUBLE_BYTE_CODE_PAGE();
+  const std::wstring inbox = L"\u53D7\u4FE1\u30C8\u30EC\u30A4", reports = L"\u5831\u544A\u66F8";  // 受信トレイ, 報告書
+  MakeProfile(L"Work", L"secret", false, {L"Mailbox#" + inbox + L"#" + reports});
+  const std::string folderPath = InCodePage(L"Mailbox#" + inbox + L"#" + reports, CP_ACP);
+  const NarrowOptionsText options = {"Work", "secret", FolderReport, folderPath.c_str()};
+  const LCID threadLocale = GetThreadLocale();
+  struct Case {
+    LANGID language;
+    UINT codePage;
+    std::wstring name;
+  } cases[] = {
+      {0x0411, 932, L"\u56DB\u534A\u671F\u5831\u544A.pdf"},  // 四半期報告.pdf
+      {0x0804, 936, L"\u62A5\u544A.txt"},                     // 报告.txt, simplified: not in 932
+  };
+  std::vector<std::wstring> subjects;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    ASSERT_TRUE(SetThreadLocale(MAKELCID(c.language, SORT_DEFAULT)));
+    const Bytes bytes = Pattern(777, c.codePage);
+    const std::string path = InCodePage(MakeFile(c.name, bytes), c.codePage);
+    const std::string missing = InCodePage(folder_ + L"\\" + c.name + L".gone", c.codePage);
+    std::string text;
+    EXPECT_EQ(-1, ExportNarrow(options, {path, missing}, &text));
+    EXPECT_EQ("The file \"" + InCodePage(c.name + L".gone", c.codePage) + "\" was not posted: MAPI_E_CALL_FAILED", text);
+    subjects.push_back(c.name);
+    const std::vector<Posted> posted = Read({inbox, reports});
+    ASSERT_EQ(subjects.size(), posted.size());
+    EXPECT_EQ(c.name, posted.back().subject);
+    EXPECT_EQ(c.name, posted.back().longName);
+    EXPECT_EQ(bytes, posted.back().data);
+  }
+  SetThreadLocale(threadLocale);
+}
+
+}  // namespace
