@@ -12,6 +12,8 @@
 
 #include "files.h"
 #include "folder_index.h"
+#include "message_files.h"
+#include "store_layout.h"
 #include "text.h"
 
 namespace provider {
@@ -127,7 +129,7 @@ bool ListMessages(const std::wstring& profilesPath, const std::wstring& profileN
     summary.messageClass = Text(entry.properties, PR_MESSAGE_CLASS_W);
     summary.subject = Text(entry.properties, PR_SUBJECT_W);
     summary.displayName = Text(entry.properties, PR_DISPLAY_NAME_W);
-    ReadAttachments(MessagesDirectory(folder.directory) + L"\\" + entry.fileName, summary);
+    ReadAttachments(MessagePath(folder.directory, entry.id), summary);
     messages.push_back(std::move(summary));
   }
   return true;
@@ -176,7 +178,7 @@ bool ExtractAttachment(const std::wstring& profilesPath, const std::wstring& pro
     return false;
   }
   msgfile::MessageReader reader;
-  HRESULT hr = reader.Open((MessagesDirectory(folder.directory) + L"\\" + found->fileName).c_str());
+  HRESULT hr = reader.Open(MessagePath(folder.directory, found->id).c_str());
   if (FAILED(hr)) {
     error = L"message " + message + L": " + ReaderProblem(hr);
     return false;

@@ -97,8 +97,12 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   HRESULT Save(ULONG flags);
 
   // For the write streams this state hands out; a stream whose value was
-  // ended or dropped meanwhile answers STG_E_REVERTED.
+  // ended or dropped meanwhile answers STG_E_REVERTED. A write or a size that
+  // would take the message file beyond its limit answers MAPI_E_TOO_BIG at
+  // once, before anything is written.
   HRESULT StreamWrite(uint64_t token, const void* data, ULONG size);
+  // The value will have size bytes: what is not written is zeros.
+  HRESULT StreamSetSize(uint64_t token, uint64_t size);
   void StreamClose(uint64_t token) noexcept;
 
  private:
@@ -108,6 +112,9 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   PropertySet* Properties(msgfile::ObjectRef object);
   AttachmentRecord* Attachment(ULONG number);
   HRESULT EndStreamLocked();
+  // Whether the file stays within its limit if the open stream takes bytes
+  // more, with the values kept for the save.
+  bool FitsLocked(uint64_t bytes) const;
   // Drops a value; one already in the file being composed is dropped there too.
   void RemoveValue(msgfile::ObjectRef object, PropertySet& set, ULONG tag);
   msgfile::ObjectRef FileObject(msgfile::ObjectRef object);
@@ -139,6 +146,7 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   msgfile::ObjectRef streamObject_;
   ULONG streamTag_ = 0;
   uint64_t streamSize_ = 0;
+  uint64_t streamDeclared_ = 0;  // the size SetSize gave, 0 when none
   bool savedHere_ = false;
 
   // Saved: the file, read on demand.

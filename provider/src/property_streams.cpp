@@ -66,8 +66,11 @@ STDMETHODIMP WriteStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER*
 
 STDMETHODIMP WriteStream::SetSize(ULARGE_INTEGER size) {
   return Guard(kName, "SetSize", 0, [&]() -> HRESULT {
-    // A size hint at the current length (often 0 before writing) is harmless.
-    return size.QuadPart == size_ ? S_OK : STG_E_INVALIDFUNCTION;
+    // Callers announce the value's size before writing it: one the message
+    // file cannot hold is refused now, not after gigabytes were written.
+    HRESULT hr = message_->StreamSetSize(token_, size.QuadPart);
+    if (SUCCEEDED(hr)) declared_ = size.QuadPart;
+    return hr;
   });
 }
 
@@ -96,7 +99,7 @@ STDMETHODIMP WriteStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
 STDMETHODIMP WriteStream::Stat(STATSTG* stat, DWORD flags) {
   return Guard(kName, "Stat", flags, [&]() -> HRESULT {
     if (!stat) return STG_E_INVALIDPOINTER;
-    FillStat(stat, size_, STGM_WRITE);
+    FillStat(stat, std::max(size_, declared_), STGM_WRITE);
     return S_OK;
   });
 }

@@ -81,12 +81,9 @@ TEST_F(AdminTest, ListingShowsStoresFoldersAndIndexedMessages) {
   ASSERT_TRUE(provider::admin::CreateProfile(profilesPath_, request, error)) << provider::ToUtf8(error);
   provider::FolderRecord inbox;
   ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Inbox", inbox));
-  ASSERT_EQ(provider::StoreResult::Ok, provider::UpdateFolderIndex(inbox.directory, [](std::vector<provider::IndexEntry>& e) {
-              provider::IndexEntry entry;
-              entry.fileName = L"a.msg";
-              entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, L"Quarterly"));
-              e.push_back(entry);
-            }));
+  provider::IndexEntry entry;
+  entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, L"Quarterly"));
+  ASSERT_EQ(provider::StoreResult::Ok, AddIndexEntries(inbox.directory, {entry}));
   std::wstring listing;
   ASSERT_TRUE(provider::admin::ListProfiles(profilesPath_, L"work", listing, error)) << provider::ToUtf8(error);
   std::wstring expected = L"Profile Work (default), user Work\n"
