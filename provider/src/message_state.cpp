@@ -368,7 +368,6 @@ HRESULT MessageState::OpenPropertyStream(ObjectRef object, ULONG tag, ULONG flag
     streamObject_ = object;
     streamTag_ = tag;
     streamSize_ = 0;
-    streamDeclared_ = 0;
     *stream = new WriteStream(shared_from_this(), streamToken_);
     return S_OK;
   }
@@ -404,12 +403,10 @@ bool MessageState::FitsLocked(uint64_t bytes) const {
 HRESULT MessageState::StreamWrite(uint64_t token, const void* data, ULONG size) {
   std::lock_guard<std::mutex> guard(lock_);
   if (token != streamToken_) return STG_E_REVERTED;
-  // The zeros a declared size still owes count too.
-  const uint64_t after = streamSize_ + size;
-  if (!FitsLocked(std::max(after, streamDeclared_) - streamSize_)) return MAPI_E_TOO_BIG;
+  if (!FitsLocked(size)) return MAPI_E_TOO_BIG;
   HRESULT hr = writer_.WriteValueStream(data, size);
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? STG_E_INSUFFICIENTMEMORY : WriterResult(hr);
-  streamSize_ = after;
+  streamSize_ += size;
   return S_OK;
 }
 
@@ -418,9 +415,7 @@ HRESULT MessageState::StreamSetSize(uint64_t token, uint64_t size) {
   if (token != streamToken_) return STG_E_REVERTED;
   // The value is written front to back: it cannot lose what it has.
   if (size < streamSize_) return STG_E_INVALIDFUNCTION;
-  if (!FitsLocked(size - streamSize_)) return MAPI_E_TOO_BIG;
-  streamDeclared_ = size;
-  return S_OK;
+  return FitsLocked(size - streamSize_) ? S_OK : MAPI_E_TOO_BIG;
 }
 
 void MessageState::StreamClose(uint64_t token) noexcept {
@@ -434,14 +429,7 @@ void MessageState::StreamClose(uint64_t token) noexcept {
 
 HRESULT MessageState::EndStreamLocked() {
   streamToken_ = 0;
-  HRESULT hr = S_OK;
-  static const uint8_t zeros[4096] = {};
-  while (SUCCEEDED(hr) && streamSize_ < streamDeclared_) {
-    const ULONG piece = static_cast<ULONG>(std::min<uint64_t>(sizeof zeros, streamDeclared_ - streamSize_));
-    hr = writer_.WriteValueStream(zeros, piece);
-    streamSize_ += piece;
-  }
-  if (SUCCEEDED(hr)) hr = writer_.EndValueStream();
+  HRESULT hr = writer_.EndValueStream();
   if (FAILED(hr)) {
     failure_ = WriterResult(hr);
     return hr;

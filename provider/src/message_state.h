@@ -101,7 +101,8 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   // would take the message file beyond its limit answers MAPI_E_TOO_BIG at
   // once, before anything is written.
   HRESULT StreamWrite(uint64_t token, const void* data, ULONG size);
-  // The value will have size bytes: what is not written is zeros.
+  // The size the caller is going to write: S_OK when the message file can
+  // hold it; nothing changes either way (the value is what is written).
   HRESULT StreamSetSize(uint64_t token, uint64_t size);
   void StreamClose(uint64_t token) noexcept;
 
@@ -146,7 +147,6 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   msgfile::ObjectRef streamObject_;
   ULONG streamTag_ = 0;
   uint64_t streamSize_ = 0;
-  uint64_t streamDeclared_ = 0;  // the size SetSize gave, 0 when none
   bool savedHere_ = false;
 
   // Saved: the file, read on demand.

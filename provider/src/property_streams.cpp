@@ -68,9 +68,7 @@ STDMETHODIMP WriteStream::SetSize(ULARGE_INTEGER size) {
   return Guard(kName, "SetSize", 0, [&]() -> HRESULT {
     // Callers announce the value's size before writing it: one the message
     // file cannot hold is refused now, not after gigabytes were written.
-    HRESULT hr = message_->StreamSetSize(token_, size.QuadPart);
-    if (SUCCEEDED(hr)) declared_ = size.QuadPart;
-    return hr;
+    return message_->StreamSetSize(token_, size.QuadPart);
   });
 }
 
@@ -99,7 +97,7 @@ STDMETHODIMP WriteStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
 STDMETHODIMP WriteStream::Stat(STATSTG* stat, DWORD flags) {
   return Guard(kName, "Stat", flags, [&]() -> HRESULT {
     if (!stat) return STG_E_INVALIDPOINTER;
-    FillStat(stat, std::max(size_, declared_), STGM_WRITE);
+    FillStat(stat, size_, STGM_WRITE);
     return S_OK;
   });
 }

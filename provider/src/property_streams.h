@@ -15,11 +15,11 @@ namespace provider {
 
 class MessageState;
 
-// Writes go straight to the message file; Seek only confirms the end of what
-// was written. SetSize declares the value's size (bytes not written are
-// zeros) and refuses one the message file cannot hold. The value is complete
-// when the stream is released (or the message is saved); Commit changes
-// nothing, the data is already on its way.
+// Writes go straight to the message file; Seek only confirms the end. SetSize
+// announces the size about to be written and refuses one the message file
+// cannot hold; it changes nothing else (the value is what is written). The
+// value is complete when the stream is released (or the message is saved);
+// Commit changes nothing, the data is already on its way.
 class WriteStream final : public ComObject<IStream> {
  public:
   WriteStream(std::shared_ptr<MessageState> message, uint64_t token);
@@ -43,8 +43,7 @@ class WriteStream final : public ComObject<IStream> {
  private:
   std::shared_ptr<MessageState> message_;
   uint64_t token_;
-  uint64_t size_ = 0;      // bytes written
-  uint64_t declared_ = 0;  // the size SetSize gave
+  uint64_t size_ = 0;
 };
 
 // Reads a value: from the message file piecewise, or from bytes at hand.

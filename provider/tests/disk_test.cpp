@@ -3,6 +3,7 @@
 // time lose nothing.
 #include "provider_fixture.h"
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -168,8 +169,11 @@ TEST_F(DiskTest, FoldersCreatedAtTheSameTimeAreAllKept) {
   EXPECT_EQ(1u, shared);
 }
 
+// Two writers and a reader from the moment the index does not exist yet: the
+// reader never meets a half-made index, and no line is lost.
 TEST_F(DiskTest, IndexUpdatesAtTheSameTimeAreAllKept) {
   constexpr int kEach = 40;
+  std::atomic<int> writing{2};
   auto worker = [&](bool associated, bool* ok) {
     *ok = true;
     for (int i = 0; i < kEach; ++i) {
@@ -178,14 +182,35 @@ TEST_F(DiskTest, IndexUpdatesAtTheSameTimeAreAllKept) {
       entry.associated = associated;
       if (AddIndexEntries(inbox_.directory, {entry}) != provider::StoreResult::Ok) *ok = false;
     }
+    --writing;
+  };
+  std::string readerProblem;
+  auto reader = [&] {
+    ULONG seen = 0;
+    while (writing > 0 && readerProblem.empty()) {
+      provider::IndexCounts counts;
+      std::vector<provider::IndexEntry> entries;
+      provider::IndexDamage damage;
+      if (provider::ReadIndexCounts(inbox_.directory, counts) != provider::StoreResult::Ok ||
+          provider::ReadFolderIndex(inbox_.directory, entries, &damage) != provider::StoreResult::Ok)
+        readerProblem = "a read failed";
+      else if (damage.header || damage.badLines > 0)
+        readerProblem = "a reader met a damaged index";
+      else if (counts.contents + counts.associated < seen)
+        readerProblem = "the counts went back";
+      seen = counts.contents + counts.associated;
+    }
   };
   bool okA = false, okB = false;
+  std::thread c(reader);
   std::thread a(worker, false, &okA);
   std::thread b(worker, true, &okB);
   a.join();
   b.join();
+  c.join();
   EXPECT_TRUE(okA);
   EXPECT_TRUE(okB);
+  EXPECT_EQ("", readerProblem);
   Session session = LogonOrFail(L"Work");
   Store store = OpenStore(session.get(), L"Mailbox");
   Folder inbox = OpenPath(store.get(), {L"Inbox"});
