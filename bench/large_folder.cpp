@@ -29,6 +29,7 @@ using kvcommon::UniqueInterface;
 
 constexpr wchar_t kProfile[] = L"Large";
 constexpr uint32_t kBatch = 20000;
+constexpr uint32_t kLinksPerFile = 60000;  // the file system allows 65,000 links to one file
 
 std::wstring LargeDirectory(const std::wstring& work) { return work + L"\\large"; }
 std::wstring ProfilesPath(const std::wstring& work) { return LargeDirectory(work) + L"\\profiles.ini"; }
@@ -68,7 +69,7 @@ provider::IndexEntry PostingEntry(uint32_t i) {
                                   MSGFLAG_READ | MSGFLAG_HASATTACH);
 }
 
-// One small message file that every message's file links to.
+// One small message file that the messages' files link to.
 bool MakeTemplate(const std::wstring& path) {
   DeleteFileW(path.c_str());
   msgfile::MessageWriter writer;
@@ -81,6 +82,15 @@ bool MakeTemplate(const std::wstring& path) {
 std::string Line(const char* what, double seconds) {
   char text[128];
   snprintf(text, sizeof text, "  %-52s %8.3f s\n", what, seconds);
+  return text;
+}
+
+std::string PeakLine(const char* what) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  char text[128];
+  snprintf(text, sizeof text, "  %-52s %8.1f MiB\n", what, static_cast<double>(counters.PeakWorkingSetSize) / (1u << 20));
   return text;
 }
 
@@ -138,6 +148,7 @@ bool MeasureSteps(IMsgStore* store, const std::vector<uint8_t>& folderId, uint32
   if (FAILED(HrGetOneProp(folder.get(), PR_CONTENT_COUNT, counted.put())) || counted->Value.l != static_cast<LONG>(count))
     return false;
   out += Line("PR_CONTENT_COUNT of the folder", Seconds() - start);
+  out += PeakLine("peak working set so far");
   start = Seconds();
   SizedSSortOrderSet(1, newestFirst) = {1, 0, 0, {{PR_CLIENT_SUBMIT_TIME, TABLE_SORT_DESCEND}}};
   if (FAILED(table->SortTable(reinterpret_cast<LPSSortOrderSet>(&newestFirst), 0)) ||
@@ -166,17 +177,20 @@ bool MakeLargeFolder(const std::wstring& workFolder, uint32_t count, bool withFi
   std::fflush(stdout);
   DeleteFilesIn(provider::MessagesDirectory(folder.directory));
   DeleteFileW(provider::IndexPath(folder.directory).c_str());
-  const std::wstring sample = LargeDirectory(workFolder) + L"\\template.msg";
-  if (withFiles && (!MakeTemplate(sample) || !provider::CreateDirectoryTree(provider::MessagesDirectory(folder.directory))))
-    return false;
+  if (withFiles && !provider::CreateDirectoryTree(provider::MessagesDirectory(folder.directory))) return false;
+  std::wstring sample;
   provider::IndexWriter writer(folder.directory);
   if (writer.Begin() != provider::StoreResult::Ok) return false;
   for (uint32_t first = 0; first < count; first += kBatch) {
     std::vector<provider::IndexEntry> entries;
     for (uint32_t i = first; i < count && i < first + kBatch; ++i) {
       entries.push_back(PostingEntry(i));
-      if (withFiles && !CreateHardLinkW(provider::MessagePath(folder.directory, entries.back().id).c_str(),
-                                        sample.c_str(), nullptr))
+      if (!withFiles) continue;
+      if (i % kLinksPerFile == 0) {
+        sample = LargeDirectory(workFolder) + L"\\template-" + std::to_wstring(i / kLinksPerFile) + L".msg";
+        if (!MakeTemplate(sample)) return false;
+      }
+      if (!CreateHardLinkW(provider::MessagePath(folder.directory, entries.back().id).c_str(), sample.c_str(), nullptr))
         return false;
     }
     if (writer.Append(entries) != provider::StoreResult::Ok) return false;
@@ -208,13 +222,7 @@ int MeasureLargeFolder(const std::wstring& workFolder, uint32_t count, bool writ
          FindFolder(store.get(), folderId) && MeasureSteps(store.get(), folderId, count, writable, out);
   }
   MAPIUninitialize();
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof counters;
-  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  char peak[128];
-  snprintf(peak, sizeof peak, "  %-52s %8.1f MiB\n", "peak working set of the process",
-           static_cast<double>(counters.PeakWorkingSetSize) / (1u << 20));
-  out += ok ? peak : "  failed\n";
+  out += ok ? PeakLine("peak working set of the process, sorting included") : "  failed\n";
   // The figures go to a file the benchmark prints, whatever its output is.
   const std::wstring figures = LargeDirectory(workFolder) + L"\\figures.txt";
   kvcommon::UniqueFile file(CreateFileW(figures.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
