@@ -171,7 +171,19 @@ bool MakeLargeFolder(const std::wstring& workFolder, uint32_t count, bool withFi
   provider::FolderRecord folder;
   if (!PrepareStore(workFolder, folder)) return false;
   const std::wstring made = LargeDirectory(workFolder) + L"\\made-" + std::to_wstring(count) + (withFiles ? L"-files" : L"");
-  if (provider::FileExists(made)) return true;
+  provider::IndexCounts counts;
+  if (provider::FileExists(made) && provider::ReadIndexCounts(folder.directory, counts) == provider::StoreResult::Ok &&
+      counts.contents == count)
+    return true;
+  // Earlier marks and message file templates go.
+  for (const wchar_t* pattern : {L"\\made-*", L"\\template-*"}) {
+    WIN32_FIND_DATAW data;
+    kvcommon::UniqueFind find(FindFirstFileW((LargeDirectory(workFolder) + pattern).c_str(), &data));
+    if (!find) continue;
+    do {
+      DeleteFileW((LargeDirectory(workFolder) + L"\\" + data.cFileName).c_str());
+    } while (FindNextFileW(find.get(), &data));
+  }
   std::printf("making a folder of %lu messages (once, kept in %ls)\n", static_cast<unsigned long>(count),
               LargeDirectory(workFolder).c_str());
   std::fflush(stdout);

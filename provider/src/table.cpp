@@ -45,8 +45,15 @@ bool ValueFromProp(const SPropValue& prop, Value& out) {
   }
 }
 
-bool Comparable(const Value& a, const Value& b) {
-  return PROP_TYPE(a.tag) == PROP_TYPE(b.tag) || (IsString(a.tag) && IsString(b.tag));
+bool Comparable(ULONG a, ULONG b) { return PROP_TYPE(a) == PROP_TYPE(b) || (IsString(a) && IsString(b)); }
+bool Comparable(const Value& a, const Value& b) { return Comparable(a.tag, b.tag); }
+
+int CompareNumbers(ULONG tag, int64_t a, int64_t b) {
+  if (PROP_TYPE(tag) == PT_SYSTIME || PROP_TYPE(tag) == PT_I8) {
+    uint64_t x = static_cast<uint64_t>(a), y = static_cast<uint64_t>(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  return a < b ? -1 : a > b ? 1 : 0;
 }
 
 // Strings ignore case, as the store orders and matches names; ties are broken
@@ -62,11 +69,7 @@ int CompareValues(const Value& a, const Value& b) {
     if (order) return order;
     return a.bytes.size() < b.bytes.size() ? -1 : a.bytes.size() > b.bytes.size() ? 1 : 0;
   }
-  if (PROP_TYPE(a.tag) == PT_SYSTIME || PROP_TYPE(a.tag) == PT_I8) {
-    uint64_t x = static_cast<uint64_t>(a.number), y = static_cast<uint64_t>(b.number);
-    return x < y ? -1 : x > y ? 1 : 0;
-  }
-  return a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
+  return CompareNumbers(a.tag, a.number, b.number);
 }
 
 const Value* RowValue(const TableRow& row, ULONG tag) {
@@ -376,27 +379,43 @@ HRESULT TableObject::ApplySort() {
     return S_OK;
   }
   // The sort values of each row, taken out once: rows read from a file are
-  // not held. A value a row lacks is kept with tag 0.
+  // not held. Numbers are kept in the cell itself, strings and byte blocks
+  // beside the cells; a value a row lacks has tag 0.
+  struct Cell {
+    ULONG tag = 0;
+    uint32_t other = 0;  // strings and byte blocks: the place in others
+    int64_t number = 0;
+  };
   const size_t width = sortKeys_.size();
-  std::vector<Value> keys(view_.size() * width);
+  std::vector<Cell> cells(view_.size() * width);
+  std::vector<Value> others;
   for (size_t p = 0; p < view_.size(); ++p) {
     const TableRow* row = nullptr;
     HRESULT hr = source_->Row(view_[p], row);
     if (FAILED(hr)) return hr;
     for (size_t k = 0; k < width; ++k) {
       const Value* value = RowValue(*row, sortKeys_[k].ulPropTag);
-      if (value) keys[p * width + k] = *value;
+      if (!value) continue;
+      Cell& cell = cells[p * width + k];
+      cell.tag = value->tag;
+      cell.number = value->number;
+      if (IsString(value->tag) || PROP_TYPE(value->tag) == PT_BINARY) {
+        cell.other = static_cast<uint32_t>(others.size());
+        others.push_back(*value);
+      }
     }
   }
+  auto compare = [&others](const Cell& x, const Cell& y) {
+    if (!x.tag || !y.tag) return (x.tag ? 1 : 0) - (y.tag ? 1 : 0);  // rows without the value come first
+    if (!Comparable(x.tag, y.tag)) return 0;
+    if (IsString(x.tag) || PROP_TYPE(x.tag) == PT_BINARY) return CompareValues(others[x.other], others[y.other]);
+    return CompareNumbers(x.tag, x.number, y.number);
+  };
   std::vector<size_t> order(view_.size());
   for (size_t p = 0; p < order.size(); ++p) order[p] = p;
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
     for (size_t k = 0; k < width; ++k) {
-      const Value& x = keys[a * width + k];
-      const Value& y = keys[b * width + k];
-      int compared = 0;
-      if (!x.tag || !y.tag) compared = (x.tag ? 1 : 0) - (y.tag ? 1 : 0);  // rows without the value come first
-      else if (Comparable(x, y)) compared = CompareValues(x, y);
+      int compared = compare(cells[a * width + k], cells[b * width + k]);
       if (sortKeys_[k].ulOrder == TABLE_SORT_DESCEND) compared = -compared;
       if (compared) return compared < 0;
     }
