@@ -95,7 +95,7 @@ void TraceCall(const char* iface, const char* method, ULONG flags, HRESULT resul
                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
   DWORD written = 0;
-  WriteFile(file.get(), line, static_cast<DWORD>(std::min<int>(size, sizeof line - 1)), &written, nullptr);
+  WriteFile(file.get(), line, static_cast<DWORD>(std::min(size, static_cast<int>(sizeof line) - 1)), &written, nullptr);
 }
 
 }  // namespace provider

@@ -327,6 +327,14 @@ StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& repo
   if (result != StoreResult::Ok) return result;
   for (const ObjectId& id : listing.composing)
     if (RemoveIfStale(ComposingPath(folderDirectory, id))) ++report.staleFilesRemoved;
+  // A new index that a crash stopped before it was moved into place.
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind find(FindFirstFileW((IndexPath(folderDirectory) + L".tmp-*").c_str(), &data));
+  if (find) {
+    do {
+      if (RemoveIfStale(folderDirectory + L"\\" + data.cFileName)) ++report.staleFilesRemoved;
+    } while (FindNextFileW(find.get(), &data));
+  }
   IndexSurvey survey;
   result = SurveyIndex(folderDirectory, survey);
   if (result != StoreResult::Ok) return result;

@@ -31,7 +31,7 @@ struct RepairReport {
   uint64_t linesWithoutFile = 0; // lines of messages whose file is gone, dropped
   uint64_t filesIndexed = 0;     // message files the index lacked, added
   uint64_t unreadableFiles = 0;  // message files the index lacks that cannot be read, left alone
-  uint64_t staleFilesRemoved = 0;  // .tmp files of compositions no process holds, deleted
+  uint64_t staleFilesRemoved = 0;  // .tmp files no process holds (compositions, new indexes), deleted
 };
 
 // Appends to a folder's index under its lock, which it holds from Begin until
@@ -62,7 +62,8 @@ class IndexWriter {
   uint64_t end_ = 0;
 };
 
-// Puts a folder right under its lock: deletes stale .tmp files, and rebuilds
+// Puts a folder right under its lock: deletes stale .tmp files (compositions
+// whose process is gone, new indexes a crash left unplaced), and rebuilds
 // the index when its header or a line is damaged, when it is shorter than its
 // header says, when it names a message twice or one whose file is gone, or
 // when a readable message file has no line (a posting killed between placing
