@@ -4,7 +4,11 @@
 // streaming allows (a plain loop of 4096-byte ReadFile and WriteFile calls);
 // and the same posting written with the system's structured storage.
 //   provider_bench [work folder] [--large-mib N] [--small-count N] [--no-system-storage]
+//                  [--large-folder N] [--large-folder-files]
 // Prints times, ratios and the largest working set seen during each run.
+// Then the contents table of a folder of a million messages (--large-folder,
+// 0 leaves it out), opened in a process of its own; with --large-folder-files
+// each message gets a file, and opening the folder for writing is timed too.
 #include <windows.h>
 
 #include <mapix.h>
@@ -21,6 +25,7 @@
 
 #include "bench_provider.h"
 #include "bench_support.h"
+#include "large_folder.h"
 #include "module_posting.h"
 
 namespace {
@@ -135,57 +140,70 @@ void Print(const char* what, const Result& r, double floor, double copy) {
               r.seconds / floor, r.seconds / copy, static_cast<double>(r.peakWorkingSet) / (1u << 20));
 }
 
-}  // namespace
-
-int main() {
-  int count = 0;
-  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+struct Options {
   std::wstring folder;
   bool systemStorage = true;
   uint64_t largeMib = 256;
   int smallCount = 1000;
+  uint32_t largeFolder = 1000000;
+  bool largeFolderFiles = false;
+};
+
+Options ReadOptions(int count, wchar_t** args) {
+  Options options;
   for (int i = 1; args && i < count; ++i) {
-    if (lstrcmpW(args[i], L"--no-system-storage") == 0) {
-      systemStorage = false;
+    if (lstrcmpW(args[i], L"--large-folder") == 0 && i + 1 < count) {
+      options.largeFolder = static_cast<uint32_t>(_wtoi(args[++i]));
+    } else if (lstrcmpW(args[i], L"--large-folder-files") == 0) {
+      options.largeFolderFiles = true;
+    } else if (lstrcmpW(args[i], L"--no-system-storage") == 0) {
+      options.systemStorage = false;
     } else if (lstrcmpW(args[i], L"--large-mib") == 0 && i + 1 < count) {
-      largeMib = _wtoi(args[++i]);
+      options.largeMib = _wtoi(args[++i]);
     } else if (lstrcmpW(args[i], L"--small-count") == 0 && i + 1 < count) {
-      smallCount = _wtoi(args[++i]);
+      options.smallCount = _wtoi(args[++i]);
     } else {
-      folder = args[i];
+      options.folder = args[i];
     }
   }
-  LocalFree(args);
-  folder = bench::WorkFolder(folder, L"provider_bench");
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || FAILED(MAPIInitialize(nullptr))) return 1;
-  bench::Provider provider;
-  if (!bench::OpenProvider(folder, provider)) {
-    std::printf("cannot set up the provider in %ls\n", folder.c_str());
-    return 1;
-  }
-  auto emptyFolder = [&] { bench::EmptyFolder(provider); };
-  const std::wstring target = folder + L"\\target.bin";
+  return options;
+}
+
+// One large file: the references, then the posting. Answers the posting's
+// time over the floor's, 0 on failure.
+double LargeFile(const Options& options, const bench::Provider& provider) {
+  const std::wstring target = options.folder + L"\\target.bin";
+  const std::wstring large = options.folder + L"\\large.bin";
   auto removeTarget = [&target] { DeleteFileW(target.c_str()); };
+  if (!bench::MakeSource(large, options.largeMib << 20)) return 0;
+  const Result floor = Measure(3, [&] { return CopyLoop(large, target); }, removeTarget);
+  const Result copy = Measure(3, [&] { return CopyWithSystem(large, target); }, removeTarget);
+  const Result posted = Measure(3, [&] { return PostThroughProvider(provider.folder.get(), large); },
+                                [&] { bench::EmptyFolder(provider); });
+  // The system's structured storage last: it is by far the slowest.
+  Result system;
+  if (options.systemStorage) system = Measure(1, [&] { return PostWithSystemStorage(large, target); }, removeTarget);
+  DeleteFileW(large.c_str());
+  std::printf("%llu MiB file, posted in 4096-byte stream writes (best of 3)\n",
+              static_cast<unsigned long long>(options.largeMib));
+  Print("ReadFile + WriteFile, 4096 bytes (floor)", floor, floor.seconds, copy.seconds);
+  Print("CopyFileW", copy, floor.seconds, copy.seconds);
+  Print("posting through the provider", posted, floor.seconds, copy.seconds);
+  if (options.systemStorage) Print("posting with structured storage (once)", system, floor.seconds, copy.seconds);
+  return posted.ok && floor.ok ? posted.seconds / floor.seconds : 0;
+}
 
-  // One large file: the references, then the posting.
-  const std::wstring large = folder + L"\\large.bin";
-  Result floor, copy, posted, system;
-  if (largeMib > 0) {
-    if (!bench::MakeSource(large, largeMib << 20)) return 1;
-    floor = Measure(3, [&] { return CopyLoop(large, target); }, removeTarget);
-    copy = Measure(3, [&] { return CopyWithSystem(large, target); }, removeTarget);
-    posted = Measure(3, [&] { return PostThroughProvider(provider.folder.get(), large); }, emptyFolder);
-  }
-
-  // Many small files.
+// Many small files. Answers the postings' time over CopyFileW's, 0 on failure.
+double SmallFiles(const Options& options, const bench::Provider& provider) {
+  const int smallCount = options.smallCount;
   std::vector<std::wstring> sources;
   for (int i = 0; i < smallCount; ++i) {
-    sources.push_back(folder + L"\\small_" + std::to_wstring(i) + L".bin");
-    if (!bench::MakeSource(sources.back(), 10u << 10)) return 1;
+    sources.push_back(options.folder + L"\\small_" + std::to_wstring(i) + L".bin");
+    if (!bench::MakeSource(sources.back(), 10u << 10)) return 0;
   }
-  auto smallTarget = [&folder](int i) { return folder + L"\\copy_" + std::to_wstring(i) + L".bin"; };
+  auto target = [&options](int i) { return options.folder + L"\\copy_" + std::to_wstring(i) + L".bin"; };
   auto removeCopies = [&] {
-    for (int i = 0; i < smallCount; ++i) DeleteFileW(smallTarget(i).c_str());
+    for (int i = 0; i < smallCount; ++i) DeleteFileW(target(i).c_str());
   };
   auto each = [&](const std::function<bool(int)>& one) {
     return [&, one] {
@@ -194,42 +212,62 @@ int main() {
       return true;
     };
   };
-  const Result smallFloor = Measure(3, each([&](int i) { return CopyLoop(sources[i], smallTarget(i)); }), removeCopies);
-  const Result smallCopy = Measure(3, each([&](int i) { return CopyWithSystem(sources[i], smallTarget(i)); }), removeCopies);
-  const Result smallPosted =
-      Measure(3, each([&](int i) { return PostThroughProvider(provider.folder.get(), sources[i]); }), emptyFolder);
-  // The system's structured storage last: it is by far the slowest.
-  Result smallSystem;
-  if (systemStorage) {
-    smallSystem = Measure(1, each([&](int i) { return PostWithSystemStorage(sources[i], smallTarget(i) + L".msg"); }),
-                          [&] {
-                            for (int i = 0; i < smallCount; ++i) DeleteFileW((smallTarget(i) + L".msg").c_str());
-                          });
-    if (largeMib > 0) system = Measure(1, [&] { return PostWithSystemStorage(large, target); }, removeTarget);
+  const Result floor = Measure(3, each([&](int i) { return CopyLoop(sources[i], target(i)); }), removeCopies);
+  const Result copy = Measure(3, each([&](int i) { return CopyWithSystem(sources[i], target(i)); }), removeCopies);
+  const Result posted = Measure(3, each([&](int i) { return PostThroughProvider(provider.folder.get(), sources[i]); }),
+                                [&] { bench::EmptyFolder(provider); });
+  Result system;
+  if (options.systemStorage) {
+    system = Measure(1, each([&](int i) { return PostWithSystemStorage(sources[i], target(i) + L".msg"); }), [&] {
+      for (int i = 0; i < smallCount; ++i) DeleteFileW((target(i) + L".msg").c_str());
+    });
   }
   for (const std::wstring& source : sources) DeleteFileW(source.c_str());
-  DeleteFileW(large.c_str());
-
-  if (largeMib > 0) {
-    std::printf("%llu MiB file, posted in 4096-byte stream writes (best of 3)\n", static_cast<unsigned long long>(largeMib));
-    Print("ReadFile + WriteFile, 4096 bytes (floor)", floor, floor.seconds, copy.seconds);
-    Print("CopyFileW", copy, floor.seconds, copy.seconds);
-    Print("posting through the provider", posted, floor.seconds, copy.seconds);
-    if (systemStorage) Print("posting with structured storage (once)", system, floor.seconds, copy.seconds);
-  }
   std::printf("%d files of 10 KiB, one posting each (best of 3)\n", smallCount);
-  Print("ReadFile + WriteFile, 4096 bytes (floor)", smallFloor, smallFloor.seconds, smallCopy.seconds);
-  Print("CopyFileW", smallCopy, smallFloor.seconds, smallCopy.seconds);
-  Print("posting through the provider", smallPosted, smallFloor.seconds, smallCopy.seconds);
-  if (systemStorage) Print("posting with structured storage (once)", smallSystem, smallFloor.seconds, smallCopy.seconds);
-  if (largeMib > 0) {
-    std::printf("goals: large posting %.2fx floor (at most 1.30), small postings %.2fx CopyFileW (at most 3.00)\n",
-                posted.seconds / floor.seconds, smallPosted.seconds / smallCopy.seconds);
+  Print("ReadFile + WriteFile, 4096 bytes (floor)", floor, floor.seconds, copy.seconds);
+  Print("CopyFileW", copy, floor.seconds, copy.seconds);
+  Print("posting through the provider", posted, floor.seconds, copy.seconds);
+  if (options.systemStorage) Print("posting with structured storage (once)", system, floor.seconds, copy.seconds);
+  return posted.ok && copy.ok ? posted.seconds / copy.seconds : 0;
+}
+
+bool Postings(const Options& options) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) || FAILED(MAPIInitialize(nullptr))) return false;
+  bool ok = false;
+  {
+    bench::Provider provider;
+    if (!bench::OpenProvider(options.folder, provider)) {
+      std::printf("cannot set up the provider in %ls\n", options.folder.c_str());
+    } else {
+      const double large = options.largeMib > 0 ? LargeFile(options, provider) : 0;
+      const double small = SmallFiles(options, provider);
+      if (options.largeMib > 0)
+        std::printf("goals: large posting %.2fx floor (at most 1.30), small postings %.2fx CopyFileW (at most 3.00)\n",
+                    large, small);
+      ok = small > 0 && (options.largeMib == 0 || large > 0);
+    }
   }
-  provider.folder.reset();
-  provider.store.reset();
-  provider.session.reset();
   MAPIUninitialize();
   CoUninitialize();
+  return ok;
+}
+
+}  // namespace
+
+int main() {
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (args && count == 5 && lstrcmpW(args[1], L"--measure-large-folder") == 0)
+    return bench::MeasureLargeFolder(args[2], static_cast<uint32_t>(_wtoi(args[3])), _wtoi(args[4]) != 0);
+  Options options = ReadOptions(count, args);
+  LocalFree(args);
+  options.folder = bench::WorkFolder(options.folder, L"provider_bench");
+  if (!Postings(options)) return 1;
+  if (options.largeFolder > 0 &&
+      (!bench::MakeLargeFolder(options.folder, options.largeFolder, options.largeFolderFiles) ||
+       !bench::MeasureLargeFolderApart(options.folder, options.largeFolder, options.largeFolderFiles))) {
+    std::printf("the folder of %lu messages failed\n", static_cast<unsigned long>(options.largeFolder));
+    return 1;
+  }
   return 0;
 }

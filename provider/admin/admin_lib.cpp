@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "folder_index.h"
 #include "store_layout.h"
 
 namespace provider {
@@ -46,7 +47,8 @@ void ListFolder(StoreLayout& store, const FolderRecord& folder, int depth, std::
     std::vector<IndexEntry> entries;
     if (counts.contents + counts.associated > 0 && ReadFolderIndex(child.directory, entries) == StoreResult::Ok) {
       for (const IndexEntry& entry : entries) {
-        std::wstring subject = entry.fileName;
+        const std::string id = ObjectIdText(entry.id);
+        std::wstring subject(id.begin(), id.end());
         for (const Value& value : entry.properties)
           if (value.tag == PR_SUBJECT_W || (entry.associated && value.tag == PR_DISPLAY_NAME_W)) subject = value.text;
         out += std::wstring(static_cast<size_t>(depth + 1) * 2, L' ') + (entry.associated ? L"(associated) " : L"- ") +

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "folder_index.h"
+#include "folder_repair.h"
 #include "profiles.h"
 
 namespace provider {
@@ -48,9 +50,23 @@ struct MessageSummary {
 
 // The messages of the folder at "Store#Folder#Subfolder" in a profile (the
 // default profile when profileName is empty), in the order they were saved.
+// damage receives what the index held that is not a message line.
 bool ListMessages(const std::wstring& profilesPath, const std::wstring& profileName, const std::wstring& folderPath,
-                  std::vector<MessageSummary>& messages, std::wstring& error);
-std::wstring FormatMessages(const std::wstring& folderPath, const std::vector<MessageSummary>& messages);
+                  std::vector<MessageSummary>& messages, std::wstring& error, IndexDamage* damage = nullptr);
+std::wstring FormatMessages(const std::wstring& folderPath, const std::vector<MessageSummary>& messages,
+                            const IndexDamage& damage = IndexDamage());
+
+// Puts right one folder ("Store#Folder", "Store" for its top of information
+// store), or with allFolders every folder of the store the path starts with:
+// see RepairFolder. Nothing is changed in a folder that is sound.
+struct FolderRepair {
+  std::wstring path;
+  StoreResult result = StoreResult::Ok;
+  RepairReport report;
+};
+bool RepairFolders(const std::wstring& profilesPath, const std::wstring& profileName, const std::wstring& path,
+                   bool allFolders, std::vector<FolderRepair>& repairs, std::wstring& error);
+std::wstring FormatRepairs(const std::vector<FolderRepair>& repairs);
 
 // Copies the data of a message's attachment (numbered from 1 in the listing)
 // to outputPath, which is replaced only once the copy is complete. message

@@ -1,4 +1,5 @@
-// kvmapi-admin: sets up and shows the profiles of the local message store.
+// kvmapi-admin: sets up and shows the profiles of the local message store,
+// and repairs its folders.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -31,138 +32,167 @@ const wchar_t kUsage[] =
     L"  kvmapi-admin messages STORE#FOLDER [--profile PROFILE] [--profiles FILE]\n"
     L"  kvmapi-admin extract STORE#FOLDER MESSAGE-ID ATTACHMENT OUTPUT-FILE [--profile PROFILE] [--profiles FILE]\n"
     L"      MESSAGE-ID as listed by messages (or a prefix naming one message); ATTACHMENT counts from 1\n"
+    L"  kvmapi-admin repair STORE[#FOLDER] [--all] [--profile PROFILE] [--profiles FILE]\n"
+    L"      puts a folder (STORE alone: its top of information store; --all: every folder of the store)\n"
+    L"      right against its message files: rebuilds a damaged index from them, adds messages it lacks,\n"
+    L"      drops lines of messages whose file is gone, deletes .tmp files no process holds;\n"
+    L"      exit code 0 when every folder is sound afterwards\n"
     L"  kvmapi-admin where\n"
     L"The profiles file is %KV_MAPI_PROFILES%, else %APPDATA%\\KV2FOLD\\mapi-profiles.ini.\n";
 
-int Run(const std::vector<std::wstring>& args) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  if (args.empty()) {
-    Write(err, kUsage);
-    return 2;
-  }
-  std::wstring command = args[0];
-  std::wstring profilesPath = provider::ProfilesFilePath();
-  provider::admin::ProfileRequest request;
-  std::vector<std::wstring> positional;
+struct Options {
+  std::wstring command;
+  std::wstring profilesPath;
   std::wstring profileName;
+  std::vector<std::wstring> positional;
   std::vector<std::wstring> readOnlyStores;
+  bool allFolders = false;
+  provider::admin::ProfileRequest request;
+};
+
+HANDLE Out() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+HANDLE Err() { return GetStdHandle(STD_ERROR_HANDLE); }
+
+int Fail(const std::wstring& error) {
+  Write(Err(), L"kvmapi-admin: " + error + L"\n");
+  return 1;
+}
+
+int UsageError(const std::wstring& problem) {
+  Write(Err(), problem.empty() ? std::wstring(kUsage) : L"kvmapi-admin: " + problem + L"\n");
+  return 2;
+}
+
+// One option with its value; false with a problem for the user.
+bool TakeOption(const std::wstring& name, const std::wstring& value, Options& options, std::wstring& problem) {
+  if (name == L"--profiles") options.profilesPath = value;
+  else if (name == L"--profile") options.profileName = value;
+  else if (name == L"--password") options.request.profile.password = value;
+  else if (name == L"--user") options.request.profile.userName = value;
+  else if (name == L"--address") options.request.profile.userAddress = value;
+  else if (name == L"--default-store") options.request.profile.defaultStore = value;
+  else if (name == L"--read-only-store") options.readOnlyStores.push_back(value);
+  else if (name == L"--folder") options.request.folders.push_back(value);
+  else if (name == L"--read-only-folder") options.request.readOnlyFolders.push_back(value);
+  else if (name == L"--store") {
+    const size_t equals = value.find(L'=');
+    if (equals == std::wstring::npos || equals == 0) return problem = L"--store takes STORE=DIRECTORY", false;
+    provider::StoreConfig store;
+    store.name = value.substr(0, equals);
+    store.directory = value.substr(equals + 1);
+    options.request.profile.stores.push_back(store);
+  } else {
+    return problem = L"unknown option " + name, false;
+  }
+  return true;
+}
+
+bool ParseOptions(const std::vector<std::wstring>& args, Options& options, std::wstring& problem) {
+  options.command = args[0];
+  options.profilesPath = provider::ProfilesFilePath();
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& arg = args[i];
-    auto next = [&](std::wstring& value) {
-      if (i + 1 >= args.size()) return false;
-      value = args[++i];
-      return true;
-    };
-    std::wstring value;
-    if (arg == L"--default") {
-      request.makeDefault = true;
-    } else if (arg.compare(0, 2, L"--") == 0 && !next(value)) {
-      Write(err, L"kvmapi-admin: " + arg + L" needs a value\n");
-      return 2;
-    } else if (arg == L"--profiles") {
-      profilesPath = value;
-    } else if (arg == L"--profile") {
-      profileName = value;
-    } else if (arg == L"--password") {
-      request.profile.password = value;
-    } else if (arg == L"--user") {
-      request.profile.userName = value;
-    } else if (arg == L"--address") {
-      request.profile.userAddress = value;
-    } else if (arg == L"--default-store") {
-      request.profile.defaultStore = value;
-    } else if (arg == L"--read-only-store") {
-      readOnlyStores.push_back(value);
-    } else if (arg == L"--folder") {
-      request.folders.push_back(value);
-    } else if (arg == L"--read-only-folder") {
-      request.readOnlyFolders.push_back(value);
-    } else if (arg == L"--store") {
-      size_t equals = value.find(L'=');
-      if (equals == std::wstring::npos || equals == 0) {
-        Write(err, L"kvmapi-admin: --store takes STORE=DIRECTORY\n");
-        return 2;
-      }
-      provider::StoreConfig store;
-      store.name = value.substr(0, equals);
-      store.directory = value.substr(equals + 1);
-      request.profile.stores.push_back(store);
-    } else if (arg.compare(0, 2, L"--") == 0) {
-      Write(err, L"kvmapi-admin: unknown option " + arg + L"\n");
-      return 2;
-    } else {
-      positional.push_back(arg);
+    if (arg.compare(0, 2, L"--") != 0) {
+      options.positional.push_back(arg);
+    } else if (arg == L"--default") {
+      options.request.makeDefault = true;
+    } else if (arg == L"--all") {
+      options.allFolders = true;
+    } else if (i + 1 >= args.size()) {
+      return problem = arg + L" needs a value", false;
+    } else if (!TakeOption(arg, args[++i], options, problem)) {
+      return false;
     }
   }
-  const size_t wantedPositionals = command == L"create-profile" || command == L"messages" ? 1
-                                   : command == L"extract"                              ? 4
-                                                                                        : 0;
-  const bool optionalOne = command == L"list";
-  if (positional.size() != wantedPositionals && !(optionalOne && positional.size() <= 1)) {
-    Write(err, kUsage);
-    return 2;
+  return true;
+}
+
+std::wstring First(const Options& options) { return options.positional.empty() ? L"" : options.positional[0]; }
+
+int Where(const Options& options) {
+  Write(Out(), options.profilesPath + L"\n");
+  return 0;
+}
+
+int List(const Options& options) {
+  std::wstring listing, error;
+  if (!provider::admin::ListProfiles(options.profilesPath, First(options), listing, error)) return Fail(error);
+  Write(Out(), listing);
+  return 0;
+}
+
+int CreateProfile(const Options& options) {
+  provider::admin::ProfileRequest request = options.request;
+  request.profile.name = First(options);
+  for (const std::wstring& name : options.readOnlyStores) {
+    bool found = false;
+    for (provider::StoreConfig& store : request.profile.stores)
+      if (store.name == name) store.readOnly = found = true;
+    if (!found) return UsageError(L"--read-only-store " + name + L" names no --store");
   }
-  std::wstring first = positional.empty() ? L"" : positional[0];
   std::wstring error;
-  if (command == L"where") {
-    Write(out, profilesPath + L"\n");
-    return 0;
+  if (!provider::admin::CreateProfile(options.profilesPath, request, error)) return Fail(error);
+  Write(Out(), L"Profile " + request.profile.name + L" written to " + options.profilesPath + L"\n");
+  return 0;
+}
+
+int Messages(const Options& options) {
+  std::vector<provider::admin::MessageSummary> messages;
+  provider::IndexDamage damage;
+  std::wstring error;
+  if (!provider::admin::ListMessages(options.profilesPath, options.profileName, First(options), messages, error, &damage))
+    return Fail(error);
+  Write(Out(), provider::admin::FormatMessages(First(options), messages, damage));
+  return 0;
+}
+
+int Extract(const Options& options) {
+  const std::vector<std::wstring>& positional = options.positional;
+  wchar_t* end = nullptr;
+  const unsigned long attachment = wcstoul(positional[2].c_str(), &end, 10);
+  if (positional[2].empty() || *end != L'\0') return UsageError(L"ATTACHMENT is a number, counted from 1");
+  uint64_t bytes = 0;
+  std::wstring error;
+  if (!provider::admin::ExtractAttachment(options.profilesPath, options.profileName, positional[0], positional[1],
+                                          static_cast<unsigned>(attachment), positional[3], bytes, error))
+    return Fail(error);
+  Write(Out(), std::to_wstring(bytes) + L" bytes written to " + positional[3] + L"\n");
+  return 0;
+}
+
+int Repair(const Options& options) {
+  std::vector<provider::admin::FolderRepair> repairs;
+  std::wstring error;
+  if (!provider::admin::RepairFolders(options.profilesPath, options.profileName, First(options), options.allFolders,
+                                      repairs, error))
+    return Fail(error);
+  Write(Out(), provider::admin::FormatRepairs(repairs));
+  for (const provider::admin::FolderRepair& repair : repairs)
+    if (repair.result != provider::StoreResult::Ok || repair.report.unreadableFiles > 0) return 1;
+  return 0;
+}
+
+struct Command {
+  const wchar_t* name;
+  size_t fewest, most;  // positional arguments
+  int (*run)(const Options&);
+};
+const Command kCommands[] = {
+    {L"where", 0, 0, Where},           {L"list", 0, 1, List},         {L"create-profile", 1, 1, CreateProfile},
+    {L"messages", 1, 1, Messages},     {L"extract", 4, 4, Extract},   {L"repair", 1, 1, Repair},
+};
+
+int Run(const std::vector<std::wstring>& args) {
+  if (args.empty()) return UsageError(L"");
+  Options options;
+  std::wstring problem;
+  if (!ParseOptions(args, options, problem)) return UsageError(problem);
+  for (const Command& command : kCommands) {
+    if (options.command != command.name) continue;
+    if (options.positional.size() < command.fewest || options.positional.size() > command.most) return UsageError(L"");
+    return command.run(options);
   }
-  if (command == L"list") {
-    std::wstring listing;
-    if (!provider::admin::ListProfiles(profilesPath, first, listing, error)) {
-      Write(err, L"kvmapi-admin: " + error + L"\n");
-      return 1;
-    }
-    Write(out, listing);
-    return 0;
-  }
-  if (command == L"create-profile") {
-    request.profile.name = first;
-    for (const std::wstring& name : readOnlyStores) {
-      bool found = false;
-      for (provider::StoreConfig& store : request.profile.stores)
-        if (store.name == name) store.readOnly = found = true;
-      if (!found) {
-        Write(err, L"kvmapi-admin: --read-only-store " + name + L" names no --store\n");
-        return 2;
-      }
-    }
-    if (!provider::admin::CreateProfile(profilesPath, request, error)) {
-      Write(err, L"kvmapi-admin: " + error + L"\n");
-      return 1;
-    }
-    Write(out, L"Profile " + request.profile.name + L" written to " + profilesPath + L"\n");
-    return 0;
-  }
-  if (command == L"messages") {
-    std::vector<provider::admin::MessageSummary> messages;
-    if (!provider::admin::ListMessages(profilesPath, profileName, first, messages, error)) {
-      Write(err, L"kvmapi-admin: " + error + L"\n");
-      return 1;
-    }
-    Write(out, provider::admin::FormatMessages(first, messages));
-    return 0;
-  }
-  if (command == L"extract") {
-    wchar_t* end = nullptr;
-    unsigned long attachment = wcstoul(positional[2].c_str(), &end, 10);
-    if (positional[2].empty() || *end != L'\0') {
-      Write(err, L"kvmapi-admin: ATTACHMENT is a number, counted from 1\n");
-      return 2;
-    }
-    uint64_t bytes = 0;
-    if (!provider::admin::ExtractAttachment(profilesPath, profileName, first, positional[1],
-                                            static_cast<unsigned>(attachment), positional[3], bytes, error)) {
-      Write(err, L"kvmapi-admin: " + error + L"\n");
-      return 1;
-    }
-    Write(out, std::to_wstring(bytes) + L" bytes written to " + positional[3] + L"\n");
-    return 0;
-  }
-  Write(err, kUsage);
-  return 2;
+  return UsageError(L"");
 }
 
 }  // namespace

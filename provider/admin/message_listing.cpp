@@ -12,6 +12,9 @@
 
 #include "files.h"
 #include "folder_index.h"
+#include "folder_lookup.h"
+#include "message_files.h"
+#include "store_layout.h"
 #include "text.h"
 
 namespace provider {
@@ -22,38 +25,8 @@ constexpr ULONG kAttachDataTag = PR_ATTACH_DATA_BIN;
 
 bool OpenFolder(const std::wstring& profilesPath, const std::wstring& profileName, const std::wstring& folderPath,
                 FolderRecord& folder, std::wstring& error) {
-  ProfilesFile file;
-  std::wstring problem;
-  ProfilesStatus status = LoadProfiles(profilesPath, file, &problem);
-  if (status != ProfilesStatus::Ok) {
-    error = status == ProfilesStatus::Missing ? L"no profiles file at " + profilesPath
-                                              : L"the profiles file " + profilesPath + L" cannot be read: " + problem;
-    return false;
-  }
-  const std::wstring wanted = profileName.empty() ? file.defaultProfile : profileName;
-  const ProfileConfig* profile = file.Find(wanted);
-  if (!profile) {
-    error = wanted.empty() ? L"no default profile: name one with --profile" : L"no profile " + wanted;
-    return false;
-  }
-  const size_t hash = folderPath.find(L'#');
-  const std::wstring storeName = folderPath.substr(0, hash);
-  const StoreConfig* config = nullptr;
-  for (const StoreConfig& candidate : profile->stores)
-    if (candidate.name == storeName) config = &candidate;
-  if (!config) {
-    error = L"profile " + profile->name + L" has no store " + storeName;
-    return false;
-  }
   std::unique_ptr<StoreLayout> store;
-  StoreResult result = StoreLayout::Open(ResolveStoreDirectory(profilesPath, config->directory), store);
-  if (result == StoreResult::Ok)
-    result = store->FindByPath(hash == std::wstring::npos ? L"" : folderPath.substr(hash + 1), folder);
-  if (result != StoreResult::Ok) {
-    error = L"folder " + folderPath + (result == StoreResult::NotFound ? L" does not exist" : L" cannot be read");
-    return false;
-  }
-  return true;
+  return FindFolder(profilesPath, profileName, folderPath, store, folder, error);
 }
 
 const Value* Find(const std::vector<Value>& values, ULONG tag) {
@@ -110,12 +83,12 @@ void ReadAttachments(const std::wstring& path, MessageSummary& summary) {
 }  // namespace
 
 bool ListMessages(const std::wstring& profilesPath, const std::wstring& profileName, const std::wstring& folderPath,
-                  std::vector<MessageSummary>& messages, std::wstring& error) {
+                  std::vector<MessageSummary>& messages, std::wstring& error, IndexDamage* damage) {
   messages.clear();
   FolderRecord folder;
   if (!OpenFolder(profilesPath, profileName, folderPath, folder, error)) return false;
   std::vector<IndexEntry> entries;
-  if (ReadFolderIndex(folder.directory, entries) != StoreResult::Ok) {
+  if (ReadFolderIndex(folder.directory, entries, damage) != StoreResult::Ok) {
     error = L"the message index of " + folderPath + L" cannot be read";
     return false;
   }
@@ -127,17 +100,27 @@ bool ListMessages(const std::wstring& profilesPath, const std::wstring& profileN
     summary.messageClass = Text(entry.properties, PR_MESSAGE_CLASS_W);
     summary.subject = Text(entry.properties, PR_SUBJECT_W);
     summary.displayName = Text(entry.properties, PR_DISPLAY_NAME_W);
-    ReadAttachments(MessagesDirectory(folder.directory) + L"\\" + entry.fileName, summary);
+    ReadAttachments(MessagePath(folder.directory, entry.id), summary);
     messages.push_back(std::move(summary));
   }
   return true;
 }
 
-std::wstring FormatMessages(const std::wstring& folderPath, const std::vector<MessageSummary>& messages) {
+std::wstring FormatMessages(const std::wstring& folderPath, const std::vector<MessageSummary>& messages,
+                            const IndexDamage& damage) {
   size_t associated = 0;
   for (const MessageSummary& message : messages) associated += message.associated ? 1 : 0;
   std::wstring out = L"Folder " + folderPath + L": " + std::to_wstring(messages.size() - associated) + L" messages, " +
                      std::to_wstring(associated) + L" associated\n";
+  if (damage.badLines > 0 || damage.header) {
+    out += L"  (the folder's index ";
+    if (damage.header) out += L"has a damaged header";
+    if (damage.header && damage.badLines > 0) out += L" and ";
+    if (damage.badLines > 0)
+      out += L"holds " + std::to_wstring(damage.badLines) + L" damaged line" + (damage.badLines > 1 ? L"s" : L"") +
+             L", the first is line " + std::to_wstring(damage.firstBadLine);
+    out += L"; what it lists is shown. kvmapi-admin repair rebuilds it from the message files.)\n";
+  }
   for (const MessageSummary& message : messages) {
     out += L"  " + message.id + L"  " + (message.associated ? L"(associated) " : L"") + message.messageClass +
            L"  \"" + message.subject + L"\"";
@@ -176,7 +159,7 @@ bool ExtractAttachment(const std::wstring& profilesPath, const std::wstring& pro
     return false;
   }
   msgfile::MessageReader reader;
-  HRESULT hr = reader.Open((MessagesDirectory(folder.directory) + L"\\" + found->fileName).c_str());
+  HRESULT hr = reader.Open(MessagePath(folder.directory, found->id).c_str());
   if (FAILED(hr)) {
     error = L"message " + message + L": " + ReaderProblem(hr);
     return false;

@@ -4,6 +4,7 @@
 
 #include <kvprovider/diagnostics.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +31,10 @@ std::mutex g_faultLock;
 std::vector<FaultRule> g_faults;
 bool g_environmentFaultsRead = false;
 
-bool DiagnosticsOn() { return GetEnvironmentText(KV_MAPI_DIAGNOSTICS_VARIABLE) == L"1"; }
+bool DiagnosticsOn() noexcept {
+  wchar_t value[4];
+  return GetEnvironmentVariableW(KV_MAPI_DIAGNOSTICS_VARIABLE, value, 4) == 1 && value[0] == L'1';
+}
 
 // "Iface::Method#N=0xHRESULT;..." from the environment, read once per process.
 void ReadEnvironmentFaults() {
@@ -77,19 +81,21 @@ bool TakeFault(const char* iface, const char* method, HRESULT& fault) {
   return false;
 }
 
-void TraceCall(const char* iface, const char* method, ULONG flags, HRESULT result) {
-  std::wstring path = GetEnvironmentText(KV_MAPI_TRACE_VARIABLE);
-  if (path.empty()) return;
+void TraceCall(const char* iface, const char* method, ULONG flags, HRESULT result) noexcept {
+  // The path on the stack: tracing allocates nothing, so it cannot fail the call it records.
+  wchar_t path[MAX_PATH * 2];
+  DWORD length = GetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, path, MAX_PATH * 2);
+  if (length == 0 || length >= MAX_PATH * 2) return;
   char line[200];
-  int length = snprintf(line, sizeof line, "%s::%s flags=0x%08lX -> 0x%08lX\r\n", iface, method,
-                        static_cast<unsigned long>(flags), static_cast<unsigned long>(result));
-  if (length <= 0) return;
+  int size = snprintf(line, sizeof line, "%s::%s flags=0x%08lX -> 0x%08lX\r\n", iface, method,
+                      static_cast<unsigned long>(flags), static_cast<unsigned long>(result));
+  if (size <= 0) return;
   // Appending whole lines keeps the trace readable when several processes write it.
-  kvcommon::UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  kvcommon::UniqueFile file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
   DWORD written = 0;
-  WriteFile(file.get(), line, static_cast<DWORD>(length), &written, nullptr);
+  WriteFile(file.get(), line, static_cast<DWORD>(std::min(size, static_cast<int>(sizeof line) - 1)), &written, nullptr);
 }
 
 }  // namespace provider
@@ -117,7 +123,11 @@ extern "C" HRESULT WINAPI KvMapiInjectFault(LPCSTR method, ULONG nthCall, HRESUL
 
 extern "C" HRESULT WINAPI KvMapiClearFaults(void) {
   if (!provider::DiagnosticsOn()) return MAPI_E_NO_SUPPORT;
-  std::lock_guard<std::mutex> guard(provider::g_faultLock);
-  provider::g_faults.clear();
-  return S_OK;
+  try {
+    std::lock_guard<std::mutex> guard(provider::g_faultLock);
+    provider::g_faults.clear();
+    return S_OK;
+  } catch (...) {
+    return MAPI_E_CALL_FAILED;
+  }
 }

@@ -11,6 +11,7 @@ long LiveObjectCount();
 
 // True when a fault is armed for this call of "iface::method"; consumes it.
 bool TakeFault(const char* iface, const char* method, HRESULT& fault);
-void TraceCall(const char* iface, const char* method, ULONG flags, HRESULT result);
+// Appends the call's line to the trace file, when one is set; never throws.
+void TraceCall(const char* iface, const char* method, ULONG flags, HRESULT result) noexcept;
 
 }  // namespace provider

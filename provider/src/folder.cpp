@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "contents_table.h"
+#include "folder_repair.h"
 #include "message.h"
 #include "msg_store.h"
 #include "table.h"
@@ -47,20 +49,17 @@ const std::vector<ULONG>& HierarchyColumns() {
   return columns;
 }
 
-// What a contents table shows before SetColumns.
-const std::vector<ULONG>& ContentsColumns() {
-  static const std::vector<ULONG> columns = {
-      PR_ENTRYID,        PR_INSTANCE_KEY,   PR_MESSAGE_CLASS_W,  PR_SUBJECT_W,  PR_DISPLAY_NAME_W,
-      PR_MESSAGE_FLAGS,  PR_MESSAGE_SIZE,   PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME,
-      PR_LAST_MODIFICATION_TIME, PR_SENDER_NAME_W, PR_HASATTACH};
-  return columns;
-}
-
 }  // namespace
 
-FolderObject::FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable)
+HRESULT RepairForWriting(const FolderRecord& folder) {
+  RepairReport report;
+  return StoreResultToHresult(RepairFolder(folder.directory, report));
+}
+
+FolderObject::FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable,
+                           bool repaired)
     : PropObject(kName), store_(std::move(store)), folder_(std::move(folder)), writable_(writable),
-      storeWritable_(storeWritable) {}
+      storeWritable_(storeWritable), repaired_(repaired) {}
 
 bool FolderObject::Supports(REFIID iid) const {
   return IsEqualIID(iid, IID_IMAPIFolder) || IsEqualIID(iid, IID_IMAPIContainer) || IsEqualIID(iid, IID_IMAPIProp);
@@ -87,37 +86,7 @@ STDMETHODIMP FolderObject::GetContentsTable(ULONG flags, LPMAPITABLE* table) {
     if (!table) return MAPI_E_INVALID_PARAMETER;
     if (flags & ~(MAPI_ASSOCIATED | MAPI_UNICODE | MAPI_DEFERRED_ERRORS | kShowSoftDeletes)) return MAPI_E_UNKNOWN_FLAGS;
     if (flags & kShowSoftDeletes) return MAPI_E_NO_SUPPORT;
-    bool associated = (flags & MAPI_ASSOCIATED) != 0;
-    std::vector<IndexEntry> entries;
-    StoreResult result = ReadFolderIndex(folder_.directory, entries);
-    if (result != StoreResult::Ok) return StoreResultToHresult(result);
-    std::vector<TableRow> rows;
-    std::vector<ULONG> all = ContentsColumns();
-    for (const IndexEntry& entry : entries) {
-      if (entry.associated != associated) continue;
-      EntryId id;
-      id.kind = EntryKind::Message;
-      id.store = store_->storeId;
-      id.folder = folder_.id;
-      id.object = entry.id;
-      TableRow row;
-      row.push_back(Value::Binary(PR_ENTRYID, EncodeEntryId(id)));
-      row.push_back(Value::Binary(PR_INSTANCE_KEY, entry.id));
-      row.push_back(Value::Binary(PR_RECORD_KEY, entry.id));
-      row.push_back(Value::Long(PR_OBJECT_TYPE, MAPI_MESSAGE));
-      row.push_back(Value::Binary(PR_PARENT_ENTRYID, FolderEntryId(*store_, folder_.id)));
-      row.push_back(Value::Binary(PR_STORE_ENTRYID, store_->StoreEntryId()));
-      for (const Value& value : entry.properties) {
-        if (FindValue(row, value.tag)) continue;
-        row.push_back(value);
-      }
-      for (const Value& value : row)
-        if (std::find_if(all.begin(), all.end(), [&](ULONG t) { return PropId(t) == PropId(value.tag); }) == all.end())
-          all.push_back(value.tag);
-      rows.push_back(std::move(row));
-    }
-    *table = new TableObject(std::move(rows), ContentsColumns(), all, (flags & MAPI_UNICODE) != 0);
-    return S_OK;
+    return OpenContentsTable(store_, folder_, flags, table);
   });
 }
 
@@ -188,6 +157,12 @@ STDMETHODIMP FolderObject::CreateMessage(LPCIID iface, ULONG flags, LPMESSAGE* m
         !IsEqualIID(*iface, IID_IUnknown))
       return MAPI_E_INTERFACE_NOT_SUPPORTED;
     if (!writable_) return MAPI_E_NO_ACCESS;
+    // A folder opened without MAPI_MODIFY is put right before its first posting.
+    if (!repaired_) {
+      HRESULT repaired = RepairForWriting(folder_);
+      if (FAILED(repaired)) return repaired;
+      repaired_ = true;
+    }
     std::shared_ptr<MessageState> state;
     HRESULT hr = MessageState::Create(store_, folder_, (flags & MAPI_ASSOCIATED) != 0, state);
     if (FAILED(hr)) return hr;
@@ -228,7 +203,7 @@ STDMETHODIMP FolderObject::CreateFolder(ULONG type, LPTSTR name, LPTSTR comment,
       if (result != StoreResult::Ok) return StoreResultToHresult(result);
       writable = store_->FolderWritable(created);
     }
-    *folder = new FolderObject(store_, std::move(created), writable, storeWritable_);
+    *folder = new FolderObject(store_, std::move(created), writable, storeWritable_, true);
     return S_OK;
   });
 }

@@ -1,6 +1,7 @@
 // IMAPIFolder over one folder directory of a store.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "prop_object.h"
@@ -10,7 +11,10 @@ namespace provider {
 
 class FolderObject final : public PropObject<IMAPIFolder> {
  public:
-  FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable);
+  // repaired: the folder was put right against its message files when it was
+  // opened for writing; otherwise that happens before its first posting.
+  FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable,
+               bool repaired);
 
   // IMAPIContainer
   STDMETHODIMP GetContentsTable(ULONG flags, LPMAPITABLE* table) override;
@@ -40,6 +44,11 @@ class FolderObject final : public PropObject<IMAPIFolder> {
   FolderRecord folder_;
   bool writable_;
   bool storeWritable_;
+  std::atomic<bool> repaired_;
 };
+
+// Puts a folder right before it is written to: stale composing files go, and
+// an index that does not describe the message files is rebuilt from them.
+HRESULT RepairForWriting(const FolderRecord& folder);
 
 }  // namespace provider

@@ -237,7 +237,7 @@ STDMETHODIMP MessageObject::GetRecipientTable(ULONG flags, LPMAPITABLE* table) {
     if (!table) return MAPI_E_INVALID_PARAMETER;
     if (flags & ~(MAPI_UNICODE | MAPI_DEFERRED_ERRORS)) return MAPI_E_UNKNOWN_FLAGS;
     // Postings carry no recipients.
-    *table = new TableObject({}, RecipientColumns(), RecipientColumns(), (flags & MAPI_UNICODE) != 0);
+    *table = new TableObject(std::vector<TableRow>(), RecipientColumns(), RecipientColumns(), (flags & MAPI_UNICODE) != 0);
     return S_OK;
   });
 }

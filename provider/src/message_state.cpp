@@ -7,7 +7,8 @@
 #include <iterator>
 
 #include "files.h"
-#include "folder_index.h"
+#include "folder_repair.h"
+#include "message_files.h"
 #include "properties.h"
 #include "property_streams.h"
 #include "property_values.h"
@@ -24,13 +25,6 @@ constexpr ULONG kComputedMessageTags[] = {
     PR_ACCESS_LEVEL, PR_MESSAGE_ATTACHMENTS, PR_MESSAGE_RECIPIENTS};
 constexpr ULONG kComputedAttachmentTags[] = {PR_ATTACH_NUM,   PR_ATTACH_SIZE, PR_OBJECT_TYPE, PR_RECORD_KEY,
                                              PR_INSTANCE_KEY, PR_ACCESS,      PR_ACCESS_LEVEL};
-
-// What the folder's index keeps of a message for its contents table row.
-constexpr ULONG kIndexedTags[] = {PR_SUBJECT_W,          PR_MESSAGE_CLASS_W,       PR_DISPLAY_NAME_W,
-                                  PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME, PR_SENDER_NAME_W,
-                                  PR_IMPORTANCE,         PR_CREATION_TIME,         PR_LAST_MODIFICATION_TIME};
-// Table rows show strings of at most 255 characters, as Exchange's do.
-constexpr size_t kIndexedTextLength = 255;
 
 constexpr ULONG kSaveFlags = KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE | FORCE_SAVE | MAPI_DEFERRED_ERRORS;
 constexpr ULONG kReadFlagFlags = SUPPRESS_RECEIPT | CLEAR_READ_FLAG | MAPI_DEFERRED_ERRORS | GENERATE_RECEIPT_ONLY |
@@ -69,6 +63,17 @@ HRESULT ReaderResult(HRESULT hr) {
   return MAPI_E_CORRUPT_DATA;
 }
 
+// The writer's failures as MAPI reports them; a file beyond its limit is too big.
+HRESULT WriterResult(HRESULT hr) {
+  if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
+  if (hr == STG_E_DOCFILETOOLARGE) return MAPI_E_TOO_BIG;
+  return hr;
+}
+
+// Room kept for what a save adds besides the caller's values.
+constexpr uint64_t kSaveReserveBytes = 64u << 10;
+constexpr uint32_t kSaveReserveValues = 16;
+
 uint64_t FileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
@@ -95,8 +100,7 @@ HRESULT MessageState::Create(const std::shared_ptr<StoreState>& store, const Fol
   state->id_ = NewObjectId();
   const std::wstring directory = MessagesDirectory(folder.directory);
   if (!CreateDirectoryTree(directory)) return MAPI_E_DISK_ERROR;
-  const std::string hex = ObjectIdText(state->id_);
-  state->temporaryPath_ = directory + L"\\" + std::wstring(hex.begin(), hex.end()) + L".tmp";
+  state->temporaryPath_ = ComposingPath(folder.directory, state->id_);
   HRESULT hr = state->writer_.Create(state->temporaryPath_.c_str());
   if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
   if (FAILED(hr)) return MAPI_E_DISK_ERROR;
@@ -111,7 +115,7 @@ HRESULT MessageState::Open(const std::shared_ptr<StoreState>& store, const Folde
   state->folder_ = folder;
   state->id_ = id;
   state->phase_ = Phase::Saved;
-  HRESULT hr = state->LoadFromFile(MessagesDirectory(folder.directory) + L"\\" + MessageFileName(id));
+  HRESULT hr = state->LoadFromFile(MessagePath(folder.directory, id));
   if (FAILED(hr)) return hr;
   out = std::move(state);
   return S_OK;
@@ -384,13 +388,34 @@ HRESULT MessageState::OpenPropertyStream(ObjectRef object, ULONG tag, ULONG flag
   return S_OK;
 }
 
+bool MessageState::FitsLocked(uint64_t bytes) const {
+  uint64_t pending = kSaveReserveBytes;
+  uint32_t values = kSaveReserveValues;
+  auto add = [&](const PropertySet& set) {
+    for (const Value& value : set.values) pending += ValueBytes(value);
+    values += static_cast<uint32_t>(set.values.size() + set.inFile.size());
+  };
+  add(message_);
+  for (const AttachmentRecord& record : attachments_) add(record.properties);
+  return writer_.Fits(bytes, pending, values);
+}
+
 HRESULT MessageState::StreamWrite(uint64_t token, const void* data, ULONG size) {
   std::lock_guard<std::mutex> guard(lock_);
   if (token != streamToken_) return STG_E_REVERTED;
+  if (!FitsLocked(size)) return MAPI_E_TOO_BIG;
   HRESULT hr = writer_.WriteValueStream(data, size);
-  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? STG_E_INSUFFICIENTMEMORY : hr;
+  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? STG_E_INSUFFICIENTMEMORY : WriterResult(hr);
   streamSize_ += size;
   return S_OK;
+}
+
+HRESULT MessageState::StreamSetSize(uint64_t token, uint64_t size) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (token != streamToken_) return STG_E_REVERTED;
+  // The value is written front to back: it cannot lose what it has.
+  if (size < streamSize_) return STG_E_INVALIDFUNCTION;
+  return FitsLocked(size - streamSize_) ? S_OK : MAPI_E_TOO_BIG;
 }
 
 void MessageState::StreamClose(uint64_t token) noexcept {
@@ -406,7 +431,7 @@ HRESULT MessageState::EndStreamLocked() {
   streamToken_ = 0;
   HRESULT hr = writer_.EndValueStream();
   if (FAILED(hr)) {
-    failure_ = hr;
+    failure_ = WriterResult(hr);
     return hr;
   }
   PropertySet* set = Properties(streamObject_);
@@ -525,8 +550,7 @@ HRESULT MessageState::WriteAndPlace(ULONG) {
     if (!FindValue(message_.values, tag)) message_.values.push_back(Value::Long(tag, FileTimeNumber(now)));
 
   auto put = [this](ObjectRef object, const msgfile::Property& property) {
-    HRESULT hr = writer_.SetProperty(object, property);
-    return hr == E_OUTOFMEMORY ? MAPI_E_NOT_ENOUGH_MEMORY : hr;
+    return WriterResult(writer_.SetProperty(object, property));
   };
   HRESULT hr = S_OK;
   // Attachments never saved are not part of the message.
@@ -554,30 +578,21 @@ HRESULT MessageState::WriteAndPlace(ULONG) {
   if (FAILED(hr = put(ObjectRef::Message(), msgfile::LongProperty(PR_MESSAGE_FLAGS, static_cast<int32_t>(messageFlags)))))
     return hr;
 
+  // The index lock before the file is finished and moved: whoever holds it
+  // sees this message either being composed or saved with its line, never
+  // placed without it.
+  IndexWriter index(folder_.directory);
+  StoreResult result = index.Begin();
+  if (result != StoreResult::Ok) return StoreResultToHresult(result);
   hr = writer_.Finish();
-  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? MAPI_E_NOT_ENOUGH_MEMORY : hr;
+  if (FAILED(hr)) return WriterResult(hr);
   fileSize_ = FileSize(temporaryPath_);
-  const std::wstring finalPath = MessagesDirectory(folder_.directory) + L"\\" + MessageFileName(id_);
+  const std::wstring finalPath = MessagePath(folder_.directory, id_);
   if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0)) {
     DeleteFileW(temporaryPath_.c_str());
     return MAPI_E_DISK_ERROR;
   }
-
-  IndexEntry entry;
-  entry.id = id_;
-  entry.associated = associated_;
-  entry.fileName = MessageFileName(id_);
-  for (ULONG tag : kIndexedTags) {
-    const Value* value = FindValue(message_.values, tag);
-    if (!value || !SameKind(value->tag, tag)) continue;
-    Value indexed = *value;
-    if (IsString(indexed.tag) && indexed.text.size() > kIndexedTextLength) indexed.text.resize(kIndexedTextLength);
-    entry.properties.push_back(std::move(indexed));
-  }
-  entry.properties.push_back(Value::Long(PR_MESSAGE_SIZE, static_cast<int64_t>(std::min<uint64_t>(fileSize_, 0x7FFFFFFF))));
-  entry.properties.push_back(Value::Bool(PR_HASATTACH, !attachments_.empty()));
-  entry.properties.push_back(Value::Long(PR_MESSAGE_FLAGS, static_cast<LONG>(messageFlags)));
-  StoreResult result = AppendFolderIndex(folder_.directory, entry);
+  result = index.Append({MakeIndexEntry(id_, associated_, message_.values, fileSize_, !attachments_.empty(), messageFlags)});
   if (result != StoreResult::Ok) {
     DeleteFileW(finalPath.c_str());
     return StoreResultToHresult(result);

@@ -97,8 +97,13 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   HRESULT Save(ULONG flags);
 
   // For the write streams this state hands out; a stream whose value was
-  // ended or dropped meanwhile answers STG_E_REVERTED.
+  // ended or dropped meanwhile answers STG_E_REVERTED. A write or a size that
+  // would take the message file beyond its limit answers MAPI_E_TOO_BIG at
+  // once, before anything is written.
   HRESULT StreamWrite(uint64_t token, const void* data, ULONG size);
+  // The size the caller is going to write: S_OK when the message file can
+  // hold it; nothing changes either way (the value is what is written).
+  HRESULT StreamSetSize(uint64_t token, uint64_t size);
   void StreamClose(uint64_t token) noexcept;
 
  private:
@@ -108,6 +113,9 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   PropertySet* Properties(msgfile::ObjectRef object);
   AttachmentRecord* Attachment(ULONG number);
   HRESULT EndStreamLocked();
+  // Whether the file stays within its limit if the open stream takes bytes
+  // more, with the values kept for the save.
+  bool FitsLocked(uint64_t bytes) const;
   // Drops a value; one already in the file being composed is dropped there too.
   void RemoveValue(msgfile::ObjectRef object, PropertySet& set, ULONG tag);
   msgfile::ObjectRef FileObject(msgfile::ObjectRef object);

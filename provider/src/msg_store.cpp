@@ -35,7 +35,13 @@ HRESULT OpenFolder(const std::shared_ptr<StoreState>& store, bool storeWritable,
   }
   if ((flags & MAPI_MODIFY) && !allowed) return MAPI_E_NO_ACCESS;
   bool writable = allowed && (flags & (MAPI_MODIFY | MAPI_BEST_ACCESS));
-  *object = static_cast<IMAPIFolder*>(new FolderObject(store, std::move(folder), writable, storeWritable));
+  // Opened for writing: put right against its message files first.
+  const bool repair = (flags & MAPI_MODIFY) != 0;
+  if (repair) {
+    HRESULT hr = RepairForWriting(folder);
+    if (FAILED(hr)) return hr;
+  }
+  *object = static_cast<IMAPIFolder*>(new FolderObject(store, std::move(folder), writable, storeWritable, repair));
   if (type) *type = MAPI_FOLDER;
   return S_OK;
 }

@@ -42,7 +42,7 @@ HRESULT Guard(const char* iface, const char* method, ULONG flags, Body&& body,
   } catch (...) {
     result = MAPI_E_CALL_FAILED;
   }
-  TraceCall(iface, method, flags, result);
+  TraceCall(iface, method, flags, result);  // noexcept: a trace that cannot be written is left out
   return result;
 }
 

@@ -66,8 +66,9 @@ STDMETHODIMP WriteStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER*
 
 STDMETHODIMP WriteStream::SetSize(ULARGE_INTEGER size) {
   return Guard(kName, "SetSize", 0, [&]() -> HRESULT {
-    // A size hint at the current length (often 0 before writing) is harmless.
-    return size.QuadPart == size_ ? S_OK : STG_E_INVALIDFUNCTION;
+    // Callers announce the value's size before writing it: one the message
+    // file cannot hold is refused now, not after gigabytes were written.
+    return message_->StreamSetSize(token_, size.QuadPart);
   });
 }
 

@@ -15,9 +15,11 @@ namespace provider {
 
 class MessageState;
 
-// Writes go straight to the message file; Seek and SetSize only confirm the
-// end. The value is complete when the stream is released (or the message is
-// saved); Commit changes nothing, the data is already on its way.
+// Writes go straight to the message file; Seek only confirms the end. SetSize
+// announces the size about to be written and refuses one the message file
+// cannot hold; it changes nothing else (the value is what is written). The
+// value is complete when the stream is released (or the message is saved);
+// Commit changes nothing, the data is already on its way.
 class WriteStream final : public ComObject<IStream> {
  public:
   WriteStream(std::shared_ptr<MessageState> message, uint64_t token);

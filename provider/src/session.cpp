@@ -69,6 +69,7 @@ STDMETHODIMP SessionObject::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID id, LP
     if (!DecodeEntryId(size, id, entry) || entry.kind != EntryKind::Store) return MAPI_E_INVALID_ENTRYID;
     std::shared_ptr<StoreState> found = state_->FindStore(entry.store);
     if (!found) return MAPI_E_NOT_FOUND;
+    if (FAILED(found->unavailable)) return found->unavailable;
     bool wantsWrite = (flags & MDB_WRITE) != 0;
     if (wantsWrite && found->config.readOnly) return MAPI_E_NO_ACCESS;
     bool writable = !found->config.readOnly && (flags & (MDB_WRITE | MAPI_BEST_ACCESS));
@@ -111,7 +112,7 @@ STDMETHODIMP SessionObject::GetStatusTable(ULONG flags, LPMAPITABLE* table) {
       row.push_back(Value::Long(PR_RESOURCE_TYPE, MAPI_STORE_PROVIDER));
       row.push_back(Value::Text(PR_DISPLAY_NAME_W, store->config.name));
       row.push_back(Value::Long(PR_RESOURCE_FLAGS, store->isDefault ? STATUS_DEFAULT_STORE : 0));
-      row.push_back(Value::Long(PR_STATUS_CODE, STATUS_AVAILABLE));
+      row.push_back(Value::Long(PR_STATUS_CODE, SUCCEEDED(store->unavailable) ? STATUS_AVAILABLE : STATUS_FAILURE));
       row.push_back(Value::Long(PR_OBJECT_TYPE, MAPI_STATUS));
       row.push_back(Value::Text(PR_PROVIDER_DISPLAY_W, providerName));
       row.push_back(Value::Binary(PR_ENTRYID, store->StoreEntryId()));
@@ -145,6 +146,7 @@ STDMETHODIMP SessionObject::OpenEntry(ULONG size, LPENTRYID id, LPCIID iface, UL
     }
     std::shared_ptr<StoreState> store = state_->FindStore(entry.store);
     if (!store) return MAPI_E_NOT_FOUND;
+    if (FAILED(store->unavailable)) return store->unavailable;
     bool wantsWrite = (flags & MAPI_MODIFY) != 0;
     bool storeWritable = !store->config.readOnly;
     if (entry.kind == EntryKind::Store) {

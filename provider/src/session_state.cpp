@@ -64,9 +64,17 @@ HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& pro
     auto store = std::make_shared<StoreState>();
     store->config = config;
     store->isDefault = !profile.defaultStore.empty() && profile.defaultStore == config.name;
-    StoreResult result = StoreLayout::OpenOrCreate(ResolveStoreDirectory(profilesPath, config.directory), store->layout);
-    if (result != StoreResult::Ok) return result == StoreResult::Corrupt ? MAPI_E_CORRUPT_DATA : MAPI_E_DISK_ERROR;
-    store->storeId = store->layout->storeId();
+    StoreResult result = StoreLayout::Open(ResolveStoreDirectory(profilesPath, config.directory), store->layout);
+    if (result == StoreResult::Ok) {
+      store->storeId = store->layout->storeId();
+    } else {
+      store->unavailable = result == StoreResult::NotFound  ? MAPI_E_NOT_FOUND
+                           : result == StoreResult::Corrupt ? MAPI_E_CORRUPT_DATA
+                                                            : MAPI_E_DISK_ERROR;
+      // An id of its own, the same in every session, for its entry identifier.
+      std::string key = ToUtf8(UpperCase(profile.name) + L"\n" + config.name);
+      store->storeId = DeriveKey(std::vector<uint8_t>(key.begin(), key.end()));
+    }
     state->stores.push_back(std::move(store));
   }
   // The identity: a search key in MAPI's "TYPE:ADDRESS" form, upper case, and

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "entry_ids.h"
+#include "folder_index.h"
 #include "profiles.h"
 #include "store_layout.h"
 
@@ -21,8 +22,13 @@ struct StoreState {
   StoreConfig config;
   bool isDefault = false;
   ObjectId storeId{};
+  // S_OK, or why the store cannot be opened: MAPI_E_NOT_FOUND when the
+  // profile's directory is missing or holds no store, MAPI_E_CORRUPT_DATA
+  // when its store file is damaged, MAPI_E_DISK_ERROR when it cannot be read.
+  // The store is listed all the same; opening it answers this.
+  HRESULT unavailable = S_OK;
   std::mutex lock;                      // guards layout
-  std::unique_ptr<StoreLayout> layout;  // the store on disk
+  std::unique_ptr<StoreLayout> layout;  // the store on disk; null when unavailable
 
   std::vector<uint8_t> StoreEntryId() const;
   // Whether the profile lets this folder be changed at all.
@@ -42,9 +48,9 @@ struct SessionState {
   std::shared_ptr<StoreState> FindStore(const ObjectId& storeId) const;
 };
 
-// Builds the state of a session for a profile: opens (or creates) each store on
-// disk. MAPI_E_CORRUPT_DATA for a damaged store, MAPI_E_DISK_ERROR when one
-// cannot be read or made.
+// Builds the state of a session for a profile: opens each store on disk. A
+// logon never creates a store, whatever the profile names: a store that
+// cannot be opened is marked unavailable.
 HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& profilesPath,
                            std::shared_ptr<SessionState>& out);
 

@@ -45,8 +45,15 @@ bool ValueFromProp(const SPropValue& prop, Value& out) {
   }
 }
 
-bool Comparable(const Value& a, const Value& b) {
-  return PROP_TYPE(a.tag) == PROP_TYPE(b.tag) || (IsString(a.tag) && IsString(b.tag));
+bool Comparable(ULONG a, ULONG b) { return PROP_TYPE(a) == PROP_TYPE(b) || (IsString(a) && IsString(b)); }
+bool Comparable(const Value& a, const Value& b) { return Comparable(a.tag, b.tag); }
+
+int CompareNumbers(ULONG tag, int64_t a, int64_t b) {
+  if (PROP_TYPE(tag) == PT_SYSTIME || PROP_TYPE(tag) == PT_I8) {
+    uint64_t x = static_cast<uint64_t>(a), y = static_cast<uint64_t>(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  return a < b ? -1 : a > b ? 1 : 0;
 }
 
 // Strings ignore case, as the store orders and matches names; ties are broken
@@ -62,11 +69,7 @@ int CompareValues(const Value& a, const Value& b) {
     if (order) return order;
     return a.bytes.size() < b.bytes.size() ? -1 : a.bytes.size() > b.bytes.size() ? 1 : 0;
   }
-  if (PROP_TYPE(a.tag) == PT_SYSTIME || PROP_TYPE(a.tag) == PT_I8) {
-    uint64_t x = static_cast<uint64_t>(a.number), y = static_cast<uint64_t>(b.number);
-    return x < y ? -1 : x > y ? 1 : 0;
-  }
-  return a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
+  return CompareNumbers(a.tag, a.number, b.number);
 }
 
 const Value* RowValue(const TableRow& row, ULONG tag) {
@@ -158,16 +161,7 @@ HRESULT EvaluateRestriction(const SRestriction& restriction, const TableRow& row
   }
 }
 
-TableObject::TableObject(std::vector<TableRow> rows, const std::vector<ULONG>& defaultColumns,
-                         const std::vector<ULONG>& allColumns, bool unicode, std::vector<DeferredColumns> deferred)
-    : rows_(std::move(rows)), deferred_(std::move(deferred)), unicode_(unicode) {
-  for (ULONG tag : defaultColumns) columns_.push_back(NaturalTag(tag, unicode));
-  for (ULONG tag : allColumns) allColumns_.push_back(NaturalTag(tag, unicode));
-  view_.reserve(rows_.size());
-  for (size_t i = 0; i < rows_.size(); ++i) view_.push_back(i);
-}
-
-void TableObject::FillDeferred(const std::vector<ULONG>* tags) {
+void MemoryRows::Prepare(const std::vector<ULONG>* tags) {
   for (DeferredColumns& group : deferred_) {
     if (group.tags.empty()) continue;
     bool wanted = tags == nullptr;
@@ -178,6 +172,18 @@ void TableObject::FillDeferred(const std::vector<ULONG>* tags) {
     for (size_t i = 0; i < rows_.size(); ++i) group.fill(i, rows_[i]);
     group.tags.clear();
   }
+}
+
+TableObject::TableObject(std::vector<TableRow> rows, const std::vector<ULONG>& defaultColumns,
+                         const std::vector<ULONG>& allColumns, bool unicode, std::vector<DeferredColumns> deferred)
+    : TableObject(std::unique_ptr<RowSource>(new MemoryRows(std::move(rows), std::move(deferred))), defaultColumns,
+                  allColumns, unicode) {}
+
+TableObject::TableObject(std::unique_ptr<RowSource> source, const std::vector<ULONG>& defaultColumns,
+                         const std::vector<ULONG>& allColumns, bool unicode)
+    : source_(std::move(source)), unicode_(unicode) {
+  for (ULONG tag : defaultColumns) columns_.push_back(NaturalTag(tag, unicode));
+  for (ULONG tag : allColumns) allColumns_.push_back(NaturalTag(tag, unicode));
 }
 
 STDMETHODIMP TableObject::GetLastError(HRESULT result, ULONG flags, LPMAPIERROR* error) {
@@ -227,7 +233,7 @@ STDMETHODIMP TableObject::GetRowCount(ULONG flags, ULONG* count) {
     if (!count) return MAPI_E_INVALID_PARAMETER;
     if (flags) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(lock_);
-    *count = static_cast<ULONG>(view_.size());
+    *count = static_cast<ULONG>(ViewSize());
     return S_OK;
   });
 }
@@ -235,10 +241,10 @@ STDMETHODIMP TableObject::GetRowCount(ULONG flags, ULONG* count) {
 HRESULT TableObject::Position(BOOKMARK origin, size_t& out) const {
   if (origin == BOOKMARK_BEGINNING) out = 0;
   else if (origin == BOOKMARK_CURRENT) out = cursor_;
-  else if (origin == BOOKMARK_END) out = view_.size();
+  else if (origin == BOOKMARK_END) out = ViewSize();
   else if (origin >= kFirstBookmark && origin - kFirstBookmark < bookmarks_.size() &&
            bookmarks_[origin - kFirstBookmark] != SIZE_MAX)
-    out = std::min(bookmarks_[origin - kFirstBookmark], view_.size());
+    out = std::min(bookmarks_[origin - kFirstBookmark], ViewSize());
   else
     return MAPI_E_INVALID_BOOKMARK;
   return S_OK;
@@ -253,7 +259,7 @@ STDMETHODIMP TableObject::SeekRow(BOOKMARK origin, LONG rowCount, LONG* sought) 
     if (FAILED(hr)) return hr;
     long long target = static_cast<long long>(start) + rowCount;
     if (target < 0) target = 0;
-    if (target > static_cast<long long>(view_.size())) target = static_cast<long long>(view_.size());
+    if (target > static_cast<long long>(ViewSize())) target = static_cast<long long>(ViewSize());
     cursor_ = static_cast<size_t>(target);
     if (sought) *sought = static_cast<LONG>(target - static_cast<long long>(start));
     return S_OK;
@@ -264,8 +270,8 @@ STDMETHODIMP TableObject::SeekRowApprox(ULONG numerator, ULONG denominator) {
   return Guard(kName, "SeekRowApprox", 0, [&]() -> HRESULT {
     if (denominator == 0) return MAPI_E_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(lock_);
-    unsigned long long position = static_cast<unsigned long long>(view_.size()) * numerator / denominator;
-    cursor_ = static_cast<size_t>(std::min<unsigned long long>(position, view_.size()));
+    unsigned long long position = static_cast<unsigned long long>(ViewSize()) * numerator / denominator;
+    cursor_ = static_cast<size_t>(std::min<unsigned long long>(position, ViewSize()));
     return S_OK;
   }, BusyFault::StateOnly);
 }
@@ -274,9 +280,9 @@ STDMETHODIMP TableObject::QueryPosition(ULONG* row, ULONG* numerator, ULONG* den
   return Guard(kName, "QueryPosition", 0, [&]() -> HRESULT {
     if (!row || !numerator || !denominator) return MAPI_E_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(lock_);
-    *row = cursor_ < view_.size() ? static_cast<ULONG>(cursor_) : 0xFFFFFFFF;
+    *row = cursor_ < ViewSize() ? static_cast<ULONG>(cursor_) : 0xFFFFFFFF;
     *numerator = static_cast<ULONG>(cursor_);
-    *denominator = static_cast<ULONG>(view_.empty() ? 1 : view_.size());
+    *denominator = static_cast<ULONG>(ViewSize() == 0 ? 1 : ViewSize());
     return S_OK;
   });
 }
@@ -286,7 +292,7 @@ STDMETHODIMP TableObject::FindRow(LPSRestriction restriction, BOOKMARK origin, U
     if (!restriction) return MAPI_E_INVALID_PARAMETER;
     if (flags & ~DIR_BACKWARD) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(lock_);
-    FillDeferred(nullptr);
+    source_->Prepare(nullptr);
     size_t start = 0;
     HRESULT hr = Position(origin, start);
     if (FAILED(hr)) return hr;
@@ -295,11 +301,13 @@ STDMETHODIMP TableObject::FindRow(LPSRestriction restriction, BOOKMARK origin, U
       if (backward) {
         if (i == 0) break;
         --i;
-      } else if (i >= view_.size()) {
+      } else if (i >= ViewSize()) {
         break;
       }
       bool passes = false;
-      hr = EvaluateRestriction(*restriction, rows_[view_[i]], passes);
+      const TableRow* row = nullptr;
+      if (FAILED(hr = RowAt(i, row))) return hr;
+      hr = EvaluateRestriction(*restriction, *row, passes);
       if (FAILED(hr)) return hr;
       if (passes) {
         cursor_ = i;
@@ -315,17 +323,20 @@ STDMETHODIMP TableObject::Restrict(LPSRestriction restriction, ULONG flags) {
   return Guard(kName, "Restrict", flags, [&]() -> HRESULT {
     if (flags & ~TBL_BATCH) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(lock_);
-    if (restriction) FillDeferred(nullptr);
     std::vector<size_t> view;
-    for (size_t i = 0; i < rows_.size(); ++i) {
-      bool passes = true;
-      if (restriction) {
-        HRESULT hr = EvaluateRestriction(*restriction, rows_[i], passes);
+    if (restriction) {
+      source_->Prepare(nullptr);
+      for (size_t i = 0; i < source_->Count(); ++i) {
+        bool passes = true;
+        const TableRow* row = nullptr;
+        HRESULT hr = source_->Row(i, row);
+        if (SUCCEEDED(hr)) hr = EvaluateRestriction(*restriction, *row, passes);
         if (FAILED(hr)) return hr;
+        if (passes) view.push_back(i);
       }
-      if (passes) view.push_back(i);
     }
     view_ = std::move(view);
+    restricted_ = restriction != nullptr;
     cursor_ = 0;
     return ApplySort();
   }, BusyFault::StateOnly);
@@ -353,22 +364,66 @@ STDMETHODIMP TableObject::FreeBookmark(BOOKMARK position) {
 }
 
 HRESULT TableObject::ApplySort() {
+  if (!restricted_ && sortKeys_.empty()) {
+    whole_ = true;
+    std::vector<size_t>().swap(view_);
+    return S_OK;
+  }
+  if (!restricted_) {
+    view_.resize(source_->Count());
+    for (size_t i = 0; i < view_.size(); ++i) view_[i] = i;
+  }
+  whole_ = false;
   if (sortKeys_.empty()) {
     std::sort(view_.begin(), view_.end());
     return S_OK;
   }
-  std::stable_sort(view_.begin(), view_.end(), [&](size_t a, size_t b) {
-    for (const SSortOrder& key : sortKeys_) {
-      const Value* x = RowValue(rows_[a], key.ulPropTag);
-      const Value* y = RowValue(rows_[b], key.ulPropTag);
-      int order = 0;
-      if (!x || !y) order = (x ? 1 : 0) - (y ? 1 : 0);  // rows without the value come first
-      else if (Comparable(*x, *y)) order = CompareValues(*x, *y);
-      if (key.ulOrder == TABLE_SORT_DESCEND) order = -order;
-      if (order) return order < 0;
+  // The sort values of each row, taken out once: rows read from a file are
+  // not held. Numbers are kept in the cell itself, strings and byte blocks
+  // beside the cells; a value a row lacks has tag 0.
+  struct Cell {
+    ULONG tag = 0;
+    uint32_t other = 0;  // strings and byte blocks: the place in others
+    int64_t number = 0;
+  };
+  const size_t width = sortKeys_.size();
+  std::vector<Cell> cells(view_.size() * width);
+  std::vector<Value> others;
+  for (size_t p = 0; p < view_.size(); ++p) {
+    const TableRow* row = nullptr;
+    HRESULT hr = source_->Row(view_[p], row);
+    if (FAILED(hr)) return hr;
+    for (size_t k = 0; k < width; ++k) {
+      const Value* value = RowValue(*row, sortKeys_[k].ulPropTag);
+      if (!value) continue;
+      Cell& cell = cells[p * width + k];
+      cell.tag = value->tag;
+      cell.number = value->number;
+      if (IsString(value->tag) || PROP_TYPE(value->tag) == PT_BINARY) {
+        cell.other = static_cast<uint32_t>(others.size());
+        others.push_back(*value);
+      }
     }
-    return a < b;
+  }
+  auto compare = [&others](const Cell& x, const Cell& y) {
+    if (!x.tag || !y.tag) return (x.tag ? 1 : 0) - (y.tag ? 1 : 0);  // rows without the value come first
+    if (!Comparable(x.tag, y.tag)) return 0;
+    if (IsString(x.tag) || PROP_TYPE(x.tag) == PT_BINARY) return CompareValues(others[x.other], others[y.other]);
+    return CompareNumbers(x.tag, x.number, y.number);
+  };
+  std::vector<size_t> order(view_.size());
+  for (size_t p = 0; p < order.size(); ++p) order[p] = p;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    for (size_t k = 0; k < width; ++k) {
+      int compared = compare(cells[a * width + k], cells[b * width + k]);
+      if (sortKeys_[k].ulOrder == TABLE_SORT_DESCEND) compared = -compared;
+      if (compared) return compared < 0;
+    }
+    return view_[a] < view_[b];
   });
+  std::vector<size_t> sorted(order.size());
+  for (size_t p = 0; p < order.size(); ++p) sorted[p] = view_[order[p]];
+  view_ = std::move(sorted);
   return S_OK;
 }
 
@@ -383,7 +438,7 @@ STDMETHODIMP TableObject::SortTable(LPSSortOrderSet order, ULONG flags) {
         return MAPI_E_TOO_COMPLEX;
     }
     std::lock_guard<std::mutex> guard(lock_);
-    if (order->cSorts) FillDeferred(nullptr);
+    if (order->cSorts) source_->Prepare(nullptr);
     sortKeys_.assign(order->aSort, order->aSort + order->cSorts);
     cursor_ = 0;
     return ApplySort();
@@ -414,10 +469,10 @@ STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows)
     if (!rows || rowCount == 0) return MAPI_E_INVALID_PARAMETER;
     if (flags & ~TBL_NOADVANCE) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(lock_);
-    FillDeferred(&columns_);
+    source_->Prepare(&columns_);
     size_t first = cursor_, count = 0;
     if (rowCount >= 0) {
-      count = std::min<size_t>(static_cast<size_t>(rowCount), view_.size() - std::min(cursor_, view_.size()));
+      count = std::min<size_t>(static_cast<size_t>(rowCount), ViewSize() - std::min(cursor_, ViewSize()));
     } else {
       // Backwards: the start moves back, then the rows are read forwards.
       size_t back = rowCount == LONG_MIN ? cursor_ : std::min<size_t>(static_cast<size_t>(-static_cast<long long>(rowCount)), cursor_);
@@ -431,10 +486,11 @@ STDMETHODIMP TableObject::QueryRows(LONG rowCount, ULONG flags, LPSRowSet* rows)
     kvcommon::UniqueRowSet set(static_cast<LPSRowSet>(raw));
     set->cRows = 0;
     for (size_t i = 0; i < count; ++i) {
-      const TableRow& row = rows_[view_[first + i]];
+      const TableRow* row = nullptr;
+      if (FAILED(hr = RowAt(first + i, row))) return hr;
       std::vector<Value> values;
       values.reserve(columns_.size());
-      for (ULONG tag : columns_) values.push_back(ResolveValue(row, tag, unicode_));
+      for (ULONG tag : columns_) values.push_back(ResolveValue(*row, tag, unicode_));
       LPSPropValue props = nullptr;
       hr = AllocatePropArray(values, &props);
       if (FAILED(hr)) return hr;

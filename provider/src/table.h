@@ -1,8 +1,10 @@
-// IMAPITable over rows the provider read when the table was opened (a
-// snapshot): columns, restriction, sort order, cursor and bookmarks.
+// IMAPITable over a snapshot of rows taken when the table was opened:
+// columns, restriction, sort order, cursor and bookmarks. The rows are either
+// made at once or read from a file as they are needed (a folder's contents).
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -22,12 +24,42 @@ struct DeferredColumns {
   std::function<void(size_t row, TableRow& values)> fill;
 };
 
+// Where a table's rows come from.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual size_t Count() const = 0;
+  // Row index (below Count()); row stays valid until the next call.
+  virtual HRESULT Row(size_t index, const TableRow*& row) = 0;
+  // Called before rows are read for these columns (null: every column).
+  virtual void Prepare(const std::vector<ULONG>* tags) { (void)tags; }
+};
+
+// Rows made when the table is opened.
+class MemoryRows final : public RowSource {
+ public:
+  MemoryRows(std::vector<TableRow> rows, std::vector<DeferredColumns> deferred)
+      : rows_(std::move(rows)), deferred_(std::move(deferred)) {}
+  size_t Count() const override { return rows_.size(); }
+  HRESULT Row(size_t index, const TableRow*& row) override {
+    row = &rows_[index];
+    return S_OK;
+  }
+  void Prepare(const std::vector<ULONG>* tags) override;
+
+ private:
+  std::vector<TableRow> rows_;
+  std::vector<DeferredColumns> deferred_;  // a group's tags are emptied once it is filled in
+};
+
 class TableObject final : public ComObject<IMAPITable> {
  public:
   // defaultColumns: the column set before SetColumns; allColumns: what
   // QueryColumns(TBL_ALL_COLUMNS) lists. String columns are narrow unless unicode.
   TableObject(std::vector<TableRow> rows, const std::vector<ULONG>& defaultColumns, const std::vector<ULONG>& allColumns,
               bool unicode, std::vector<DeferredColumns> deferred = {});
+  TableObject(std::unique_ptr<RowSource> source, const std::vector<ULONG>& defaultColumns,
+              const std::vector<ULONG>& allColumns, bool unicode);
 
   STDMETHODIMP GetLastError(HRESULT result, ULONG flags, LPMAPIERROR* error) override;
   STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG* connection) override;
@@ -58,15 +90,19 @@ class TableObject final : public ComObject<IMAPITable> {
 
  private:
   HRESULT ApplySort();
-  // Fills each deferred group in when any of tags is one of its columns (null
-  // tags: every group).
-  void FillDeferred(const std::vector<ULONG>* tags);
   HRESULT Position(BOOKMARK origin, size_t& out) const;
+  size_t ViewSize() const { return whole_ ? source_->Count() : view_.size(); }
+  size_t ViewRow(size_t position) const { return whole_ ? position : view_[position]; }
+  HRESULT RowAt(size_t position, const TableRow*& row) { return source_->Row(ViewRow(position), row); }
 
   std::mutex lock_;
-  std::vector<TableRow> rows_;
-  std::vector<DeferredColumns> deferred_;  // a group's tags are emptied once it is filled in
-  std::vector<size_t> view_;  // indices of rows_ that pass the restriction, in sort order
+  std::unique_ptr<RowSource> source_;
+  // The rows that pass the restriction, in sort order: every row in the
+  // source's order while there is neither (whole_), so that a table of a
+  // million rows holds no list of them.
+  bool whole_ = true;
+  bool restricted_ = false;
+  std::vector<size_t> view_;
   std::vector<ULONG> columns_;
   std::vector<ULONG> allColumns_;
   std::vector<SSortOrder> sortKeys_;

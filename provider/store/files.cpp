@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "object_id.h"
+
 namespace provider {
 
 std::wstring GetEnvironmentText(const wchar_t* name) {
@@ -37,11 +39,21 @@ FileRead ReadWholeFile(const std::wstring& path, std::string& bytes) {
   return FileRead::Ok;
 }
 
-bool WriteFileAtomically(const std::wstring& path, const std::string& bytes) {
+std::wstring TemporaryNameBeside(const std::wstring& path) {
+  // A process may hold two copies of this code (MAPI32.DLL and a program
+  // linking the store library), each with its own counter: the thread id
+  // and a random part keep their names apart.
   static std::atomic<unsigned> counter{0};
-  std::wstring temporary = path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  const std::string random = ObjectIdText(NewObjectId()).substr(0, 8);
+  return path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetCurrentThreadId()) + L"-" +
+         std::to_wstring(++counter) + L"-" + std::wstring(random.begin(), random.end());
+}
+
+bool WriteFileAtomically(const std::wstring& path, const std::string& bytes) {
+  const std::wstring temporary = TemporaryNameBeside(path);
   {
-    kvcommon::UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // CREATE_NEW: never write into another writer's file.
+    kvcommon::UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     size_t done = 0;
     while (done < bytes.size()) {
@@ -55,14 +67,18 @@ bool WriteFileAtomically(const std::wstring& path, const std::string& bytes) {
     }
     FlushFileBuffers(file.get());
   }
+  return MoveIntoPlace(temporary, path);
+}
+
+bool MoveIntoPlace(const std::wstring& from, const std::wstring& to) {
   // A reader that has the old file open can make the replace fail for a moment.
   for (int attempt = 0; attempt < 50; ++attempt) {
-    if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
     Sleep(10);
   }
-  DeleteFileW(temporary.c_str());
+  DeleteFileW(from.c_str());
   return false;
 }
 

@@ -22,6 +22,12 @@ FileRead ReadWholeFile(const std::wstring& path, std::string& bytes);
 // Writes a temporary file beside the target, flushes it, and moves it over the
 // target in one step.
 bool WriteFileAtomically(const std::wstring& path, const std::string& bytes);
+// Moves a finished file over its target in one step; the file is deleted when
+// that fails.
+bool MoveIntoPlace(const std::wstring& from, const std::wstring& to);
+// A name for a temporary file beside path that no other writer uses, in this
+// process or another, whichever copy of this library it runs.
+std::wstring TemporaryNameBeside(const std::wstring& path);
 
 bool CreateDirectoryTree(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);

@@ -27,6 +27,8 @@ std::wstring ProfilesFilePath() {
 
 namespace {
 
+enum class Section { None, General, Profile, Store };
+
 std::string Trim(const std::string& text) {
   size_t begin = text.find_first_not_of(" \t");
   if (begin == std::string::npos) return "";
@@ -40,18 +42,149 @@ bool ParseBool(const std::string& value, bool& out) {
   return false;
 }
 
+// A value goes in double quotes when it has spaces at an end, starts with a
+// quote or holds a line break; inside them a backslash escapes a backslash, a
+// quote, a line feed (\n) or a carriage return (\r).
 std::string QuoteIfNeeded(const std::wstring& value) {
   std::string text = ToUtf8(value);
   bool needs = !text.empty() && (text.front() == ' ' || text.front() == '\t' || text.back() == ' ' ||
-                                 text.back() == '\t' || text.front() == '"');
-  return needs ? "\"" + text + "\"" : text;
+                                 text.back() == '\t' || text.front() == '"' || text.find_first_of("\r\n") != std::string::npos);
+  if (!needs) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '\\': quoted += "\\\\"; break;
+      case '"': quoted += "\\\""; break;
+      case '\n': quoted += "\\n"; break;
+      case '\r': quoted += "\\r"; break;
+      default: quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+// The text of a value as written: quotes taken off and what is escaped
+// inside them restored. A backslash before anything else stays, as files
+// written before escapes existed hold paths in quotes.
+std::string Unquote(const std::string& text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return text;
+  std::string out;
+  for (size_t i = 1; i + 1 < text.size(); ++i) {
+    const char next = i + 2 < text.size() ? text[i + 1] : '\0';
+    if (text[i] == '\\' && (next == '\\' || next == '"' || next == 'n' || next == 'r')) {
+      out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Reads the file line by line into out; each step answers null or the problem.
+class ProfilesReader {
+ public:
+  explicit ProfilesReader(ProfilesFile& out) : out_(out) {}
+
+  const wchar_t* Line(const std::string& line) {
+    if (line.empty() || line[0] == ';' || line[0] == '#') return nullptr;
+    if (line[0] == '[') return SectionHeader(line);
+    size_t equals = line.find('=');
+    if (equals == std::string::npos || equals == 0) return L"a line that is neither a section nor key=value";
+    const std::string key = Trim(line.substr(0, equals));
+    const std::string text = Unquote(Trim(line.substr(equals + 1)));
+    std::wstring value;
+    if (!FromUtf8(text, value)) return L"text that is not UTF-8";
+    switch (section_) {
+      case Section::General: return GeneralValue(key, value);
+      case Section::Profile: return ProfileValue(key, value);
+      case Section::Store: return StoreValue(key, text, value);
+      default: return L"a value outside any section";
+    }
+  }
+
+ private:
+  const wchar_t* SectionHeader(const std::string& line) {
+    if (line.back() != ']') return L"a section header lacks its closing bracket";
+    const std::string name = Trim(line.substr(1, line.size() - 2));
+    if (name == "General") {
+      if (generalSeen_) return L"a second [General] section";
+      generalSeen_ = true;
+      section_ = Section::General;
+    } else if (name == "Profile") {
+      out_.profiles.emplace_back();
+      section_ = Section::Profile;
+    } else if (name == "Store") {
+      if (out_.profiles.empty()) return L"a [Store] section before any [Profile]";
+      out_.profiles.back().stores.emplace_back();
+      section_ = Section::Store;
+    } else {
+      return L"an unknown section";
+    }
+    return nullptr;
+  }
+
+  const wchar_t* GeneralValue(const std::string& key, const std::wstring& value) {
+    if (key != "DefaultProfile") return L"an unknown key in [General]";
+    out_.defaultProfile = value;
+    return nullptr;
+  }
+
+  const wchar_t* ProfileValue(const std::string& key, const std::wstring& value) {
+    ProfileConfig& profile = out_.profiles.back();
+    if (key == "Name") profile.name = value;
+    else if (key == "Password") profile.password = value;
+    else if (key == "UserName") profile.userName = value;
+    else if (key == "UserAddress") profile.userAddress = value;
+    else if (key == "DefaultStore") profile.defaultStore = value;
+    else return L"an unknown key in [Profile]";
+    return nullptr;
+  }
+
+  const wchar_t* StoreValue(const std::string& key, const std::string& text, const std::wstring& value) {
+    StoreConfig& store = out_.profiles.back().stores.back();
+    if (key == "Name") {
+      store.name = value;
+    } else if (key == "Directory") {
+      store.directory = value;
+    } else if (key == "ReadOnly") {
+      if (!ParseBool(text, store.readOnly)) return L"ReadOnly is neither yes nor no";
+    } else if (key == "ReadOnlyFolder") {
+      if (value.empty()) return L"an empty ReadOnlyFolder";
+      store.readOnlyFolders.push_back(value);
+    } else {
+      return L"an unknown key in [Store]";
+    }
+    return nullptr;
+  }
+
+  ProfilesFile& out_;
+  Section section_ = Section::None;
+  bool generalSeen_ = false;
+};
+
+// What must hold across the records; null or the problem.
+const wchar_t* CheckProfile(const ProfilesFile& file, size_t index) {
+  const ProfileConfig& profile = file.profiles[index];
+  if (profile.name.empty()) return L"a profile without a Name";
+  if (profile.name.find_first_of(L"\r\n") != std::wstring::npos) return L"a profile name with a line break";
+  for (size_t j = 0; j < index; ++j)
+    if (EqualsIgnoreCase(file.profiles[j].name, profile.name)) return L"two profiles of the same name";
+  bool defaultFound = profile.defaultStore.empty();
+  for (size_t s = 0; s < profile.stores.size(); ++s) {
+    const StoreConfig& store = profile.stores[s];
+    if (store.name.empty() || store.directory.empty()) return L"a store without a Name or a Directory";
+    for (size_t t = 0; t < s; ++t)
+      if (profile.stores[t].name == store.name) return L"two stores of the same name in one profile";
+    if (store.name == profile.defaultStore) defaultFound = true;
+  }
+  return defaultFound ? nullptr : L"a DefaultStore that names no store of its profile";
 }
 
 }  // namespace
 
 ProfilesStatus ParseProfiles(const std::string& input, ProfilesFile& out, std::wstring* problem) {
   out = ProfilesFile();
-  enum class Section { None, General, Profile, Store } section = Section::None;
   auto fail = [&](size_t line, const wchar_t* why) {
     if (problem) *problem = L"line " + std::to_wstring(line) + L": " + why;
     out = ProfilesFile();
@@ -60,94 +193,19 @@ ProfilesStatus ParseProfiles(const std::string& input, ProfilesFile& out, std::w
   std::string bytes = input;
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
   if (bytes.find('\0') != std::string::npos) return fail(0, L"the file holds NUL bytes");
-  bool generalSeen = false;
+  ProfilesReader reader(out);
   size_t lineNumber = 0;
-  size_t pos = 0;
-  while (pos < bytes.size()) {
+  for (size_t pos = 0; pos < bytes.size();) {
     size_t end = bytes.find('\n', pos);
     if (end == std::string::npos) end = bytes.size();
-    std::string raw = bytes.substr(pos, end - pos);
+    std::string line = bytes.substr(pos, end - pos);
     pos = end + 1;
     ++lineNumber;
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    std::string line = Trim(raw);
-    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-    if (line[0] == '[') {
-      if (line.back() != ']') return fail(lineNumber, L"a section header lacks its closing bracket");
-      std::string name = Trim(line.substr(1, line.size() - 2));
-      if (name == "General") {
-        if (generalSeen) return fail(lineNumber, L"a second [General] section");
-        generalSeen = true;
-        section = Section::General;
-      } else if (name == "Profile") {
-        out.profiles.emplace_back();
-        section = Section::Profile;
-      } else if (name == "Store") {
-        if (out.profiles.empty()) return fail(lineNumber, L"a [Store] section before any [Profile]");
-        out.profiles.back().stores.emplace_back();
-        section = Section::Store;
-      } else {
-        return fail(lineNumber, L"an unknown section");
-      }
-      continue;
-    }
-    size_t equals = line.find('=');
-    if (equals == std::string::npos || equals == 0) return fail(lineNumber, L"a line that is neither a section nor key=value");
-    std::string key = Trim(line.substr(0, equals));
-    std::string valueText = Trim(line.substr(equals + 1));
-    if (valueText.size() >= 2 && valueText.front() == '"' && valueText.back() == '"')
-      valueText = valueText.substr(1, valueText.size() - 2);
-    std::wstring value;
-    if (!FromUtf8(valueText, value)) return fail(lineNumber, L"text that is not UTF-8");
-    switch (section) {
-      case Section::None:
-        return fail(lineNumber, L"a value outside any section");
-      case Section::General:
-        if (key == "DefaultProfile") out.defaultProfile = value;
-        else return fail(lineNumber, L"an unknown key in [General]");
-        break;
-      case Section::Profile: {
-        ProfileConfig& profile = out.profiles.back();
-        if (key == "Name") profile.name = value;
-        else if (key == "Password") profile.password = value;
-        else if (key == "UserName") profile.userName = value;
-        else if (key == "UserAddress") profile.userAddress = value;
-        else if (key == "DefaultStore") profile.defaultStore = value;
-        else return fail(lineNumber, L"an unknown key in [Profile]");
-        break;
-      }
-      case Section::Store: {
-        StoreConfig& store = out.profiles.back().stores.back();
-        if (key == "Name") store.name = value;
-        else if (key == "Directory") store.directory = value;
-        else if (key == "ReadOnly") {
-          if (!ParseBool(valueText, store.readOnly)) return fail(lineNumber, L"ReadOnly is neither yes nor no");
-        } else if (key == "ReadOnlyFolder") {
-          if (value.empty()) return fail(lineNumber, L"an empty ReadOnlyFolder");
-          store.readOnlyFolders.push_back(value);
-        } else {
-          return fail(lineNumber, L"an unknown key in [Store]");
-        }
-        break;
-      }
-    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (const wchar_t* why = reader.Line(Trim(line))) return fail(lineNumber, why);
   }
-  for (size_t i = 0; i < out.profiles.size(); ++i) {
-    const ProfileConfig& profile = out.profiles[i];
-    if (profile.name.empty()) return fail(0, L"a profile without a Name");
-    if (profile.name.find_first_of(L"\r\n") != std::wstring::npos) return fail(0, L"a profile name with a line break");
-    for (size_t j = 0; j < i; ++j)
-      if (EqualsIgnoreCase(out.profiles[j].name, profile.name)) return fail(0, L"two profiles of the same name");
-    bool defaultFound = profile.defaultStore.empty();
-    for (size_t s = 0; s < profile.stores.size(); ++s) {
-      const StoreConfig& store = profile.stores[s];
-      if (store.name.empty() || store.directory.empty()) return fail(0, L"a store without a Name or a Directory");
-      for (size_t t = 0; t < s; ++t)
-        if (profile.stores[t].name == store.name) return fail(0, L"two stores of the same name in one profile");
-      if (store.name == profile.defaultStore) defaultFound = true;
-    }
-    if (!defaultFound) return fail(0, L"a DefaultStore that names no store of its profile");
-  }
+  for (size_t i = 0; i < out.profiles.size(); ++i)
+    if (const wchar_t* why = CheckProfile(out, i)) return fail(0, why);
   if (!out.defaultProfile.empty() && !out.Find(out.defaultProfile))
     return fail(0, L"a DefaultProfile that names no profile");
   return ProfilesStatus::Ok;

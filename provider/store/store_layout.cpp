@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -157,72 +155,64 @@ std::wstring SafeDirectoryName(const std::wstring& displayName) {
   return out;
 }
 
-ObjectId NewObjectId() {
-  GUID guid;
-  ObjectId id{};
-  if (SUCCEEDED(CoCreateGuid(&guid))) {
-    memcpy(id.data(), &guid, id.size());
-  } else {
-    // Not expected; time and process make a unique enough id.
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    DWORD pid = GetCurrentProcessId();
-    memcpy(id.data(), &now, sizeof(now));
-    memcpy(id.data() + 8, &pid, sizeof(pid));
-  }
-  return id;
+namespace {
+
+std::wstring WithoutTrailingSeparators(std::wstring directory) {
+  while (!directory.empty() && (directory.back() == L'\\' || directory.back() == L'/')) directory.pop_back();
+  return directory;
 }
 
-bool ParseObjectId(const std::string& hex, ObjectId& id) {
-  std::vector<uint8_t> bytes;
-  if (!FromHex(hex, bytes) || bytes.size() != id.size()) return false;
-  std::copy(bytes.begin(), bytes.end(), id.begin());
+// Only an empty directory (or one a crashed creation left) becomes a store.
+bool HoldsOnlyStoreFiles(const std::wstring& directory) {
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &data));
+  if (!find) return true;
+  do {
+    std::wstring name = data.cFileName;
+    if (name != L"." && name != L".." && name != L"store.lock" && name != L"folder.kvf" && name != L"folders" &&
+        name != L"subfolders.kvl" && name.compare(0, 10, L"store.kvs.") != 0 &&
+        name.compare(0, 11, L"folder.kvf.") != 0 && name.compare(0, 15, L"subfolders.kvl.") != 0)
+      return false;
+  } while (FindNextFileW(find.get(), &data));
   return true;
 }
 
-std::string ObjectIdText(const ObjectId& id) { return ToHex(id.data(), id.size()); }
+}  // namespace
+
+StoreResult StoreLayout::CreateLocked() {
+  if (!HoldsOnlyStoreFiles(directory_)) return StoreResult::Corrupt;
+  FolderRecord root;
+  root.id = NewObjectId();
+  root.kind = FolderKind::Root;
+  root.name = kRootName;
+  root.directory = directory_;
+  if (!CreateDirectoryTree(root.directory + kSubfolders) || !WriteFolderFile(root)) return StoreResult::IoError;
+  FolderRecord ipm, views;
+  StoreResult result = CreateFolderLocked(root, kIpmSubtreeName, L"", true, ipm);
+  if (result == StoreResult::Ok) result = CreateFolderLocked(root, kCommonViewsName, L"", true, views);
+  if (result != StoreResult::Ok) return result;
+  ipm.kind = FolderKind::IpmSubtree;
+  views.kind = FolderKind::CommonViews;
+  if (!WriteFolderFile(ipm) || !WriteFolderFile(views) || !WriteSubfolderList(root, {ipm, views}))
+    return StoreResult::IoError;
+  // The store file last: until it exists, the directory is not a store.
+  std::string text = "Format=1\r\nId=" + ObjectIdText(NewObjectId()) + "\r\nRoot=" + ObjectIdText(root.id) +
+                     "\r\nIpmSubtree=" + ObjectIdText(ipm.id) + "\r\nCommonViews=" + ObjectIdText(views.id) + "\r\n";
+  return WriteFileAtomically(directory_ + kStoreFile, text) ? StoreResult::Ok : StoreResult::IoError;
+}
 
 StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique_ptr<StoreLayout>& out) {
   out.reset();
   std::unique_ptr<StoreLayout> store(new StoreLayout());
-  store->directory_ = directory;
-  while (!store->directory_.empty() && (store->directory_.back() == L'\\' || store->directory_.back() == L'/'))
-    store->directory_.pop_back();
+  store->directory_ = WithoutTrailingSeparators(directory);
   if (store->directory_.empty()) return StoreResult::NotFound;
   if (!FileExists(store->directory_ + kStoreFile)) {
     if (!CreateDirectoryTree(store->directory_)) return StoreResult::IoError;
     FileLock lock(store->directory_ + kStoreLock, 30000);
     if (!lock.held()) return StoreResult::IoError;
     if (!FileExists(store->directory_ + kStoreFile)) {
-      // Only an empty directory (or one a crashed creation left) becomes a store.
-      WIN32_FIND_DATAW data;
-      kvcommon::UniqueFind find(FindFirstFileW((store->directory_ + L"\\*").c_str(), &data));
-      if (find) {
-        do {
-          std::wstring name = data.cFileName;
-          if (name != L"." && name != L".." && name != L"store.lock" && name != L"folder.kvf" && name != L"folders" &&
-              name != L"subfolders.kvl" && name.compare(0, 10, L"store.kvs.") != 0 &&
-              name.compare(0, 11, L"folder.kvf.") != 0 && name.compare(0, 15, L"subfolders.kvl.") != 0)
-            return StoreResult::Corrupt;
-        } while (FindNextFileW(find.get(), &data));
-      }
-      FolderRecord root;
-      root.id = NewObjectId();
-      root.kind = FolderKind::Root;
-      root.name = kRootName;
-      root.directory = store->directory_;
-      if (!CreateDirectoryTree(root.directory + kSubfolders) || !WriteFolderFile(root)) return StoreResult::IoError;
-      FolderRecord ipm, views;
-      StoreResult result = store->CreateFolderLocked(root, kIpmSubtreeName, L"", true, ipm);
-      if (result == StoreResult::Ok) result = store->CreateFolderLocked(root, kCommonViewsName, L"", true, views);
-      if (result != StoreResult::Ok) return result;
-      ipm.kind = FolderKind::IpmSubtree;
-      views.kind = FolderKind::CommonViews;
-      if (!WriteFolderFile(ipm) || !WriteFolderFile(views) || !WriteSubfolderList(root, {ipm, views}))
-        return StoreResult::IoError;
-      std::string text = "Format=1\r\nId=" + ObjectIdText(NewObjectId()) + "\r\nRoot=" + ObjectIdText(root.id) +
-                         "\r\nIpmSubtree=" + ObjectIdText(ipm.id) + "\r\nCommonViews=" + ObjectIdText(views.id) + "\r\n";
-      if (!WriteFileAtomically(store->directory_ + kStoreFile, text)) return StoreResult::IoError;
+      StoreResult created = store->CreateLocked();
+      if (created != StoreResult::Ok) return created;
     }
   }
   StoreResult result = store->Load();
@@ -232,8 +222,12 @@ StoreResult StoreLayout::OpenOrCreate(const std::wstring& directory, std::unique
 
 StoreResult StoreLayout::Open(const std::wstring& directory, std::unique_ptr<StoreLayout>& out) {
   out.reset();
-  if (!FileExists(directory + kStoreFile)) return StoreResult::NotFound;
-  return OpenOrCreate(directory, out);
+  std::unique_ptr<StoreLayout> store(new StoreLayout());
+  store->directory_ = WithoutTrailingSeparators(directory);
+  if (store->directory_.empty()) return StoreResult::NotFound;
+  StoreResult result = store->Load();
+  if (result == StoreResult::Ok) out = std::move(store);
+  return result;
 }
 
 StoreResult StoreLayout::Load() {
@@ -275,34 +269,6 @@ StoreResult StoreLayout::ReadFolder(const std::wstring& directory, FolderRecord&
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ParseIdField(const char* text, size_t length, ObjectId& id) {
-  if (length != 2 * id.size()) return false;
-  for (size_t i = 0; i < id.size(); ++i) {
-    int high = HexDigit(text[2 * i]), low = HexDigit(text[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    id[i] = static_cast<uint8_t>(high * 16 + low);
-  }
-  return true;
-}
-
-// A field of the list: plain ASCII is taken as it is (the common case, and a
-// list of thousands of subfolders is read on every hierarchy table), the rest
-// unescaped.
-bool UnescapeField(const char* text, size_t length, std::wstring& out) {
-  bool plain = true;
-  for (size_t i = 0; i < length && plain; ++i) plain = text[i] != '\\' && static_cast<unsigned char>(text[i]) < 0x80;
-  if (!plain) return UnescapeLine(std::string(text, length), out);
-  out.assign(text, text + length);
-  return true;
-}
-
 // One line of a subfolder list: id, kind, directory name, display name,
 // comment. The child's directory and parent come from parent.
 bool ParseListLine(const char* line, size_t length, const ObjectId& parentId, const std::wstring& subfolders,
@@ -320,11 +286,11 @@ bool ParseListLine(const char* line, size_t length, const ObjectId& parentId, co
     at = fieldEnd + 1;
   }
   std::wstring directoryName;
-  if (count != 5 || !ParseIdField(fields[0], lengths[0], child.id) ||
+  if (count != 5 || !ParseObjectId(fields[0], lengths[0], child.id) ||
       !ParseKind(std::string(fields[1], lengths[1]), child.kind) ||
-      !UnescapeField(fields[2], lengths[2], directoryName) || directoryName.empty() ||
+      !UnescapeLine(fields[2], lengths[2], directoryName) || directoryName.empty() ||
       directoryName.find_first_of(L"\\/") != std::wstring::npos || directoryName == L"." || directoryName == L".." ||
-      !UnescapeField(fields[3], lengths[3], child.name) || !UnescapeField(fields[4], lengths[4], child.comment))
+      !UnescapeLine(fields[3], lengths[3], child.name) || !UnescapeLine(fields[4], lengths[4], child.comment))
     return false;
   child.parentId = parentId;
   child.directory = subfolders + directoryName;

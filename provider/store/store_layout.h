@@ -13,14 +13,14 @@
 // special folders) and store.lock (taken while folders are created).
 #pragma once
 
-#include <cstring>
 #include <map>
 #include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "value.h"
+#include "object_id.h"
+#include "store_result.h"
 
 namespace provider {
 
@@ -35,25 +35,21 @@ struct FolderRecord {
   std::wstring directory;  // full path
 };
 
-enum class StoreResult { Ok, NotFound, Corrupt, IoError, Collision, InvalidName };
-
 // Display name of a folder as a safe directory name: no path separators,
 // drive letters, device names, leading dots or trailing dots and spaces; "%"
 // escapes everything else that is unsafe. Names that differ only in case get
 // distinct directories when they are created (a "~N" suffix).
 std::wstring SafeDirectoryName(const std::wstring& displayName);
 
-ObjectId NewObjectId();
-// 32 lower-case hexadecimal digits, and back.
-std::string ObjectIdText(const ObjectId& id);
-bool ParseObjectId(const std::string& hex, ObjectId& id);
-
 class StoreLayout {
  public:
   // Opens the store in a directory, creating the directory and an empty store
   // (root, top of information store, common views) when there is none yet.
+  // Only the admin tool creates stores.
   static StoreResult OpenOrCreate(const std::wstring& directory, std::unique_ptr<StoreLayout>& out);
-  // Opens an existing store only: NotFound when the directory holds none.
+  // Opens an existing store only, writing nothing: NotFound when the
+  // directory is missing or holds no store, Corrupt when its store file is
+  // damaged.
   static StoreResult Open(const std::wstring& directory, std::unique_ptr<StoreLayout>& out);
 
   const ObjectId& storeId() const { return storeId_; }
@@ -74,6 +70,7 @@ class StoreLayout {
 
  private:
   StoreResult Load();
+  StoreResult CreateLocked();
   StoreResult ReadFolder(const std::wstring& directory, FolderRecord& out);
   // The children of parent from its subfolder list: Ok, NotFound when it has
   // no list, Corrupt or IoError. The list is kept among the recent ones.
@@ -87,14 +84,7 @@ class StoreLayout {
 
   std::wstring directory_;
   ObjectId storeId_{}, rootId_{}, ipmSubtreeId_{}, commonViewsId_{};
-  struct IdHash {  // ids are random: their first bytes make a good hash
-    size_t operator()(const ObjectId& id) const noexcept {
-      size_t hash = 0;
-      memcpy(&hash, id.data(), sizeof hash);
-      return hash;
-    }
-  };
-  std::unordered_map<ObjectId, std::wstring, IdHash> knownDirectories_;
+  std::unordered_map<ObjectId, std::wstring, ObjectIdHash> knownDirectories_;
   // The subfolder lists read last, as read: a folder of thousands of
   // subfolders is listed without remembering where each of them lives, and
   // the one opened next is found here.
@@ -107,6 +97,3 @@ class StoreLayout {
 };
 
 }  // namespace provider
-
-// The message index of each folder lives beside it.
-#include "folder_index.h"

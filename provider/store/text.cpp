@@ -197,4 +197,12 @@ bool UnescapeLine(const std::string& text, std::wstring& out) {
   return flush();
 }
 
+bool UnescapeLine(const char* text, size_t length, std::wstring& out) {
+  bool plain = true;
+  for (size_t i = 0; i < length && plain; ++i) plain = text[i] != '\\' && static_cast<unsigned char>(text[i]) < 0x80;
+  if (!plain) return UnescapeLine(std::string(text, length), out);
+  out.assign(text, text + length);
+  return true;
+}
+
 }  // namespace provider

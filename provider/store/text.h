@@ -27,5 +27,8 @@ int CompareIgnoreCase(const std::wstring& a, const std::wstring& b);
 // exactly. UnescapeLine is false for text EscapeLine cannot have made.
 std::string EscapeLine(const std::wstring& text);
 bool UnescapeLine(const std::string& text, std::wstring& out);
+// The same over a piece of a longer text; plain ASCII (the common case in
+// large files) is taken as it is.
+bool UnescapeLine(const char* text, size_t length, std::wstring& out);
 
 }  // namespace provider

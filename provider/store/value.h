@@ -7,14 +7,13 @@
 
 #include <mapidefs.h>
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace provider {
+#include "object_id.h"
 
-using ObjectId = std::array<uint8_t, 16>;
+namespace provider {
 
 struct Value {
   ULONG tag = 0;

@@ -1,7 +1,9 @@
-// What lies on disk: damaged files give MAPI_E_CORRUPT_DATA instead of a
-// crash, and writers working at the same time lose nothing.
+// What lies on disk: damaged folder files give MAPI_E_CORRUPT_DATA instead of
+// a crash, a logon never creates a store, and writers working at the same
+// time lose nothing.
 #include "provider_fixture.h"
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -24,40 +26,33 @@ class DiskTest : public ProviderTest {
 };
 
 TEST_F(DiskTest, DamagedFilesAreCorruptData) {
-  enum class Step { Logon, Hierarchy, OpenFolder, Contents };
+  enum class Step { Hierarchy, OpenFolder };
   struct Case {
     const char* what;
     std::wstring file;
     std::string text;
     Step failingStep;
   } cases[] = {
-      {"store identity", directory_ + L"\\mailbox\\store.kvs", "Format=1\r\nId=zz\r\n", Step::Logon},
       // The parent lists its subfolders from its own list: a damaged folder
       // file spoils opening that folder, not listing its siblings.
       {"folder identity", inbox_.directory + L"\\folder.kvf", "Id=12\r\nName=\\q\r\n", Step::OpenFolder},
       {"subfolder list", top_.directory + L"\\subfolders.kvl", "Format=1\r\nnot-an-id\tfolder\tInbox\tInbox\t\r\n",
        Step::Hierarchy},
-      {"message index", inbox_.directory + L"\\index.kvi", provider::SerializeIndex({}) + "not-an-id\tC\tx.msg\n", Step::Contents},
-      {"message index header", inbox_.directory + L"\\index.kvi", "something else\n", Step::Contents},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::string original;
     provider::ReadWholeFile(c.file, original);
     ASSERT_TRUE(provider::WriteFileAtomically(c.file, c.text));
-    Session session;
-    HRESULT logon = Logon(L"Work", nullptr, 0, session);
-    if (c.failingStep == Step::Logon) {
-      EXPECT_EQ(MAPI_E_CORRUPT_DATA, logon);
-    } else {
-      ASSERT_EQ(S_OK, logon);
+    {
+      Session session = LogonOrFail(L"Work");
       Store store = OpenStore(session.get(), L"Mailbox");
       Folder top = OpenTop(store.get());
       ASSERT_TRUE(top);
       Table table;
       if (c.failingStep == Step::Hierarchy) {
         EXPECT_EQ(MAPI_E_CORRUPT_DATA, top->GetHierarchyTable(0, table.put()));
-      } else if (c.failingStep == Step::OpenFolder) {
+      } else {
         ASSERT_EQ(S_OK, top->GetHierarchyTable(0, table.put()));
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
         ASSERT_EQ(S_OK, table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0));
@@ -72,10 +67,6 @@ TEST_F(DiskTest, DamagedFilesAreCorruptData) {
                                                         MAPI_BEST_ACCESS, &type, inbox.putUnknown()));
         EXPECT_FALSE(inbox);
         table.reset();
-      } else {
-        Folder inbox = OpenPath(store.get(), {L"Inbox"});
-        ASSERT_TRUE(inbox);
-        EXPECT_EQ(MAPI_E_CORRUPT_DATA, inbox->GetContentsTable(0, table.put()));
       }
       EXPECT_FALSE(table);
     }
@@ -87,20 +78,53 @@ TEST_F(DiskTest, DamagedFilesAreCorruptData) {
   }
 }
 
-TEST_F(DiskTest, ADirectoryWithOtherFilesIsNotTakenForAStore) {
-  std::wstring foreign = directory_ + L"\\documents";
+// A profile whose directory was cut short or points elsewhere: the logon
+// succeeds, the store is listed and refuses to open, and nothing is written.
+TEST_F(DiskTest, ALogonNeverCreatesAStore) {
+  const std::wstring foreign = directory_ + L"\\documents";
+  const std::wstring empty = directory_ + L"\\empty";
   ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(empty.c_str(), nullptr));
   ASSERT_TRUE(provider::WriteFileAtomically(foreign + L"\\letter.txt", "Dear ..."));
+  const std::wstring damaged = directory_ + L"\\damaged";
+  ASSERT_TRUE(CreateDirectoryW(damaged.c_str(), nullptr));
+  ASSERT_TRUE(provider::WriteFileAtomically(damaged + L"\\store.kvs", "Format=1\r\nId=zz\r\n"));
+  struct Case {
+    const wchar_t* name;
+    std::wstring directory;
+    HRESULT open;
+  } cases[] = {
+      {L"Cut short", directory_ + L"\\mail", MAPI_E_NOT_FOUND},
+      {L"Missing", directory_ + L"\\nowhere\\mailbox", MAPI_E_NOT_FOUND},
+      {L"Empty directory", empty, MAPI_E_NOT_FOUND},
+      {L"Foreign directory", foreign, MAPI_E_NOT_FOUND},
+      {L"Damaged store file", damaged, MAPI_E_CORRUPT_DATA},
+  };
   provider::ProfilesFile file;
   ASSERT_EQ(provider::ProfilesStatus::Ok, provider::LoadProfiles(profilesPath_, file, nullptr));
-  provider::StoreConfig store;
-  store.name = L"Documents";
-  store.directory = foreign;
-  file.profiles[0].stores.push_back(store);
+  for (const Case& c : cases) {
+    provider::StoreConfig store;
+    store.name = c.name;
+    store.directory = c.directory;
+    file.profiles[0].stores.push_back(store);
+  }
   ASSERT_TRUE(provider::SaveProfiles(profilesPath_, file));
-  Session session;
-  EXPECT_EQ(MAPI_E_CORRUPT_DATA, Logon(L"Work", nullptr, 0, session));
-  EXPECT_FALSE(provider::FileExists(foreign + L"\\store.kvs")) << "nothing may be written into a foreign directory";
+  Session session = LogonOrFail(L"Work");
+  ASSERT_TRUE(session);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(provider::ToUtf8(c.name));
+    Store store = OpenStore(session.get(), c.name, MDB_WRITE, c.open);
+    EXPECT_FALSE(store);
+  }
+  Store mailbox = OpenStore(session.get(), L"Mailbox");
+  EXPECT_TRUE(mailbox) << "the profile's good store opens as before";
+  EXPECT_FALSE(provider::DirectoryExists(directory_ + L"\\mail"));
+  EXPECT_FALSE(provider::DirectoryExists(directory_ + L"\\nowhere"));
+  EXPECT_EQ(std::vector<std::wstring>{}, FilesIn(empty)) << "nothing may be written into an empty directory";
+  EXPECT_EQ(std::vector<std::wstring>{L"letter.txt"}, FilesIn(foreign)) << "nor into a foreign one";
+  std::vector<std::wstring> directories;
+  provider::ListDirectories(empty, directories);
+  EXPECT_TRUE(directories.empty());
 }
 
 TEST_F(DiskTest, FoldersCreatedAtTheSameTimeAreAllKept) {
@@ -145,28 +169,48 @@ TEST_F(DiskTest, FoldersCreatedAtTheSameTimeAreAllKept) {
   EXPECT_EQ(1u, shared);
 }
 
+// Two writers and a reader from the moment the index does not exist yet: the
+// reader never meets a half-made index, and no line is lost.
 TEST_F(DiskTest, IndexUpdatesAtTheSameTimeAreAllKept) {
   constexpr int kEach = 40;
+  std::atomic<int> writing{2};
   auto worker = [&](bool associated, bool* ok) {
     *ok = true;
     for (int i = 0; i < kEach; ++i) {
-      auto result = provider::UpdateFolderIndex(inbox_.directory, [&](std::vector<provider::IndexEntry>& entries) {
-        provider::IndexEntry entry;
-        entry.id = provider::NewObjectId();
-        entry.associated = associated;
-        entry.fileName = L"m.msg";
-        entries.push_back(entry);
-      });
-      if (result != provider::StoreResult::Ok) *ok = false;
+      provider::IndexEntry entry;
+      entry.id = provider::NewObjectId();
+      entry.associated = associated;
+      if (AddIndexEntries(inbox_.directory, {entry}) != provider::StoreResult::Ok) *ok = false;
+    }
+    --writing;
+  };
+  std::string readerProblem;
+  auto reader = [&] {
+    ULONG seen = 0;
+    while (writing > 0 && readerProblem.empty()) {
+      provider::IndexCounts counts;
+      std::vector<provider::IndexEntry> entries;
+      provider::IndexDamage damage;
+      if (provider::ReadIndexCounts(inbox_.directory, counts) != provider::StoreResult::Ok ||
+          provider::ReadFolderIndex(inbox_.directory, entries, &damage) != provider::StoreResult::Ok)
+        readerProblem = "a read failed";
+      else if (damage.header || damage.badLines > 0)
+        readerProblem = "a reader met a damaged index";
+      else if (counts.contents + counts.associated < seen)
+        readerProblem = "the counts went back";
+      seen = counts.contents + counts.associated;
     }
   };
   bool okA = false, okB = false;
+  std::thread c(reader);
   std::thread a(worker, false, &okA);
   std::thread b(worker, true, &okB);
   a.join();
   b.join();
+  c.join();
   EXPECT_TRUE(okA);
   EXPECT_TRUE(okB);
+  EXPECT_EQ("", readerProblem);
   Session session = LogonOrFail(L"Work");
   Store store = OpenStore(session.get(), L"Mailbox");
   Folder inbox = OpenPath(store.get(), {L"Inbox"});
@@ -188,13 +232,11 @@ TEST_F(DiskTest, AnIndexLeftHalfUpdatedIsReadRightAndRepairedByTheNextSave) {
     provider::IndexEntry e;
     e.id = provider::NewObjectId();
     e.associated = associated;
-    e.fileName = provider::MessageFileName(e.id);
     e.properties.push_back(provider::Value::Text(PR_SUBJECT_W, subject));
     return e;
   };
   provider::IndexEntry unheaded = entry(false, L"counted by readers");
-  std::string unheadedLine = provider::SerializeIndex({unheaded});
-  unheadedLine = unheadedLine.substr(unheadedLine.find('\n') + 1);
+  std::string unheadedLine = provider::IndexLine(unheaded);
   struct Case {
     const char* what;
     std::string tail;
@@ -208,7 +250,7 @@ TEST_F(DiskTest, AnIndexLeftHalfUpdatedIsReadRightAndRepairedByTheNextSave) {
     SCOPED_TRACE(c.what);
     DeleteFileW(provider::IndexPath(inbox_.directory).c_str());
     for (const provider::IndexEntry& e : {entry(false, L"one"), entry(true, L"associated"), entry(false, L"two")})
-      ASSERT_EQ(provider::StoreResult::Ok, provider::AppendFolderIndex(inbox_.directory, e));
+      ASSERT_EQ(provider::StoreResult::Ok, AddIndexEntries(inbox_.directory, {e}));
     {
       kvcommon::UniqueFile file(CreateFileW(provider::IndexPath(inbox_.directory).c_str(), FILE_APPEND_DATA, 0, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -230,14 +272,14 @@ TEST_F(DiskTest, AnIndexLeftHalfUpdatedIsReadRightAndRepairedByTheNextSave) {
       for (const auto& row : ReadAll(table.get(), {PR_SUBJECT_A})) subjects.push_back(row[0]);
       EXPECT_EQ(c.subjects, subjects);
     }
-    ASSERT_EQ(provider::StoreResult::Ok, provider::AppendFolderIndex(inbox_.directory, entry(true, L"next")));
+    ASSERT_EQ(provider::StoreResult::Ok, AddIndexEntries(inbox_.directory, {entry(true, L"next")}));
     ASSERT_EQ(provider::StoreResult::Ok, provider::ReadIndexCounts(inbox_.directory, counts));
     EXPECT_EQ(c.damaged.contents, counts.contents);
     EXPECT_EQ(c.damaged.associated + 1, counts.associated);
     std::string bytes;
     ASSERT_EQ(provider::FileRead::Ok, provider::ReadWholeFile(provider::IndexPath(inbox_.directory), bytes));
     std::vector<provider::IndexEntry> entries;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::ParseIndex(bytes, entries));
+    ASSERT_EQ(provider::StoreResult::Ok, provider::ReadFolderIndex(inbox_.directory, entries));
     EXPECT_EQ(c.subjects.size() + 2, entries.size());
     // The header now covers the whole file again: it holds the same counts.
     char header[64] = {};

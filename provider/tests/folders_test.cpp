@@ -342,26 +342,23 @@ TEST_F(FoldersTest, ContentsTablesListTheFolderIndex) {
   MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports", L"Mailbox#Empty"});
   provider::FolderRecord reports;
   ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
-  auto result = provider::UpdateFolderIndex(reports.directory, [](std::vector<provider::IndexEntry>& entries) {
-    const wchar_t* subjects[] = {L"Sales.pdf", L"Costs.xls", L"Plan.doc"};
-    for (const wchar_t* subject : subjects) {
-      provider::IndexEntry entry;
-      entry.id = provider::NewObjectId();
-      entry.fileName = std::wstring(subject) + L".msg";
-      entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, subject));
-      entry.properties.push_back(provider::Value::Text(PR_MESSAGE_CLASS_W, L"IPM.DOCUMENT.PDF"));
-      entries.push_back(entry);
-    }
-    for (const wchar_t* name : {L"Sales", L"Monthly"}) {
-      provider::IndexEntry entry;
-      entry.id = provider::NewObjectId();
-      entry.associated = true;
-      entry.fileName = std::wstring(name) + L".msg";
-      entry.properties.push_back(provider::Value::Text(PR_DISPLAY_NAME_W, name));
-      entries.push_back(entry);
-    }
-  });
-  ASSERT_EQ(provider::StoreResult::Ok, result);
+  std::vector<provider::IndexEntry> entries;
+  const wchar_t* subjects[] = {L"Sales.pdf", L"Costs.xls", L"Plan.doc"};
+  for (const wchar_t* subject : subjects) {
+    provider::IndexEntry entry;
+    entry.id = provider::NewObjectId();
+    entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, subject));
+    entry.properties.push_back(provider::Value::Text(PR_MESSAGE_CLASS_W, L"IPM.DOCUMENT.PDF"));
+    entries.push_back(entry);
+  }
+  for (const wchar_t* name : {L"Sales", L"Monthly"}) {
+    provider::IndexEntry entry;
+    entry.id = provider::NewObjectId();
+    entry.associated = true;
+    entry.properties.push_back(provider::Value::Text(PR_DISPLAY_NAME_W, name));
+    entries.push_back(entry);
+  }
+  ASSERT_EQ(provider::StoreResult::Ok, AddIndexEntries(reports.directory, entries));
 
   Session session = LogonOrFail(L"Work");
   Store store = OpenStore(session.get(), L"Mailbox");

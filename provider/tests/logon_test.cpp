@@ -3,8 +3,11 @@
 // status table and its user.
 #include "provider_fixture.h"
 
+#include <algorithm>
 #include <functional>
 #include <thread>
+
+#include "files.h"
 
 namespace provider_test {
 namespace {
@@ -109,6 +112,45 @@ TEST_F(LogonTest, DamagedProfilesFileIsCorruptData) {
     EXPECT_FALSE(session);
     EXPECT_EQ(MAPI_E_CORRUPT_DATA, Logon(nullptr, nullptr, MAPI_LOGON_UI, session)) << "no dialog over a damaged file";
   }
+}
+
+// Values with line breaks, quotes, backslashes and spaces at their ends come
+// back from the profiles file exactly, and the file keeps one line per value.
+TEST_F(LogonTest, AnyValueSurvivesTheProfilesFile) {
+  const std::wstring values[] = {L"two\nlines", L"carriage\r\nreturn\r", L" spaced ", L"\"quoted\"",
+                                 L"C:\\new\\dir\\", L" \\n stays \\"};
+  provider::ProfilesFile file;
+  ASSERT_EQ(provider::ProfilesStatus::Ok, provider::LoadProfiles(profilesPath_, file, nullptr));
+  const std::string before = provider::SerializeProfiles(file);
+  const size_t linesBefore = static_cast<size_t>(std::count(before.begin(), before.end(), '\n'));
+  provider::ProfileConfig& work = file.profiles[0];
+  for (size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
+    provider::StoreConfig store = work.stores[0];
+    store.name = L"Store " + std::to_wstring(i);
+    store.readOnlyFolders = {values[i]};
+    work.stores.push_back(store);
+  }
+  work.password = values[0];
+  work.userName = values[1];
+  ASSERT_TRUE(provider::SaveProfiles(profilesPath_, file));
+  std::string text;
+  ASSERT_EQ(provider::FileRead::Ok, provider::ReadWholeFile(profilesPath_, text));
+  // Five lines for each store added: a blank one, [Store], Name, Directory, ReadOnlyFolder.
+  EXPECT_EQ(linesBefore + 5 * (sizeof values / sizeof values[0]), static_cast<size_t>(std::count(text.begin(), text.end(), '\n')))
+      << "every value stays on its line:\n" << text;
+  provider::ProfilesFile read;
+  std::wstring problem;
+  ASSERT_EQ(provider::ProfilesStatus::Ok, provider::LoadProfiles(profilesPath_, read, &problem)) << provider::ToUtf8(problem);
+  ASSERT_EQ(work.stores.size(), read.profiles[0].stores.size());
+  for (size_t i = 0; i < sizeof values / sizeof values[0]; ++i)
+    EXPECT_EQ(provider::ToUtf8(values[i]), provider::ToUtf8(read.profiles[0].stores[i + 2].readOnlyFolders[0]));
+  EXPECT_EQ(provider::ToUtf8(values[1]), provider::ToUtf8(read.profiles[0].userName));
+  Session session;
+  EXPECT_EQ(S_OK, Logon(L"Work", values[0].c_str(), 0, session)) << "the password with its line break";
+  // A path in quotes from a file written before escapes existed keeps its backslashes.
+  ASSERT_EQ(provider::ProfilesStatus::Ok,
+            provider::ParseProfiles("[Profile]\nName=A\n[Store]\nName=S\nDirectory=\" C:\\stores\\x \"\n", read, &problem));
+  EXPECT_EQ(" C:\\stores\\x ", provider::ToUtf8(read.profiles[0].stores[0].directory));
 }
 
 TEST_F(LogonTest, MissingProfilesFileFailsTheLogon) {

@@ -176,6 +176,13 @@ std::vector<std::wstring> ProviderTest::FilesIn(const std::wstring& directory) {
   return names;
 }
 
+provider::StoreResult ProviderTest::AddIndexEntries(const std::wstring& folderDirectory,
+                                                   const std::vector<provider::IndexEntry>& entries) {
+  provider::IndexWriter writer(folderDirectory);
+  provider::StoreResult result = writer.Begin();
+  return result == provider::StoreResult::Ok ? writer.Append(entries) : result;
+}
+
 std::vector<std::vector<std::string>> ProviderTest::ReadAll(IMAPITable* table, const std::vector<ULONG>& columns) {
   std::vector<std::vector<std::string>> result;
   std::vector<BYTE> storage(CbNewSPropTagArray(columns.size()));

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "admin_lib.h"
+#include "folder_repair.h"
 #include "store_layout.h"
 #include "text.h"
 
@@ -65,6 +66,9 @@ class ProviderTest : public ::testing::Test {
                         const std::wstring& storeDirectory = L"mailbox");
   // The names of the files (not directories) in directory, sorted.
   static std::vector<std::wstring> FilesIn(const std::wstring& directory);
+  // Appends index lines the way a posting does, without message files.
+  static provider::StoreResult AddIndexEntries(const std::wstring& folderDirectory,
+                                               const std::vector<provider::IndexEntry>& entries);
   // Every row of a table, after SetColumns.
   std::vector<std::vector<std::string>> ReadAll(IMAPITable* table, const std::vector<ULONG>& columns);
 

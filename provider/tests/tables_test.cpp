@@ -20,20 +20,18 @@ class TablesTest : public ProviderTest {
     provider::FolderRecord reports;
     ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
     // Row i: subject "Report iii", size 10 * i, importance i % 3.
-    auto result = provider::UpdateFolderIndex(reports.directory, [](std::vector<provider::IndexEntry>& entries) {
-      for (ULONG i = 0; i < kRows; ++i) {
-        provider::IndexEntry entry;
-        entry.id = provider::NewObjectId();
-        wchar_t subject[32];
-        swprintf(subject, 32, L"Report %03lu", static_cast<unsigned long>(i));
-        entry.fileName = std::wstring(subject) + L".msg";
-        entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, subject));
-        entry.properties.push_back(provider::Value::Long(PR_MESSAGE_SIZE, 10 * i));
-        entry.properties.push_back(provider::Value::Long(PR_IMPORTANCE, i % 3));
-        entries.push_back(entry);
-      }
-    });
-    ASSERT_EQ(provider::StoreResult::Ok, result);
+    std::vector<provider::IndexEntry> entries;
+    for (ULONG i = 0; i < kRows; ++i) {
+      provider::IndexEntry entry;
+      entry.id = provider::NewObjectId();
+      wchar_t subject[32];
+      swprintf(subject, 32, L"Report %03lu", static_cast<unsigned long>(i));
+      entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, subject));
+      entry.properties.push_back(provider::Value::Long(PR_MESSAGE_SIZE, 10 * i));
+      entry.properties.push_back(provider::Value::Long(PR_IMPORTANCE, i % 3));
+      entries.push_back(entry);
+    }
+    ASSERT_EQ(provider::StoreResult::Ok, AddIndexEntries(reports.directory, entries));
     session_ = LogonOrFail(L"Work");
     ASSERT_TRUE(session_);
     store_ = OpenStore(session_.get(), L"Mailbox");
@@ -297,18 +295,16 @@ TEST_F(TablesTest, DisplayNamesAreOfferedInTheAnsiCodePage) {
 TEST_F(TablesTest, TenThousandIndexedMessagesListInBatches) {
   provider::FolderRecord reports;
   ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
-  auto result = provider::UpdateFolderIndex(reports.directory, [](std::vector<provider::IndexEntry>& entries) {
-    for (ULONG i = kRows; i < 10000; ++i) {
-      provider::IndexEntry entry;
-      entry.id = provider::NewObjectId();
-      entry.fileName = L"m" + std::to_wstring(i) + L".msg";
-      entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, L"Message " + std::to_wstring(i)));
-      entry.properties.push_back(provider::Value::Text(PR_MESSAGE_CLASS_W, L"IPM.DOCUMENT.PDF"));
-      entry.properties.push_back(provider::Value::Long(PR_MESSAGE_SIZE, i));
-      entries.push_back(entry);
-    }
-  });
-  ASSERT_EQ(provider::StoreResult::Ok, result);
+  std::vector<provider::IndexEntry> entries;
+  for (ULONG i = kRows; i < 10000; ++i) {
+    provider::IndexEntry entry;
+    entry.id = provider::NewObjectId();
+    entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, L"Message " + std::to_wstring(i)));
+    entry.properties.push_back(provider::Value::Text(PR_MESSAGE_CLASS_W, L"IPM.DOCUMENT.PDF"));
+    entry.properties.push_back(provider::Value::Long(PR_MESSAGE_SIZE, i));
+    entries.push_back(entry);
+  }
+  ASSERT_EQ(provider::StoreResult::Ok, AddIndexEntries(reports.directory, entries));
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);

@@ -554,6 +554,27 @@ uint64_t CompoundFileWriter::ContentSize(ContentId id) const noexcept {
   return impl_->contents[id].size;
 }
 
+uint64_t CompoundFileWriter::ProjectedSize(uint64_t moreBytes, uint32_t moreEntries) const noexcept {
+  if (!impl_) return 0;
+  const Geometry& geometry = impl_->geometry;
+  // What is still in memory goes to the mini stream or to sectors of its own:
+  // either way its bytes, a sector of padding and four bytes of table per
+  // 64-byte mini sector at most.
+  uint64_t data = impl_->file.Size() + moreBytes;
+  for (const Content& content : impl_->contents) {
+    if (content.state == Content::State::Discarded || content.inFile) continue;
+    data += content.memory.size() + geometry.sectorSize + content.memory.size() / 16 + 4;
+  }
+  data += (static_cast<uint64_t>(impl_->nodes.size()) + moreEntries) * cfb::kDirectoryEntryBytes;
+  data += 2ull * geometry.sectorSize;  // the last data sector and the mini stream's, padded
+  const uint64_t sectors = (data + geometry.sectorSize - 1) >> geometry.sectorShift;
+  // Each FAT sector maps entriesPerSector sectors, its own included.
+  const uint64_t perSector = geometry.entriesPerSector;
+  const uint64_t fat = (sectors + perSector - 2) / (perSector - 1);
+  const uint64_t difat = fat > cfb::kHeaderDifatEntries ? (fat - cfb::kHeaderDifatEntries + perSector - 2) / (perSector - 1) : 0;
+  return (sectors + fat + difat) << geometry.sectorShift;
+}
+
 HRESULT CompoundFileWriter::Finish() noexcept {
   if (!impl_) return E_UNEXPECTED;
   HRESULT hr = E_OUTOFMEMORY;

@@ -193,6 +193,28 @@ HRESULT MessageWriter::Impl::Lay() {
   return file.Finish();
 }
 
+bool MessageWriter::Fits(uint64_t moreBytes, uint64_t otherBytes, uint32_t otherValues) const noexcept {
+  if (!impl_) return false;
+  // Values kept for Finish: their property entries, their bytes and a
+  // directory entry for each streamed one; a storage and a property stream
+  // per object; the named-property storage and its three streams.
+  uint64_t pending = otherBytes + 16ull * otherValues;
+  uint32_t entries = 4 + otherValues;
+  auto add = [&](const Object& object) {
+    pending += msg::kMessageHeaderBytes + msg::kPropertyEntryBytes * object.properties.size();
+    entries += 2;
+    for (const auto& entry : object.properties) {
+      if (!IsStreamedType(PROP_TYPE(entry.second.value.tag))) continue;
+      ++entries;
+      if (entry.second.content == kNoContent) pending += entry.second.value.bytes.size();
+    }
+  };
+  add(impl_->message);
+  for (const Object& object : impl_->attachments) add(object);
+  for (const Object& object : impl_->recipients) add(object);
+  return impl_->file.ProjectedSize(moreBytes + pending, entries) <= CompoundFileWriter::kMaxFileBytes;
+}
+
 MessageWriter::MessageWriter() noexcept = default;
 MessageWriter::~MessageWriter() { Abandon(); }
 

@@ -61,6 +61,11 @@ class CompoundFileWriter {
   HRESULT DiscardContent(ContentId content) noexcept;
   // Bytes in the content so far; 0 for an unknown id.
   uint64_t ContentSize(ContentId content) const noexcept;
+  // The size the file would have at Finish, at most, if moreBytes more bytes
+  // were written (to the open content or in streams still to be added) and
+  // moreEntries more directory entries made; allocation tables and padding
+  // included. A caller compares it with kMaxFileBytes before writing.
+  uint64_t ProjectedSize(uint64_t moreBytes, uint32_t moreEntries) const noexcept;
 
   // Writes the mini stream, allocation tables, directory and header and
   // closes the file. Content never linked is dropped. The open content, if

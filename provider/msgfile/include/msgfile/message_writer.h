@@ -60,6 +60,11 @@ class MessageWriter {
   HRESULT EndValueStream() noexcept;
   HRESULT CancelValueStream() noexcept;
 
+  // Whether the file stays within the compound file's limit (2 GiB - 1) if
+  // the open value stream takes moreBytes more, with the values set so far
+  // and otherBytes of otherValues values the caller will still set.
+  bool Fits(uint64_t moreBytes, uint64_t otherBytes = 0, uint32_t otherValues = 0) const noexcept;
+
   HRESULT Finish() noexcept;
   void Abandon() noexcept;
   bool IsOpen() const noexcept;

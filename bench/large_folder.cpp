@@ -1,0 +1,275 @@
+#include "large_folder.h"
+
+#include <windows.h>
+
+#include <mapiutil.h>
+#include <mapix.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <kvcommon/mapi_owners.h>
+#include <kvcommon/unique_resource.h>
+#include <kvprovider/diagnostics.h>
+#include <msgfile/message_writer.h>
+
+#include "admin_lib.h"
+#include "bench_support.h"
+#include "files.h"
+#include "folder_repair.h"
+#include "message_files.h"
+#include "store_layout.h"
+
+namespace bench {
+namespace {
+
+using kvcommon::UniqueInterface;
+
+constexpr wchar_t kProfile[] = L"Large";
+constexpr uint32_t kBatch = 20000;
+constexpr uint32_t kLinksPerFile = 60000;  // the file system allows 65,000 links to one file
+
+std::wstring LargeDirectory(const std::wstring& work) { return work + L"\\large"; }
+std::wstring ProfilesPath(const std::wstring& work) { return LargeDirectory(work) + L"\\profiles.ini"; }
+
+bool PrepareStore(const std::wstring& work, provider::FolderRecord& folder) {
+  CreateDirectoryW(LargeDirectory(work).c_str(), nullptr);
+  provider::admin::ProfileRequest request;
+  request.profile.name = kProfile;
+  request.profile.userName = L"Erika Mustermann";
+  provider::StoreConfig store;
+  store.name = L"Mailbox";
+  store.directory = LargeDirectory(work) + L"\\store";
+  request.profile.stores.push_back(store);
+  request.folders = {L"Mailbox#Large"};
+  std::wstring error;
+  std::unique_ptr<provider::StoreLayout> layout;
+  return provider::admin::CreateProfile(ProfilesPath(work), request, error) &&
+         provider::StoreLayout::Open(store.directory, layout) == provider::StoreResult::Ok &&
+         layout->FindByPath(L"Large", folder) == provider::StoreResult::Ok;
+}
+
+// What the index keeps of the i-th posting the module would make.
+provider::IndexEntry PostingEntry(uint32_t i) {
+  const int64_t posted = 133500000000000000ll + static_cast<int64_t>(i) * 10000000;  // one a second, from 2024
+  wchar_t subject[64];
+  swprintf(subject, 64, L"Quarterly report %07lu.pdf", static_cast<unsigned long>(i));
+  const std::vector<provider::Value> values = {
+      provider::Value::Text(PR_SUBJECT_W, subject),
+      provider::Value::Text(PR_MESSAGE_CLASS_W, L"IPM.DOCUMENT.PDF"),
+      provider::Value::Long(PR_CLIENT_SUBMIT_TIME, posted),
+      provider::Value::Long(PR_MESSAGE_DELIVERY_TIME, posted),
+      provider::Value::Text(PR_SENDER_NAME_W, L"Erika Mustermann"),
+      provider::Value::Long(PR_IMPORTANCE, IMPORTANCE_NORMAL),
+      provider::Value::Long(PR_CREATION_TIME, posted),
+      provider::Value::Long(PR_LAST_MODIFICATION_TIME, posted)};
+  return provider::MakeIndexEntry(provider::NewObjectId(), false, values, 52224 + i % 4096, true,
+                                  MSGFLAG_READ | MSGFLAG_HASATTACH);
+}
+
+// One small message file that the messages' files link to.
+bool MakeTemplate(const std::wstring& path) {
+  DeleteFileW(path.c_str());
+  msgfile::MessageWriter writer;
+  return SUCCEEDED(writer.Create(path.c_str())) &&
+         SUCCEEDED(writer.SetProperty(msgfile::ObjectRef::Message(),
+                                      msgfile::UnicodeProperty(PR_SUBJECT_W, L"Quarterly report.pdf"))) &&
+         SUCCEEDED(writer.Finish());
+}
+
+std::string Line(const char* what, double seconds) {
+  char text[128];
+  snprintf(text, sizeof text, "  %-52s %8.3f s\n", what, seconds);
+  return text;
+}
+
+std::string PeakLine(const char* what) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  char text[128];
+  snprintf(text, sizeof text, "  %-52s %8.1f MiB\n", what, static_cast<double>(counters.PeakWorkingSetSize) / (1u << 20));
+  return text;
+}
+
+// The folder's entry identifier from its row in the top's hierarchy table.
+bool FindFolder(IMsgStore* store, std::vector<uint8_t>& id) {
+  kvcommon::UniqueMapiBuffer<SPropValue> top;
+  if (FAILED(HrGetOneProp(store, PR_IPM_SUBTREE_ENTRYID, top.put()))) return false;
+  UniqueInterface<IMAPIFolder> ipm;
+  ULONG type = 0;
+  if (FAILED(store->OpenEntry(top->Value.bin.cb, reinterpret_cast<LPENTRYID>(top->Value.bin.lpb), nullptr, 0, &type,
+                              ipm.putUnknown())))
+    return false;
+  UniqueInterface<IMAPITable> children;
+  kvcommon::UniqueRowSet rows;
+  SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+  if (FAILED(ipm->GetHierarchyTable(0, children.put())) ||
+      FAILED(HrQueryAllRows(children.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.put())) ||
+      rows->cRows != 1)
+    return false;
+  const SBinary& bin = rows->aRow[0].lpProps[0].Value.bin;
+  id.assign(bin.lpb, bin.lpb + bin.cb);
+  return true;
+}
+
+bool ReadRows(IMAPITable* table, LONG count) {
+  kvcommon::UniqueRowSet rows;
+  return SUCCEEDED(table->QueryRows(count, 0, rows.put())) && rows->cRows == static_cast<ULONG>(count);
+}
+
+// The figures, measured step by step in a session of their own.
+bool MeasureSteps(IMsgStore* store, const std::vector<uint8_t>& folderId, uint32_t count, bool writable,
+                  std::string& out) {
+  LPENTRYID id = reinterpret_cast<LPENTRYID>(const_cast<uint8_t*>(folderId.data()));
+  const ULONG size = static_cast<ULONG>(folderId.size());
+  double start = Seconds();
+  UniqueInterface<IMAPIFolder> folder;
+  UniqueInterface<IMAPITable> table;
+  ULONG type = 0, rows = 0;
+  if (FAILED(store->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, folder.putUnknown())) ||
+      FAILED(folder->GetContentsTable(MAPI_UNICODE, table.put())))
+    return false;
+  out += Line("open the folder and its contents table", Seconds() - start);
+  start = Seconds();
+  if (FAILED(table->GetRowCount(0, &rows)) || rows != count) return false;
+  out += Line("row count", Seconds() - start);
+  start = Seconds();
+  SizedSPropTagArray(5, columns) = {5, {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_CLASS_W, PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_SIZE}};
+  if (FAILED(table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0)) || !ReadRows(table.get(), 50)) return false;
+  out += Line("first 50 rows (five columns)", Seconds() - start);
+  start = Seconds();
+  if (FAILED(table->SeekRow(BOOKMARK_END, -50, nullptr)) || !ReadRows(table.get(), 50)) return false;
+  out += Line("last 50 rows", Seconds() - start);
+  start = Seconds();
+  kvcommon::UniqueMapiBuffer<SPropValue> counted;
+  if (FAILED(HrGetOneProp(folder.get(), PR_CONTENT_COUNT, counted.put())) || counted->Value.l != static_cast<LONG>(count))
+    return false;
+  out += Line("PR_CONTENT_COUNT of the folder", Seconds() - start);
+  out += PeakLine("peak working set so far");
+  start = Seconds();
+  SizedSSortOrderSet(1, newestFirst) = {1, 0, 0, {{PR_CLIENT_SUBMIT_TIME, TABLE_SORT_DESCEND}}};
+  if (FAILED(table->SortTable(reinterpret_cast<LPSSortOrderSet>(&newestFirst), 0)) ||
+      FAILED(table->SeekRow(BOOKMARK_BEGINNING, 0, nullptr)) || !ReadRows(table.get(), 50))
+    return false;
+  out += Line("sorted newest first, then its first 50 rows", Seconds() - start);
+  table.reset();
+  folder.reset();
+  if (writable) {
+    start = Seconds();
+    if (FAILED(store->OpenEntry(size, id, nullptr, MAPI_MODIFY, &type, folder.putUnknown()))) return false;
+    out += Line("open the folder for writing (checked against its files)", Seconds() - start);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool MakeLargeFolder(const std::wstring& workFolder, uint32_t count, bool withFiles) {
+  provider::FolderRecord folder;
+  if (!PrepareStore(workFolder, folder)) return false;
+  const std::wstring made = LargeDirectory(workFolder) + L"\\made-" + std::to_wstring(count) + (withFiles ? L"-files" : L"");
+  provider::IndexCounts counts;
+  if (provider::FileExists(made) && provider::ReadIndexCounts(folder.directory, counts) == provider::StoreResult::Ok &&
+      counts.contents == count)
+    return true;
+  // Earlier marks and message file templates go.
+  for (const wchar_t* pattern : {L"\\made-*", L"\\template-*"}) {
+    WIN32_FIND_DATAW data;
+    kvcommon::UniqueFind find(FindFirstFileW((LargeDirectory(workFolder) + pattern).c_str(), &data));
+    if (!find) continue;
+    do {
+      DeleteFileW((LargeDirectory(workFolder) + L"\\" + data.cFileName).c_str());
+    } while (FindNextFileW(find.get(), &data));
+  }
+  std::printf("making a folder of %lu messages (once, kept in %ls)\n", static_cast<unsigned long>(count),
+              LargeDirectory(workFolder).c_str());
+  std::fflush(stdout);
+  DeleteFilesIn(provider::MessagesDirectory(folder.directory));
+  DeleteFileW(provider::IndexPath(folder.directory).c_str());
+  if (withFiles && !provider::CreateDirectoryTree(provider::MessagesDirectory(folder.directory))) return false;
+  std::wstring sample;
+  provider::IndexWriter writer(folder.directory);
+  if (writer.Begin() != provider::StoreResult::Ok) return false;
+  for (uint32_t first = 0; first < count; first += kBatch) {
+    std::vector<provider::IndexEntry> entries;
+    for (uint32_t i = first; i < count && i < first + kBatch; ++i) {
+      entries.push_back(PostingEntry(i));
+      if (!withFiles) continue;
+      if (i % kLinksPerFile == 0) {
+        sample = LargeDirectory(workFolder) + L"\\template-" + std::to_wstring(i / kLinksPerFile) + L".msg";
+        if (!MakeTemplate(sample)) return false;
+      }
+      if (!CreateHardLinkW(provider::MessagePath(folder.directory, entries.back().id).c_str(), sample.c_str(), nullptr))
+        return false;
+    }
+    if (writer.Append(entries) != provider::StoreResult::Ok) return false;
+  }
+  kvcommon::UniqueFile marker(CreateFileW(made.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return marker.valid();
+}
+
+int MeasureLargeFolder(const std::wstring& workFolder, uint32_t count, bool writable) {
+  SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, ProfilesPath(workFolder).c_str());
+  if (FAILED(MAPIInitialize(nullptr))) return 1;
+  std::string out;
+  bool ok = false;
+  {
+    UniqueInterface<IMAPISession> session;
+    UniqueInterface<IMAPITable> stores;
+    kvcommon::UniqueRowSet rows;
+    UniqueInterface<IMsgStore> store;
+    std::vector<uint8_t> folderId;
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    ok = SUCCEEDED(MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(kProfile)), nullptr,
+                               MAPI_UNICODE | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, session.put())) &&
+         SUCCEEDED(session->GetMsgStoresTable(0, stores.put())) &&
+         SUCCEEDED(HrQueryAllRows(stores.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+                                  rows.put())) &&
+         SUCCEEDED(session->OpenMsgStore(0, rows->aRow[0].lpProps[0].Value.bin.cb,
+                                         reinterpret_cast<LPENTRYID>(rows->aRow[0].lpProps[0].Value.bin.lpb), nullptr,
+                                         MDB_WRITE, store.put())) &&
+         FindFolder(store.get(), folderId) && MeasureSteps(store.get(), folderId, count, writable, out);
+  }
+  MAPIUninitialize();
+  out += ok ? PeakLine("peak working set of the process, sorting included") : "  failed\n";
+  // The figures go to a file the benchmark prints, whatever its output is.
+  const std::wstring figures = LargeDirectory(workFolder) + L"\\figures.txt";
+  kvcommon::UniqueFile file(CreateFileW(figures.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  WriteFile(file.get(), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  return ok ? 0 : 1;
+}
+
+bool MeasureLargeFolderApart(const std::wstring& workFolder, uint32_t count, bool writable) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --measure-large-folder \"" + workFolder + L"\" " +
+                         std::to_wstring(count) + (writable ? L" 1" : L" 0");
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return false;
+  kvcommon::UniqueHandle child(process.hProcess);
+  CloseHandle(process.hThread);
+  WaitForSingleObject(child.get(), INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(child.get(), &code);
+  std::string figures;
+  provider::ReadWholeFile(LargeDirectory(workFolder) + L"\\figures.txt", figures);
+  LARGE_INTEGER size = {};
+  WIN32_FILE_ATTRIBUTE_DATA index = {};
+  provider::FolderRecord folder;
+  if (PrepareStore(workFolder, folder) &&
+      GetFileAttributesExW(provider::IndexPath(folder.directory).c_str(), GetFileExInfoStandard, &index)) {
+    size.HighPart = static_cast<LONG>(index.nFileSizeHigh);
+    size.LowPart = index.nFileSizeLow;
+  }
+  std::printf("%lu messages in one folder (index %.1f MiB), in a process of its own\n%s",
+              static_cast<unsigned long>(count), static_cast<double>(size.QuadPart) / (1u << 20), figures.c_str());
+  return code == 0;
+}
+
+}  // namespace bench

@@ -1,0 +1,16 @@
+// A folder's contents table: its rows are read from the folder's index as
+// they are needed, so a folder of any size opens at once.
+#pragma once
+
+#include <mapidefs.h>
+
+#include "session_state.h"
+
+namespace provider {
+
+// flags: MAPI_ASSOCIATED and MAPI_UNICODE are honoured. Lines of the index
+// that are damaged are passed over.
+HRESULT OpenContentsTable(const std::shared_ptr<StoreState>& store, const FolderRecord& folder, ULONG flags,
+                          LPMAPITABLE* table);
+
+}  // namespace provider

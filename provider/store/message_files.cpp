@@ -1,0 +1,146 @@
+#include "message_files.h"
+
+#include <mapitags.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include <kvcommon/unique_resource.h>
+#include <msgfile/message_reader.h>
+
+namespace provider {
+namespace {
+
+// What the index keeps of a message's own values for its contents table row.
+constexpr ULONG kIndexedTags[] = {PR_SUBJECT_W,          PR_MESSAGE_CLASS_W,       PR_DISPLAY_NAME_W,
+                                  PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME, PR_SENDER_NAME_W,
+                                  PR_IMPORTANCE,         PR_CREATION_TIME,         PR_LAST_MODIFICATION_TIME};
+constexpr size_t kIndexedTextLength = 255;
+constexpr size_t kIdDigits = 32;
+
+bool IsString(ULONG tag) { return PROP_TYPE(tag) == PT_UNICODE || PROP_TYPE(tag) == PT_STRING8; }
+
+bool SameKind(ULONG stored, ULONG wanted) {
+  return PROP_TYPE(stored) == PROP_TYPE(wanted) || (IsString(stored) && IsString(wanted));
+}
+
+uint64_t FileTimeNumber(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// "<32 hex digits><suffix>", any case, as an id.
+bool IdOfName(const std::wstring& name, const wchar_t* suffix, ObjectId& id) {
+  const size_t suffixLength = wcslen(suffix);
+  if (name.size() != kIdDigits + suffixLength || _wcsicmp(name.c_str() + kIdDigits, suffix) != 0) return false;
+  char digits[kIdDigits];
+  for (size_t i = 0; i < kIdDigits; ++i) {
+    if (name[i] > 0x7F) return false;
+    digits[i] = static_cast<char>(name[i]);
+  }
+  return ParseObjectId(digits, kIdDigits, id);
+}
+
+Value ValueOf(const msgfile::Property& property) {
+  Value value;
+  value.tag = property.tag;
+  switch (PROP_TYPE(property.tag)) {
+    case PT_UNICODE:
+      value.text = msgfile::UnicodeValue(property);
+      break;
+    case PT_STRING8: {
+      // Other writers' narrow strings are in the ANSI code page.
+      const std::string narrow = msgfile::String8Value(property);
+      const int size = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+      value.text.assign(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
+      if (size > 0) MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), &value.text[0], size);
+      break;
+    }
+    case PT_LONG: value.number = msgfile::LongValue(property); break;
+    case PT_I2: value.number = msgfile::ShortValue(property); break;
+    case PT_BOOLEAN: value.number = msgfile::BooleanValue(property) ? 1 : 0; break;
+    default: value.number = static_cast<int64_t>(property.fixed); break;
+  }
+  return value;
+}
+
+}  // namespace
+
+StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out) {
+  out = MessageFileListing();
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind find(FindFirstFileExW((MessagesDirectory(folderDirectory) + L"\\*").c_str(), FindExInfoBasic,
+                                             &data, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  if (!find) {
+    DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::Ok : StoreResult::IoError;
+  }
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::wstring name = data.cFileName;
+    ObjectId id;
+    if (IdOfName(name, L".msg", id)) {
+      out.saved.push_back({id, FileTimeNumber(data.ftLastWriteTime)});
+    } else if (IdOfName(name, L".tmp", id)) {
+      out.composing.push_back(id);
+    }
+  } while (FindNextFileW(find.get(), &data));
+  if (GetLastError() != ERROR_NO_MORE_FILES) return StoreResult::IoError;
+  std::sort(out.saved.begin(), out.saved.end(),
+            [](const MessageFileListing::Saved& a, const MessageFileListing::Saved& b) { return a.id < b.id; });
+  return StoreResult::Ok;
+}
+
+bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id) {
+  auto at = std::lower_bound(listing.saved.begin(), listing.saved.end(), id,
+                             [](const MessageFileListing::Saved& saved, const ObjectId& wanted) { return saved.id < wanted; });
+  return at != listing.saved.end() && at->id == id;
+}
+
+bool RemoveIfStale(const std::wstring& path) {
+  kvcommon::UniqueFile file(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  return file.valid();  // closing it deletes it
+}
+
+IndexEntry MakeIndexEntry(const ObjectId& id, bool associated, const std::vector<Value>& values, uint64_t fileSize,
+                          bool hasAttachments, ULONG messageFlags) {
+  IndexEntry entry;
+  entry.id = id;
+  entry.associated = associated;
+  for (ULONG tag : kIndexedTags) {
+    auto value = std::find_if(values.begin(), values.end(), [tag](const Value& v) { return PropId(v.tag) == PropId(tag); });
+    if (value == values.end() || !SameKind(value->tag, tag)) continue;
+    Value indexed = *value;
+    if (IsString(indexed.tag) && indexed.text.size() > kIndexedTextLength) indexed.text.resize(kIndexedTextLength);
+    entry.properties.push_back(std::move(indexed));
+  }
+  entry.properties.push_back(Value::Long(PR_MESSAGE_SIZE, static_cast<int64_t>(std::min<uint64_t>(fileSize, 0x7FFFFFFF))));
+  entry.properties.push_back(Value::Bool(PR_HASATTACH, hasAttachments));
+  entry.properties.push_back(Value::Long(PR_MESSAGE_FLAGS, static_cast<LONG>(messageFlags)));
+  return entry;
+}
+
+StoreResult ReadIndexEntry(const std::wstring& path, const ObjectId& id, IndexEntry& out) {
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) return StoreResult::NotFound;
+  msgfile::MessageReader reader;
+  if (FAILED(reader.Open(path.c_str()))) return StoreResult::Corrupt;
+  const msgfile::ObjectRef message = msgfile::ObjectRef::Message();
+  std::vector<Value> values;
+  for (ULONG tag : kIndexedTags) {
+    msgfile::Property property;
+    if (SUCCEEDED(reader.GetProperty(message, CHANGE_PROP_TYPE(tag, msgfile::kAnyPropertyType), &property)) &&
+        SameKind(property.tag, tag))
+      values.push_back(ValueOf(property));
+  }
+  msgfile::Property flags;
+  ULONG messageFlags = 0;
+  if (SUCCEEDED(reader.GetProperty(message, PR_MESSAGE_FLAGS, &flags)))
+    messageFlags = static_cast<ULONG>(msgfile::LongValue(flags));
+  const uint64_t size = (static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+  out = MakeIndexEntry(id, (messageFlags & MSGFLAG_ASSOCIATED) != 0, values, size, reader.AttachmentCount() > 0,
+                       messageFlags);
+  return StoreResult::Ok;
+}
+
+}  // namespace provider

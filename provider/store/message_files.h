@@ -1,0 +1,49 @@
+// The message files of a folder (message_paths.h): the saved ones and those
+// being composed, which their composers keep open without sharing until they
+// are saved or dropped. And what the folder's index keeps of a message, made
+// from its values or read back from its file.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "folder_index.h"
+#include "message_paths.h"
+#include "object_id.h"
+#include "store_result.h"
+#include "value.h"
+
+namespace provider {
+
+struct MessageFileListing {
+  struct Saved {
+    ObjectId id{};
+    uint64_t written = 0;  // last write time, as a FILETIME number
+  };
+  std::vector<Saved> saved;        // sorted by id
+  std::vector<ObjectId> composing;
+};
+// The files messages\ holds whose names are message ids; anything else there
+// is left alone. A folder without messages\ has none.
+StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out);
+// Whether an id is among the saved files of a listing.
+bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id);
+
+// Deletes a composing file that no process holds open: its composer opened it
+// without sharing, so opening it for deletion without sharing succeeds only
+// once nobody has it. True when the file was stale and is gone.
+bool RemoveIfStale(const std::wstring& path);
+
+// What the index keeps of a message for its contents table row: some of its
+// values (strings cut to 255 characters, as Exchange's tables do), the size
+// of its file, whether it has attachments, and its flags.
+IndexEntry MakeIndexEntry(const ObjectId& id, bool associated, const std::vector<Value>& values, uint64_t fileSize,
+                          bool hasAttachments, ULONG messageFlags);
+// The same read from a saved message file, for a message the index lacks.
+// Corrupt when the file is not a message file.
+StoreResult ReadIndexEntry(const std::wstring& path, const ObjectId& id, IndexEntry& out);
+
+}  // namespace provider

@@ -1,0 +1,24 @@
+// Ids of stores, folders and messages: 16 random bytes, written as 32
+// lower-case hexadecimal digits in the store's files and file names.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace provider {
+
+using ObjectId = std::array<uint8_t, 16>;
+
+ObjectId NewObjectId();
+std::string ObjectIdText(const ObjectId& id);
+// Upper-case digits are taken too.
+bool ParseObjectId(const char* text, size_t length, ObjectId& id);
+bool ParseObjectId(const std::string& hex, ObjectId& id);
+
+// Ids are random: their first bytes make a good hash.
+struct ObjectIdHash {
+  size_t operator()(const ObjectId& id) const noexcept;
+};
+
+}  // namespace provider
