@@ -169,7 +169,7 @@ int DerivePostedName(const KVEExportFile* file, ModuleBlock<wchar_t>& name) noex
 bool HasReportFile(const PostedNames& names) noexcept {
   for (uint16_t i = 0; i < names.count(); ++i) {
     const wchar_t* dot = names[i] ? wcsrchr(names[i], L'.') : nullptr;
-    if (dot && CompareStringOrdinal(dot + 1, -1, L"RPT", -1, TRUE) == CSTR_EQUAL) return true;
+    if (dot && _wcsicmp(dot + 1, L"RPT") == 0) return true;
   }
   return false;
 }
