@@ -98,7 +98,7 @@ int wmain(int argc, wchar_t** argv) {
                                            L"Enter Report Name"};
 
   // A profile of Erika's: her mailbox and the public folders.
-  const std::wstring work = g_output + L"\\tour-store";
+  const std::wstring work = g_output + L"\\tour-store" + g_suffix;
   CreateDirectoryW(work.c_str(), nullptr);
   provider::admin::ProfileRequest request;
   request.profile.name = L"Erika";
