@@ -50,18 +50,7 @@ class DialogDriver {
   // The message of a message box: its static control with text.
   static std::wstring MessageText(HWND box) {
     std::wstring text;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM out) -> BOOL {
-          wchar_t className[16] = {};
-          GetClassNameW(child, className, 16);
-          if (lstrcmpiW(className, L"Static") == 0 && GetWindowTextLengthW(child) > 0) {
-            *reinterpret_cast<std::wstring*>(out) = Text(child);
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&text));
+    EnumChildWindows(box, FirstStaticText, reinterpret_cast<LPARAM>(&text));
     return text;
   }
   static void Type(HWND dialog, int id, const std::wstring& text) {
@@ -145,6 +134,14 @@ class DialogDriver {
  private:
   static HTREEITEM Next(HWND tree, HTREEITEM item, UINT how) {
     return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
+  }
+  // A named callback: a lambda cannot become a 32-bit standard-call pointer.
+  static BOOL CALLBACK FirstStaticText(HWND child, LPARAM out) {
+    wchar_t className[16] = {};
+    GetClassNameW(child, className, 16);
+    if (lstrcmpiW(className, L"Static") != 0 || GetWindowTextLengthW(child) == 0) return TRUE;
+    *reinterpret_cast<std::wstring*>(out) = Text(child);
+    return FALSE;
   }
   static BOOL CALLBACK Collect(HWND window, LPARAM out) {
     wchar_t className[16] = {};
