@@ -11,10 +11,7 @@
 #include "mapi/report_posting.h"
 #include "options/report_strings.h"
 #include "resources/resource_ids.h"
-
-ReportNamePrompt g_ReportNamePrompt = ReportNameDialogUnavailable;
-
-int ReportNameDialogUnavailable(HWND, const wchar_t*, wchar_t**, DWORD) noexcept { return -1; }
+#include "ui/user_prompts.h"
 
 namespace {
 
@@ -48,19 +45,6 @@ struct ReportTexts {
   ModuleBlock<wchar_t> body;
 };
 
-void ShowNameTaken(const ExportJob& job) noexcept {
-  wchar_t text[kMostMessageCharacters + 1];
-  if (LoadResourceString(IDS_REPORT_NAME_TAKEN, text, kMostMessageCharacters, LOWORD(job.language)) != KVE_OK) {
-    // Fallback text the module carries itself.
-    CopyWide(text, kMostMessageCharacters + 1,
-             L"Report Display Name has already been used by other reports.\n"
-             L"Please enter a unique report display name.",
-             kMostMessageCharacters);
-  }
-  // The product's own caption, in every language.
-  MessageBoxW(job.parentWindow, text, L"KVEFold.DLL", MB_ICONINFORMATION);
-}
-
 // Asks for file index's report name until it is not taken in the folder,
 // then reads the report's texts from the exported file. Returns the
 // dialog's answer (IDOK once a name is settled).
@@ -68,11 +52,11 @@ int ObtainReportName(const ExportJob& job, IMAPIFolder* folder, uint16_t index, 
                      ReportTexts& texts) noexcept {
   for (;;) {
     wchar_t* name = texts.reportName.release();
-    const int answer = g_ReportNamePrompt(job.parentWindow, job.fileNames[index], &name, job.language);
+    const int answer = AskReportName(job.parentWindow, job.fileNames[index], &name, job.language);
     texts.reportName.reset(name);
     if (answer != IDOK) return answer;
     if (!IsDisplayNameUsed(folder, texts.reportName.get())) break;
-    ShowNameTaken(job);
+    ShowReportNameTaken(job.parentWindow, job.language);
   }
   ReadReportStrings(path, texts.comment.put(), texts.body.put());
   return IDOK;

@@ -16,20 +16,6 @@ struct ExportJob;
 // file that failed, with the message in the job's error text.
 int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcept;
 
-// The report name dialog, asked once per file of a report export (a job not
-// set up silently whose kind is not ReportInstance): answers IDOK with a new
-// name in *nameSlot (freed with ModuleFree; an earlier name there is freed
-// first), IDCANCEL to skip the file, IDABORT to end the export, or -1 when
-// it cannot be shown. The user-interface subsystem plugs its dialog in here;
-// until then no dialog can be shown. No setup makes such a job yet.
-using ReportNamePrompt = int (*)(HWND parentWindow, const wchar_t* fileName, wchar_t** nameSlot,
-                                 DWORD language) noexcept;
-extern ReportNamePrompt g_ReportNamePrompt;
-
-// Stands in for the report name dialog: answers -1.
-int ReportNameDialogUnavailable(HWND parentWindow, const wchar_t* fileName, wchar_t** nameSlot,
-                                DWORD language) noexcept;
-
 // Most characters of a file's name that a failure message quotes; a longer
 // name is cut and ends in "...".
 constexpr size_t kQuotedNameLength = 100;

@@ -9,6 +9,7 @@
 #include "mapi/session_logon.h"
 #include "options/options_encoding.h"
 #include "options/options_record.h"
+#include "ui/user_prompts.h"
 
 namespace {
 
@@ -203,19 +204,31 @@ int DerivePostedName(const KVEExportFile* file, ModuleBlock<wchar_t>& name) noex
   return name ? KVE_OK : KVE_NO_MEMORY;
 }
 
+bool HasReportFile(const PostedNames& names) noexcept {
+  for (uint16_t i = 0; i < names.count(); ++i) {
+    const wchar_t* dot = names[i] ? wcsrchr(names[i], L'.') : nullptr;
+    if (dot && _wcsicmp(dot + 1, L"RPT") == 0) return true;
+  }
+  return false;
+}
+
 int SetUpByDialog(ExportJob& job) noexcept {
   job.silent = 0;
   job.postingKind = ReportInstance;
+  const bool reportFile = HasReportFile(job.fileNames);
   int result = LogonProfile(job, nullptr, nullptr);
   if (result != KVE_OK) return result;
+  // A report file may go as a report template: the user says which kind.
+  if (reportFile) {
+    result = AskPostingKind(job.parentWindow, job.language, job.postingKind);
+    if (result != KVE_OK) return result;
+  }
   if (job.postingKind == PersonalReport) {
     job.folderPath.reset();
     return KVE_OK;
   }
-  // FolderReport and ReportInstance need the folder selection dialog, which
-  // is not part of the module yet: until it is, the setup ends here as if the
-  // user had cancelled it. Any other kind is refused the same way.
-  return KVE_CANCELLED;
+  if (job.postingKind != FolderReport && job.postingKind != ReportInstance) return KVE_CANCELLED;
+  return ChooseFolderPath(job.parentWindow, job.session.get(), job.profileName.get(), job.language, job.folderPath);
 }
 
 int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexcept {

@@ -104,8 +104,13 @@ DWORD ExportLanguage(const KVEExportInfo& exportInfo) noexcept;
 // "untitled.txt". Returns 0, or 2 when memory runs out.
 int DerivePostedName(const KVEExportFile* file, ModuleBlock<wchar_t>& name) noexcept;
 
-// Settles the destination without a record (0 only once the folder dialog
-// has chosen) or from the host's record. Return a result code; a failure's
+// True when a posted name has the extension "RPT" (any case).
+bool HasReportFile(const PostedNames& names) noexcept;
+
+// Settles the destination with the user (logon with MAPI's dialog allowed;
+// for a report file the posting kind dialog; then, unless the kind is
+// PersonalReport, the folder selection dialog) or from the host's record.
+// Return a result code (6 when the user cancelled a dialog); a failure's
 // message is in the job's error text.
 int SetUpByDialog(ExportJob& job) noexcept;
 int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexcept;

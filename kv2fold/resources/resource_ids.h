@@ -23,14 +23,36 @@
 #define IDS_FILE_NOT_POSTED 18            // format: posted name, message
 #define IDS_FILES_NOT_POSTED 19           // format: failed count, file count, first posted name, message
 #define IDS_REPORT_NAME_TAKEN 20
+#define IDS_REPORT_NAME_LABEL 21          // format: posted name
+#define IDS_WARNING_CAPTION 22
 // Why a file was not posted, for the codes a user meets that have no message
 // of their own.
-#define IDS_REASON_NOT_A_DISK_FILE 21
-#define IDS_REASON_TOO_BIG 22
-#define IDS_REASON_DISK_ERROR 23
-#define IDS_REASON_BUSY 24
-#define IDS_REASON_STORAGE 25
+#define IDS_REASON_NOT_A_DISK_FILE 23
+#define IDS_REASON_TOO_BIG 24
+#define IDS_REASON_DISK_ERROR 25
+#define IDS_REASON_BUSY 26
+#define IDS_REASON_STORAGE 27
 
-// Dialogs and bitmaps join here (named templates such as "IDD_REPORT_NAME").
+// The folder selection dialog. Its tree control (1000) is not in the
+// template: the dialog creates it.
+#define IDD_FOLDER_SELECTION 101
+#define IDC_FOLDER_TREE 1000
+#define IDC_FOLDER_LABEL 1001
+#define IDC_PROFILE_LABEL 1008
+#define IDB_STORE 103
+#define IDB_STORE_SELECTED 104
+#define IDB_FOLDER 105
+#define IDB_FOLDER_SELECTED 106
+#define IDB_PROFILE 110
+
+// The report name dialog, the named template "IDD_REPORT_NAME".
+#define IDC_REPORT_NAME_EDIT 1012
+#define IDC_REPORT_NAME_LABEL 1013
+
+// The posting kind dialog, the named template "IDD_FOLDER_DEST_TYPE": one
+// radio button per kind, numbered as the kinds themselves.
+#define IDC_KIND_PERSONAL 1009
+#define IDC_KIND_FOLDER 1010
+#define IDC_KIND_INSTANCE 1011
 
 #endif

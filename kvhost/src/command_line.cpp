@@ -71,6 +71,11 @@ ParsedCommandLine CheckExport(ParsedCommandLine parsed) {
   if (options.files.size() > 0xFFFF) return Failure(IDS_TOO_MANY_FILES, L"");
   const bool pieces = destination.profileGiven || destination.passwordGiven || destination.postingKind != 0 ||
                       destination.folderGiven;
+  if (destination.choose) {
+    if (pieces || !destination.optionsFile.empty()) return Failure(IDS_DESTINATION_TWICE, L"");
+    parsed.ok = true;
+    return parsed;
+  }
   if (!destination.optionsFile.empty()) {
     if (pieces) return Failure(IDS_DESTINATION_TWICE, L"");
     parsed.ok = true;
@@ -150,6 +155,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
       exportOptions.push_back(L"--save-options");
     } else if (argument == L"--ansi") {
       options.ansi = true;
+    } else if (argument == L"--choose") {
+      destination.choose = true;
+      exportOptions.push_back(L"--choose");
     } else if (argument == L"--timing") {
       options.timing = true;
       exportOptions.push_back(L"--timing");

@@ -19,6 +19,7 @@ struct DestinationOptions {
   bool folderGiven = false;
   std::wstring folder;
   std::wstring optionsFile;  // a block saved by --save-options
+  bool choose = false;       // --choose: no options record, the module asks the user
 };
 
 struct HostOptions {

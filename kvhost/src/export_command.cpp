@@ -32,7 +32,9 @@ int ExportFiles(ExportModule& module, const HostOptions& options, const Messages
   std::vector<BYTE> block;
   KVEDestinationOptions record = {};
   const KVEDestinationOptions* optionsRecord = &record;
-  if (!destination.optionsFile.empty()) {
+  if (destination.choose) {
+    optionsRecord = nullptr;  // the module's dialogs settle the destination
+  } else if (!destination.optionsFile.empty()) {
     if (!ReadOptionsBlock(destination.optionsFile, block, messages, err)) return kExitModuleFailed;
     optionsRecord = reinterpret_cast<const KVEDestinationOptions*>(block.data());
   } else {

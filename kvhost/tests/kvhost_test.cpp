@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "messages.h"
 #include "output.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/test_environment.h"
 #include "zqlocale/zqlocale.h"
 
@@ -64,6 +65,9 @@ TEST(KvhostCommandLine, ParsesCommandsOptionsAndMistakes) {
       {{L"--export", L"--options-file", L"o.kvo", L"--profile", L"W"}, HostCommand::None, kNone, L"",
        IDS_DESTINATION_TWICE},
       {{L"--export", L"--profile", L"W", L"--password"}, HostCommand::None, kNone, L"--password", IDS_MISSING_VALUE},
+      {{L"--export", L"--choose", L"--profile", L"W"}, HostCommand::None, kNone, L"", IDS_DESTINATION_TWICE},
+      {{L"--export", L"--options-file", L"o.kvo", L"--choose"}, HostCommand::None, kNone, L"", IDS_DESTINATION_TWICE},
+      {{L"--list-destinations", L"--choose"}, HostCommand::None, kNone, L"--choose", IDS_EXPORT_ONLY},
   };
   for (const Case& c : cases) {
     std::wstring line;
@@ -111,6 +115,9 @@ TEST(KvhostCommandLine, SettlesTheExportsDestination) {
     }
     EXPECT_EQ(c.files, parsed.options.files);
   }
+  ParsedCommandLine chosen = ParseCommandLine({L"--export", L"--choose", L"a.rpt"});
+  ASSERT_TRUE(chosen.ok);
+  EXPECT_TRUE(chosen.options.destination.choose);
 }
 
 struct RunResult {
@@ -322,6 +329,43 @@ TEST_F(KvhostExport, PostsTheFilesAndSavesTheOptionsForTheNextRunThroughEitherIn
                                          L"b.txt IPM.DOCUMENT.*TXT"}),
               Subjects());
   }
+}
+
+TEST_F(KvhostExport, ChooseAsksThroughTheDialogsAndTheSavedChoiceRunsWithoutThem) {
+  // Work without a password, as the default profile: the setup logs on
+  // without asking, and the saved block (which holds no password: what is
+  // typed into MAPI's dialog never reaches the module) logs on again.
+  provider::admin::ProfileRequest request;
+  request.profile.name = L"Work";
+  request.profile.stores.push_back(provider::StoreConfig{L"Mailbox", folder_ + L"\\store"});
+  request.makeDefault = true;
+  std::wstring error;
+  ASSERT_TRUE(provider::admin::CreateProfile(folder_ + L"\\profiles.ini", request, error));
+  const std::wstring b = Path(L"b.txt"), options = Path(L"work.kvo");
+  RunResult first;
+  std::vector<std::string> problems;
+  {
+    kvtest::PersonAtTheScreen person([](kvtest::DialogDriver& driver) {
+      HWND dialog = driver.Await(L"Select a folder");
+      if (!dialog) return;
+      HWND tree = GetDlgItem(dialog, 1000);
+      kvtest::DialogDriver::Select(tree, driver.Item(tree, {L"Work", L"Mailbox", L"Inbox", L"Reports"}));
+      kvtest::DialogDriver::Click(dialog, IDOK);
+    });
+  first = RunKvhost({L"--export", L"--choose", b, L"--save-options", options});
+    problems = person.Finish();
+  }
+  EXPECT_EQ(std::vector<std::string>{}, problems);
+  EXPECT_EQ(kExitSuccess, first.exitCode) << Narrow(first.err);
+  EXPECT_EQ(0u, first.out.find(L"Destination: Mailbox#Inbox#Reports (profile Work, kind instance)\n")) << Narrow(first.out);
+  // From the saved block: no dialog (one would be cancelled after 3 s and fail the export).
+  RunResult second;
+  {
+    kvtest::PersonAtTheScreen nobody([](kvtest::DialogDriver&) {}, 3000);
+    second = RunKvhost({L"--export", L"--options-file", options, b});
+  }
+  EXPECT_EQ(kExitSuccess, second.exitCode) << Narrow(second.err);
+  EXPECT_EQ((std::vector<std::wstring>{L"b.txt IPM.DOCUMENT.*TXT", L"b.txt IPM.DOCUMENT.*TXT"}), Subjects());
 }
 
 TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {

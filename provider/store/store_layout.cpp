@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "files.h"
 #include "text.h"
@@ -479,6 +480,57 @@ StoreResult StoreLayout::CreateFolderLocked(const FolderRecord& parent, const st
   }
   knownDirectories_[folder.id] = folder.directory;
   out = std::move(folder);
+  return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::CreateFolders(const FolderRecord& parent, const std::vector<std::wstring>& names,
+                                       std::vector<FolderRecord>& out) {
+  out.clear();
+  FileLock lock(directory_ + kStoreLock, 30000);
+  if (!lock.held()) return StoreResult::IoError;
+  std::vector<FolderRecord> siblings;
+  StoreResult result = Children(parent, siblings);
+  if (result != StoreResult::Ok) return result;
+  std::set<std::wstring> taken;
+  for (const FolderRecord& sibling : siblings) taken.insert(sibling.name);
+  for (const std::wstring& name : names) {
+    if (name.empty()) return StoreResult::InvalidName;
+    if (!taken.insert(name).second) return StoreResult::Collision;
+  }
+  const std::wstring subfolders = parent.directory + kSubfolders;
+  if (!CreateDirectoryTree(subfolders)) return StoreResult::IoError;
+  auto undo = [&out] {
+    for (const FolderRecord& made : out) {
+      DeleteFileW((made.directory + kFolderFile).c_str());
+      RemoveDirectoryW((made.directory + kSubfolders).c_str());
+      RemoveDirectoryW(made.directory.c_str());
+    }
+    out.clear();
+  };
+  for (const std::wstring& name : names) {
+    FolderRecord folder;
+    folder.id = NewObjectId();
+    folder.parentId = parent.id;
+    folder.kind = FolderKind::Generic;
+    folder.name = name;
+    const std::wstring base = subfolders + L"\\" + SafeDirectoryName(name);
+    for (int suffix = 1; suffix < 1000 && folder.directory.empty(); ++suffix) {
+      std::wstring candidate = base + (suffix == 1 ? L"" : L"~" + std::to_wstring(suffix));
+      if (CreateDirectoryW(candidate.c_str(), nullptr)) folder.directory = candidate;
+    }
+    if (folder.directory.empty() || !CreateDirectoryTree(folder.directory + kSubfolders) || !WriteFolderFile(folder)) {
+      if (!folder.directory.empty()) out.push_back(folder);
+      undo();
+      return StoreResult::IoError;
+    }
+    out.push_back(folder);
+  }
+  siblings.insert(siblings.end(), out.begin(), out.end());
+  if (!WriteSubfolderList(parent, siblings)) {
+    undo();
+    return StoreResult::IoError;
+  }
+  for (const FolderRecord& made : out) knownDirectories_[made.id] = made.directory;
   return StoreResult::Ok;
 }
 

@@ -1,0 +1,429 @@
+// The interactive setup and the report name dialog through the real
+// KV2FOLD.dll and our MAPI32.DLL, with a person (a thread of the test's) at
+// the screen: the folder tree and the paths it gives, the warning on the
+// profile, every way of cancelling, branches read once and branches whose
+// reading fails, the profile chooser, the kind dialog for report files and
+// report templates named through a real export. Every case ends with the
+// provider holding no object and no buffer.
+#include <windows.h>
+
+#include <mapitags.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <msgfile/message_reader.h>
+
+#include "folder_index.h"
+#include "interface/kve_api.h"
+#include "resources/resource_ids.h"
+#include "store_layout.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/provider_fixture.h"
+
+namespace {
+
+using kvtest::DialogDriver;
+using kvtest::PersonAtTheScreen;
+using Names = std::vector<std::wstring>;
+using Part = std::function<void(DialogDriver&)>;
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// A report template as stored: from the folder's index and its .msg file.
+struct Template {
+  std::wstring displayName, messageClass, comment, body;
+};
+
+class DialogTest : public kvtest::ModuleThroughProviderTest {
+ protected:
+  void SetUp() override {
+    ModuleThroughProviderTest::SetUp();
+    // The default profile "Open": its Mailbox with Inbox (Reports, Q#1) and
+    // Team, and an Archive of 60 folders, more than one batch of rows.
+    provider::admin::ProfileRequest request;
+    request.profile.name = L"Open";
+    request.profile.userName = L"Erika Mustermann";
+    for (const wchar_t* name : {L"Mailbox", L"Archive"}) {
+      provider::StoreConfig store;
+      store.name = name;
+      store.directory = folder_ + L"\\Open-" + name;
+      request.profile.stores.push_back(store);
+    }
+    request.profile.defaultStore = L"Mailbox";
+    request.folders = {L"Mailbox#Inbox#Reports", L"Mailbox#Team"};
+    for (int i = 0; i < 60; ++i) request.folders.push_back(L"Archive#f" + std::to_wstring(100 + i));
+    request.makeDefault = true;
+    std::wstring error;
+    ASSERT_TRUE(provider::admin::CreateProfile(ProfilesPath(), request, error)) << Narrow(error);
+    // "#" inside a name: no path names it, the store's own layout makes it.
+    std::unique_ptr<provider::StoreLayout> layout;
+    provider::FolderRecord inbox, made;
+    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(folder_ + L"\\Open-Mailbox", layout));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(inbox, L"Q#1", L"", false, made));
+    injectFault_ = reinterpret_cast<KvMapiInjectFaultFunction>(GetProcAddress(mapi_, "KvMapiInjectFault"));
+  }
+
+  struct Outcome {
+    int code = -99;
+    std::vector<std::string> problems;
+    std::wstring folder;  // as the settled options give it
+    int kind = 0;
+  };
+
+  // KVEInitExportDestinationW without options for files of these names,
+  // while the person does part. The job stays in job_.
+  Outcome Choose(const Names& names, DWORD language, const Part& part) {
+    std::vector<KVEExportFile> files(names.size());
+    std::vector<KVEExportFile*> pointers;
+    for (size_t i = 0; i < names.size(); ++i) {
+      files[i] = {sizeof(KVEExportFile), 1, names[i].c_str()};
+      pointers.push_back(&files[i]);
+    }
+    KVEExportInfo info = info_;
+    info.fileCount = static_cast<uint16_t>(names.size());
+    info.files = pointers.data();
+    info.language = language;
+    Outcome outcome;
+    PersonAtTheScreen person(part);
+    job_ = nullptr;
+    outcome.code = initExport(nullptr, 0, nullptr, &info, &job_, nullptr);
+    outcome.problems = person.Finish();
+    KVEDestinationOptions* settled = nullptr;
+    if (job_ && decode(job_, &settled) == 0 && settled) {
+      outcome.folder = settled->folderPath.pointer ? settled->folderPath.pointer : L"<none>";
+      outcome.kind = settled->postingKind;
+      freeOptions(0, settled);
+    }
+    return outcome;
+  }
+  // Ends the job and checks that nothing of MAPI's is left.
+  void EndJob() {
+    EXPECT_EQ(0, termExport(job_, 0));
+    job_ = nullptr;
+    EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
+    EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
+  }
+  // KVEExportToDestinationW of these files while the person does part.
+  int Export(const Names& paths, const Part& part, std::vector<std::string>& problems) {
+    std::vector<const wchar_t*> pointers;
+    for (const std::wstring& path : paths) pointers.push_back(path.c_str());
+    KVEExportRequest request = {sizeof request, static_cast<uint16_t>(paths.size()), pointers.data()};
+    PersonAtTheScreen person(part);
+    const int code = exportFiles(job_, &request);
+    problems = person.Finish();
+    return code;
+  }
+  std::wstring MakeFile(const std::wstring& name, const std::vector<BYTE>& bytes) {
+    const std::wstring path = folder_ + L"\\" + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+  }
+  // The report templates (associated messages) of a Mailbox folder, or of
+  // its Common Views folder for an empty path.
+  std::vector<Template> Templates(const std::wstring& path) {
+    std::unique_ptr<provider::StoreLayout> layout;
+    provider::FolderRecord folder;
+    std::vector<provider::IndexEntry> entries;
+    if (provider::StoreLayout::Open(folder_ + L"\\Open-Mailbox", layout) != provider::StoreResult::Ok ||
+        (path.empty() ? layout->Find(layout->commonViewsId(), folder) : layout->FindByPath(path, folder)) !=
+            provider::StoreResult::Ok ||
+        provider::ReadFolderIndex(folder.directory, entries) != provider::StoreResult::Ok) {
+      ADD_FAILURE() << "no folder " << Narrow(path);
+      return {};
+    }
+    std::vector<Template> templates;
+    for (const provider::IndexEntry& entry : entries) {
+      if (!entry.associated) continue;
+      msgfile::MessageReader reader;
+      EXPECT_EQ(S_OK, reader.Open((provider::MessagesDirectory(folder.directory) + L"\\" +
+                                   provider::MessageFileName(entry.id)).c_str()));
+      Template found;
+      const ULONG tags[] = {PR_DISPLAY_NAME_W, PR_MESSAGE_CLASS_W, PR_COMMENT_W, PR_BODY_W};
+      std::wstring* values[] = {&found.displayName, &found.messageClass, &found.comment, &found.body};
+      for (int i = 0; i < 4; ++i) {
+        msgfile::Property value;
+        *values[i] = reader.GetProperty(msgfile::ObjectRef::Message(), tags[i], &value) == S_OK
+                         ? msgfile::UnicodeValue(value)
+                         : L"<none>";
+      }
+      templates.push_back(found);
+    }
+    return templates;
+  }
+
+  KVEJobHandle job_ = nullptr;
+  KvMapiInjectFaultFunction injectFault_ = nullptr;
+};
+
+// Waits for the folder dialog; its tree in *tree.
+HWND FolderDialog(DialogDriver& person, HWND* tree, const wchar_t* caption = L"Select a folder") {
+  HWND dialog = person.Await(caption);
+  *tree = dialog ? GetDlgItem(dialog, IDC_FOLDER_TREE) : nullptr;
+  return dialog;
+}
+
+TEST_F(DialogTest, TheFolderTreeGivesTheChosenPathOrCancels) {
+  struct Case {
+    const char* what;
+    Names select;          // the item chosen in the tree, from the root
+    int button;            // pressed at the end: IDOK or IDCANCEL; 0: Escape, -1: the close box
+    int code;
+    std::wstring folder;   // settled path
+  } cases[] = {
+      {"a store", {L"Open", L"Mailbox"}, IDOK, 0, L"Mailbox"},
+      {"a folder two levels down, '#' in its name", {L"Open", L"Mailbox", L"Inbox", L"Q#1"}, IDOK, 0,
+       L"Mailbox#Inbox#Q#1"},
+      {"Cancel", {L"Open", L"Archive"}, IDCANCEL, KVE_CANCELLED, L""},
+      {"Escape", {L"Open", L"Mailbox", L"Inbox"}, 0, KVE_CANCELLED, L""},
+      {"the close box", {L"Open"}, -1, KVE_CANCELLED, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::wstring profileLabel, label;
+    Names stores, mailbox;
+    const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+      HWND tree = nullptr;
+      HWND dialog = FolderDialog(person, &tree);
+      if (!dialog) return;
+      profileLabel = person.Text(dialog, IDC_PROFILE_LABEL);
+      HTREEITEM root = person.Item(tree, {L"Open"});
+      stores = person.Children(tree, root);
+      mailbox = person.Children(tree, person.Item(tree, {L"Open", L"Mailbox"}));
+      HTREEITEM chosen = person.Item(tree, c.select);
+      if (!chosen) return;
+      person.Select(tree, chosen);
+      label = person.Text(dialog, IDC_FOLDER_LABEL);
+      if (c.button > 0) person.Click(dialog, c.button);
+      if (c.button == 0) person.Key(tree, VK_ESCAPE);
+      if (c.button < 0) PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      person.AwaitGone(dialog);
+    });
+    EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+    EXPECT_EQ(c.code, outcome.code);
+    EXPECT_EQ(L"Open", profileLabel);
+    EXPECT_EQ((Names{L"Archive", L"Mailbox"}), stores) << "the profile's stores, sorted";
+    EXPECT_EQ((Names{L"Inbox", L"Team"}), mailbox) << "the top of information store's folders";
+    if (c.code == 0) {
+      EXPECT_EQ(c.folder, label) << "the label shows the chosen path";
+      EXPECT_EQ(c.folder, outcome.folder);
+      EXPECT_EQ(ReportInstance, outcome.kind);
+    } else {
+      EXPECT_EQ(nullptr, job_);
+    }
+    EndJob();
+  }
+}
+
+TEST_F(DialogTest, OkOnTheProfileWarnsAndKeepsTheDialogInEachLanguage) {
+  struct Case {
+    DWORD language;
+    const wchar_t *caption, *warningCaption, *warning;
+  } cases[] = {
+      {0x0409, L"Select a folder", L"Warning", L"Profile \"Open\" cannot be reported."},
+      {0x0407, L"Ordner ausw\u00e4hlen", L"Warnung",
+       L"Das Profil \u201EOpen\u201C kann nicht als Exportziel verwendet werden."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.language);
+    std::wstring warning;
+    bool stayedOpen = false;
+    const Outcome outcome = Choose({L"sales.pdf"}, c.language, [&](DialogDriver& person) {
+      HWND tree = nullptr;
+      HWND dialog = FolderDialog(person, &tree, c.caption);
+      if (!dialog) return;
+      person.Click(dialog, IDOK);  // the root is selected from the start
+      HWND box = person.Await(c.warningCaption);
+      if (!box) return;
+      warning = DialogDriver::MessageText(box);
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      person.AwaitGone(box);
+      stayedOpen = IsWindowVisible(dialog) != FALSE;
+      person.Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+    EXPECT_EQ(c.warning, warning);
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(KVE_CANCELLED, outcome.code);
+    EndJob();
+  }
+}
+
+TEST_F(DialogTest, ABranchIsReadOnceAndAFailingOneShowsFewerChildren) {
+  struct Case {
+    const char* what;
+    const char* method;  // made to fail while Archive opens
+    ULONG nth;
+    size_t children;
+    int expandButton;    // after opening
+  } cases[] = {
+      {"read twice", nullptr, 0, 60, 1},
+      {"second batch of rows refused", "IMAPITable::QueryRows", 2, 50, 1},
+      {"columns refused", "IMAPITable::SetColumns", 1, 0, 0},
+      {"no hierarchy table", "IMAPIFolder::GetHierarchyTable", 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Names children, again;
+    int expandButton = -1;
+    size_t tablesBefore = 0, tablesAfter = 0;
+    const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+      HWND tree = nullptr;
+      HWND dialog = FolderDialog(person, &tree);
+      HTREEITEM archive = dialog ? person.Item(tree, {L"Open", L"Archive"}) : nullptr;
+      if (!archive) return;
+      tablesBefore = TraceLines("GetHierarchyTable").size();
+      if (c.method) injectFault_(c.method, c.nth, MAPI_E_CALL_FAILED);
+      children = DialogDriver::Children(tree, archive);
+      expandButton = DialogDriver::ChildrenFlag(tree, archive);
+      if (!c.method && person.Toggle(tree, archive, false) && person.Toggle(tree, archive, true)) {
+        again = DialogDriver::Children(tree, archive);
+      }
+      tablesAfter = TraceLines("GetHierarchyTable").size();
+      person.Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+    EXPECT_EQ(c.children, children.size());
+    if (!children.empty()) {
+      EXPECT_EQ(L"f100", children.front());
+    }
+    EXPECT_EQ(c.expandButton, expandButton);
+    EXPECT_EQ(1u, tablesAfter - tablesBefore) << "one hierarchy table asked for";
+    if (!c.method) {
+      EXPECT_EQ(children, again) << "closed and opened again: the same items, no second reading";
+    }
+    EXPECT_EQ(KVE_CANCELLED, outcome.code);
+    EndJob();
+  }
+}
+
+TEST_F(DialogTest, WithoutADefaultProfileTheProvidersChooserComesFirst) {
+  // The default profile now wants a password: the logon without one asks.
+  MakeProfile(L"Open", L"unknown", false);
+  std::wstring profileLabel;
+  const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+    HWND chooser = person.Await(L"Choose Profile");
+    if (!chooser) return;
+    SendDlgItemMessageW(chooser, 1001, LB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"Work"));
+    DialogDriver::Type(chooser, 1002, L"secret");
+    DialogDriver::Click(chooser, IDOK);
+    HWND tree = nullptr;
+    HWND dialog = FolderDialog(person, &tree);
+    if (!dialog) return;
+    profileLabel = DialogDriver::Text(dialog, IDC_PROFILE_LABEL);
+    person.Select(tree, person.Item(tree, {L"Work", L"Mailbox", L"Inbox", L"Reports"}));
+    DialogDriver::Click(dialog, IDOK);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+  EXPECT_EQ(0, outcome.code);
+  EXPECT_EQ(L"Work", profileLabel);
+  EXPECT_EQ(L"Mailbox#Inbox#Reports", outcome.folder);
+  EXPECT_EQ((std::vector<std::string>{"MAPI::MAPILogonEx flags=0x80008023 -> 0x00000000"}),
+            TraceLines("MAPILogonEx"));
+  EndJob();
+}
+
+TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
+  // The kind dialog: cancelled, or a personal report (no folder dialog).
+  for (int button : {IDCANCEL, IDC_KIND_PERSONAL}) {
+    const Outcome outcome = Choose({L"q1.RPT"}, 0x0409, [&](DialogDriver& person) {
+      HWND kinds = person.Await(L"Export to Exchange Folder");
+      if (!kinds) return;
+      if (IsDlgButtonChecked(kinds, IDC_KIND_INSTANCE) != BST_CHECKED) person.problems.push_back("not preselected");
+      if (button != IDCANCEL) DialogDriver::Click(kinds, button);
+      DialogDriver::Click(kinds, button == IDCANCEL ? IDCANCEL : IDOK);
+    });
+    EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+    EXPECT_EQ(button == IDCANCEL ? KVE_CANCELLED : 0, outcome.code);
+    if (outcome.code == 0) {
+      EXPECT_EQ(PersonalReport, outcome.kind);
+      std::vector<std::string> problems;
+      EXPECT_EQ(0, Export({MakeFile(L"p.rpt", {1})}, [](DialogDriver& person) {
+                  HWND name = person.Await(L"Enter Report Name");
+                  DialogDriver::Type(name, IDC_REPORT_NAME_EDIT, L"Mine");
+                  DialogDriver::Click(name, IDOK);
+                }, problems));
+      EXPECT_EQ(std::vector<std::string>{}, problems);
+      const std::vector<Template> personal = Templates(L"");
+      ASSERT_EQ(1u, personal.size()) << "in Common Views";
+      EXPECT_EQ(L"Mine", personal[0].displayName);
+    }
+    EndJob();
+  }
+
+  // A folder report into Inbox#Reports: three files, the first with a
+  // comment (0x1019) and a body (0x101A) record.
+  const Outcome outcome = Choose({L"q1.rpt", L"q2.rpt", L"q3.rpt"}, 0x0409, [](DialogDriver& person) {
+    HWND kinds = person.Await(L"Export to Exchange Folder");
+    if (!kinds) return;
+    DialogDriver::Click(kinds, IDC_KIND_FOLDER);
+    DialogDriver::Click(kinds, IDOK);
+    HWND tree = nullptr;
+    HWND dialog = FolderDialog(person, &tree);
+    if (!dialog) return;
+    person.Select(tree, person.Item(tree, {L"Open", L"Mailbox", L"Inbox", L"Reports"}));
+    DialogDriver::Click(dialog, IDOK);
+  });
+  ASSERT_EQ(0, outcome.code);
+  EXPECT_EQ(FolderReport, outcome.kind);
+  const Names paths = {
+      MakeFile(L"q1.rpt", {0x19, 0x10, 6, 0, 'N', 0, 'o', 0, 0, 0, 0x1A, 0x10, 4, 0, 'B', 0, 0, 0}),
+      MakeFile(L"q2.rpt", {1}), MakeFile(L"q3.rpt", {2})};
+  // What the person sees, in order: label and message texts.
+  std::vector<std::wstring> seen;
+  // Types a name and presses a button; a refused name keeps the dialog up.
+  auto answer = [&](DialogDriver& person, const std::wstring& name, int button, bool refused = false) {
+    HWND dialog = person.Await(L"Enter Report Name");
+    if (!dialog) return;
+    seen.push_back(DialogDriver::Text(dialog, IDC_REPORT_NAME_LABEL) + L" [" +
+                   DialogDriver::Text(dialog, IDC_REPORT_NAME_EDIT) + L"]");
+    DialogDriver::Type(dialog, IDC_REPORT_NAME_EDIT, name);
+    DialogDriver::Click(dialog, button);
+    if (!refused) person.AwaitGone(dialog);
+  };
+  auto message = [&](DialogDriver& person) {
+    HWND box = person.Await(L"KVEFold.DLL");
+    if (!box) return;
+    seen.push_back(DialogDriver::MessageText(box));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    person.AwaitGone(box);
+  };
+  std::vector<std::string> problems;
+  const int code = Export(paths, [&](DialogDriver& person) {
+    answer(person, L"   ", IDOK, true);  // only spaces: refused, the dialog stays
+    message(person);
+    answer(person, L"Sales  ", IDOK);
+    answer(person, L"sALES", IDOK);  // taken, whatever the case
+    message(person);
+    answer(person, L"", IDCANCEL);  // q2 skipped
+    answer(person, L"", IDABORT);   // the export ends at q3
+  }, problems);
+  EXPECT_EQ(std::vector<std::string>{}, problems);
+  EXPECT_EQ(KVE_CANCELLED, code) << "Abort";
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"For q1.rpt: []", L"Report Name cannot be empty.", L"For q1.rpt: [   ]", L"For q2.rpt: []",
+                L"Report Display Name has already been used by other reports.\nPlease enter a unique report "
+                L"display name.",
+                L"For q2.rpt: []", L"For q3.rpt: []"}),
+            seen);
+  // Exported again, q3 alone: named this time.
+  EXPECT_EQ(0, Export({paths[2]}, [&](DialogDriver& person) { answer(person, L"Budget", IDOK); }, problems));
+  const std::vector<Template> stored = Templates(L"Inbox#Reports");
+  ASSERT_EQ(2u, stored.size());
+  EXPECT_EQ(L"Sales", stored[0].displayName) << "trailing spaces dropped";
+  EXPECT_EQ(L"IPM.ZORLAN.REPORT.TEMPLATE", stored[0].messageClass);
+  EXPECT_EQ(L"No", stored[0].comment);
+  EXPECT_EQ(L"B", stored[0].body);
+  EXPECT_EQ(L"Budget", stored[1].displayName);
+  EXPECT_EQ(L"<none>", stored[1].comment);
+  EndJob();
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#include "ui/container_dialog.h"
+
+#include "interface/kve_api.h"
+#include "interface/resource_strings.h"
+#include "platform/bridge.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+struct BitmapTraits {
+  using value_type = HBITMAP;
+  static HBITMAP invalid() noexcept { return nullptr; }
+  static void close(HBITMAP bitmap) noexcept { DeleteObject(bitmap); }
+};
+using BitmapOwner = kvcommon::UniqueResource<BitmapTraits>;
+
+constexpr int kWarningCapacity = 256;
+
+}  // namespace
+
+BOOL CMAPIContainerDlg::SelectFolder(HWND parent, IMAPISession* session, const wchar_t* profileName) noexcept {
+  // The whole tree lives as long as this root: every node and MAPI object
+  // below it is gone when the call returns.
+  FOLDERDATA root(session, profileName);
+  if (!root.valid) return FALSE;
+  return DoModal(parent, &root);
+}
+
+BOOL CMAPIContainerDlg::OnInitDialog(HWND dialog) noexcept {
+  // Before the base selects the root, so the label shows it at once.
+  folderLabel = GetDlgItem(dialog, IDC_FOLDER_LABEL);
+  CTreeDialog::OnInitDialog(dialog);
+  BridgeSendMessage(GetDlgItem(dialog, IDC_PROFILE_LABEL), WM_SETTEXT, 0,
+                    reinterpret_cast<LPARAM>(rootNode->GetName()));
+  // The tree asks for the root's children: the profile's stores.
+  BridgeSendMessage(treeWindow, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(rootNode->treeItem));
+  return TRUE;
+}
+
+BOOL CMAPIContainerDlg::OnSelChanged(CNODE* node) noexcept {
+  CTreeDialog::OnSelChanged(node);
+  const auto* container = static_cast<FOLDERDATA*>(node);
+  BridgeSetWindowText(folderLabel, container->path ? container->path.get() : container->GetName());
+  return TRUE;
+}
+
+BOOL CMAPIContainerDlg::OnOK() noexcept {
+  if (selectedNode && selectedNode->IsRoot()) {
+    wchar_t format[kWarningCapacity];
+    if (LoadResourceString(IDS_PROFILE_CANNOT_BE_REPORTED, format, kWarningCapacity - 1, LOWORD(language)) != KVE_OK) {
+      return FALSE;
+    }
+    wchar_t text[kWarningCapacity];
+    FormatWide(text, kWarningCapacity, format, rootNode->GetName());  // a long profile name is cut
+    wchar_t caption[64];
+    if (LoadResourceString(IDS_WARNING_CAPTION, caption, 63, LOWORD(language)) != KVE_OK) {
+      CopyWide(caption, 64, L"Warning", 63);  // fallback text the module carries itself
+    }
+    MessageBeep(0xFFFFFFFF);
+    MessageBoxW(dialogWindow, text, caption, MB_OK | MB_ICONINFORMATION);
+    return FALSE;
+  }
+  // The label always shows the selected node's path.
+  const int length = BridgeGetWindowTextLength(folderLabel);
+  resultPath.reset(static_cast<wchar_t*>(ModuleAlloc((static_cast<size_t>(length) + 2) * sizeof(wchar_t))));
+  if (resultPath) BridgeGetWindowText(folderLabel, resultPath.get(), length + 1);
+  return TRUE;
+}
+
+void CMAPIContainerDlg::InitImageList() noexcept {
+  imageList_.reset(ImageList_Create(16, 16, 0, kTreeImageCount, 0));
+  if (!imageList_) return;
+  const struct {
+    int bitmap;
+    int* index;
+  } pictures[kTreeImageCount] = {{IDB_PROFILE, &rootImage},
+                                 {IDB_STORE, &storeImage},
+                                 {IDB_STORE_SELECTED, &storeSelectedImage},
+                                 {IDB_FOLDER, &folderImage},
+                                 {IDB_FOLDER_SELECTED, &folderSelectedImage}};
+  for (const auto& picture : pictures) {
+    BitmapOwner bitmap(BridgeLoadBitmap(resourceModule, MAKEINTRESOURCEW(picture.bitmap)));
+    *picture.index = ImageList_Add(imageList_.get(), bitmap.get(), nullptr);
+  }
+  // A list that lacks a picture is not shown at all.
+  if (ImageList_GetImageCount(imageList_.get()) >= kTreeImageCount) {
+    BridgeSendMessage(treeWindow, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(imageList_.get()));
+  }
+}
+
+void CMAPIContainerDlg::GetNodeImages(CNODE* node, int& image, int& selectedImage) noexcept {
+  if (node->IsRoot()) {
+    image = selectedImage = rootImage;
+  } else if (static_cast<FOLDERDATA*>(node)->isStore) {
+    image = storeImage;
+    selectedImage = storeSelectedImage;
+  } else {
+    image = folderImage;
+    selectedImage = folderSelectedImage;
+  }
+}

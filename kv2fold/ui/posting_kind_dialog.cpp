@@ -1,0 +1,52 @@
+#include "ui/posting_kind_dialog.h"
+
+#include "interface/kve_api.h"
+#include "interface/module_state.h"
+#include "platform/bridge.h"
+#include "platform/locale_library.h"
+#include "resources/resource_ids.h"
+#include "ui/user_prompts.h"
+
+static_assert(IDC_KIND_PERSONAL == PersonalReport && IDC_KIND_FOLDER == FolderReport &&
+                  IDC_KIND_INSTANCE == ReportInstance,
+              "the kind buttons carry the kinds' numbers");
+
+INT_PTR CALLBACK CPostingKindDialog::PostingKindDialogProc(HWND dialog, UINT message, WPARAM wParam,
+                                                           LPARAM lParam) noexcept {
+  if (message == WM_INITDIALOG) {
+    auto* object = reinterpret_cast<CPostingKindDialog*>(lParam);
+    if (!object) return FALSE;
+    object->window = dialog;
+    g_WndMap.Add(object);
+    CheckRadioButton(dialog, IDC_KIND_PERSONAL, IDC_KIND_INSTANCE, object->kind);
+    return TRUE;
+  }
+  if (message != WM_COMMAND) return FALSE;
+  CIWnd* found = nullptr;
+  if (!g_WndMap.Lookup(dialog, found) || HIWORD(wParam) != BN_CLICKED) return FALSE;
+  auto* object = static_cast<CPostingKindDialog*>(found);  // only this procedure binds this window
+  switch (LOWORD(wParam)) {
+    case IDOK:
+      for (int button = IDC_KIND_PERSONAL; button <= IDC_KIND_INSTANCE; ++button) {
+        if (IsDlgButtonChecked(dialog, button) == BST_CHECKED) object->kind = static_cast<uint16_t>(button);
+      }
+      EndDialog(dialog, IDOK);
+      return TRUE;
+    case IDCANCEL:
+      EndDialog(dialog, IDCANCEL);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+int AskPostingKind(HWND parentWindow, DWORD language, uint16_t& kind) noexcept {
+  CPostingKindDialog dialog(kind);
+  HINSTANCE resources = GetLocaleResourceModule(g_ModuleState.localeHandle, LOWORD(language));
+  const INT_PTR result = BridgeDialogBoxParam(resources, L"IDD_FOLDER_DEST_TYPE", parentWindow,
+                                              CPostingKindDialog::PostingKindDialogProc,
+                                              reinterpret_cast<LPARAM>(&dialog));
+  if (result != IDOK) return KVE_CANCELLED;
+  kind = dialog.kind;
+  return KVE_OK;
+}
