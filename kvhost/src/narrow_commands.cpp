@@ -92,7 +92,9 @@ int ExportFilesNarrow(NarrowExportModule& module, const HostOptions& options, co
   std::string profile, password, folder;
   KVEDestinationOptionsA record = {};
   const KVEDestinationOptionsA* optionsRecord = &record;
-  if (!destination.optionsFile.empty()) {
+  if (destination.choose) {
+    optionsRecord = nullptr;  // the module's dialogs settle the destination
+  } else if (!destination.optionsFile.empty()) {
     if (!ReadOptionsBlock(destination.optionsFile, block, messages, err)) return kExitModuleFailed;
     optionsRecord = reinterpret_cast<const KVEDestinationOptionsA*>(block.data());
   } else {

@@ -29,7 +29,7 @@
 #include "tests/support/options_blocks.h"
 #include "tests/support/provider_fixture.h"
 
-
+namespace kvtest {
 
 inline std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
 
