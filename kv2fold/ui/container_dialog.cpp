@@ -3,6 +3,7 @@
 #include "interface/kve_api.h"
 #include "interface/resource_strings.h"
 #include "platform/bridge.h"
+#include "platform/wide_text.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -50,6 +51,9 @@ BOOL CMAPIContainerDlg::OnOK() noexcept {
     if (LoadResourceString(IDS_PROFILE_CANNOT_BE_REPORTED, format, kWarningCapacity - 1, LOWORD(language)) != KVE_OK) {
       return FALSE;
     }
+    // A translation that asks for other arguments than the profile name is not used as a format.
+    const wchar_t* ownText = L"Profile \"%s\" cannot be reported.";  // fallback text the module carries itself
+    if (!TakesSameArguments(format, ownText)) CopyWide(format, kWarningCapacity, ownText, kWarningCapacity - 1);
     wchar_t text[kWarningCapacity];
     FormatWide(text, kWarningCapacity, format, rootNode->GetName());  // a long profile name is cut
     wchar_t caption[64];

@@ -25,8 +25,8 @@ void LoadOrFallback(UINT id, DWORD language, wchar_t* buffer, int capacity, cons
 
 CDisplayNameDialog::CDisplayNameDialog(const wchar_t* fileName, DWORD languageIn) noexcept : language(languageIn) {
   wchar_t format[kReportNameCapacity];
-  LoadOrFallback(IDS_REPORT_NAME_LABEL, language, format, kReportNameCapacity,
-                 L"For %s:");  // fallback text the module carries itself
+  LoadResourceFormat(IDS_REPORT_NAME_LABEL, format, kReportNameCapacity - 1, LOWORD(language),
+                     L"For %s:");  // fallback text the module carries itself
   FormatWide(label, kReportNameCapacity, format, fileName ? fileName : L"");
 }
 
