@@ -1,8 +1,7 @@
-// Creating and destroying an export job over our MAPI32.DLL: posted names
-// (and their short forms),
-// the job's language, records and blocks the host hands in (placed where any
-// read past them faults) refused before any logon, and running out of memory
-// at every allocation. Jobs from blocks of every layout log on in the module
+// Export jobs over our MAPI32.DLL: posted names and their short forms, the
+// job's language, records and blocks the host hands in (placed where any read
+// past them faults) refused before any logon, and running out of memory at
+// every allocation. Logons from every kind of record run in the module
 // program's tests.
 #include <windows.h>
 
@@ -123,33 +122,6 @@ class ExportJobTest : public kvtest::ProviderInProcessTest {
   KVEJobHandle job_ = nullptr;
   KVEJobRecord* record_ = nullptr;
 };
-
-TEST_F(ExportJobTest, FromAPointerRecordLogsOnSilently) {
-  KVEDestinationOptions record = kvtest::PointerRecord({L"work", L"secret", FolderReport, L"Mailbox#Inbox"});
-  const KVEDestinationOptions before = record;
-  ASSERT_EQ(KVE_OK, Init(&record));
-  ASSERT_NE(nullptr, job_);
-  EXPECT_EQ(0, memcmp(&before, &record, sizeof record)) << "the host's record is only read";
-  ExportJob& job = Job();
-  EXPECT_EQ(&job.jobRecord, record_);
-  KVEJobRecord zero{};
-  zero.structSize = sizeof zero;
-  EXPECT_EQ(0, memcmp(&zero, record_, sizeof zero)) << "its size, every other field 0";
-  EXPECT_EQ(reinterpret_cast<HWND>(0x4321), job.parentWindow);
-  EXPECT_EQ(1u, job.silent);
-  EXPECT_EQ(L"Work", Text(job.profileName.get())) << "the profile actually used";
-  EXPECT_EQ(L"secret", Text(job.password.get()));
-  EXPECT_EQ(L"Mailbox#Inbox", Text(job.folderPath.get()));
-  EXPECT_EQ(FolderReport, job.postingKind);
-  EXPECT_EQ(L"Erika Mustermann", Text(job.identityName.get()));
-  ASSERT_EQ(2, job.fileCount);
-  EXPECT_EQ(L"sales.pdf", Text(job.fileNames[0]));
-  EXPECT_EQ(L"untitled.csv", Text(job.fileNames[1]));
-  EXPECT_EQ(L"", Text(job.errorText));
-  EXPECT_EQ(1u, TraceLines("MAPI::MAPILogonEx flags=0x80008022 -> 0x00000000").size()) << Trace();
-  Term();
-  EXPECT_EQ(1u, TraceLines("IMAPISession::Logoff").size()) << Trace();
-}
 
 TEST_F(ExportJobTest, RecordsThatFailTheReadingRuleNeverLogOn) {
   const OptionsText text = {L"work", L"secret", FolderReport, L"Mailbox"};
