@@ -15,7 +15,7 @@
 
 #include "admin_lib.h"
 #include "interface/kve_api.h"
-#include "tests/support/test_environment.h"
+#include "platform/tests/test_support.h"
 
 namespace kvtest {
 
@@ -26,11 +26,7 @@ namespace kvtest {
 class ProviderFolderTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static int serial = 0;
-    folder_ = std::wstring(temp) + L"kvjob-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_.c_str()));
     tracePath_ = folder_ + L"\\trace.txt";
     SetEnvironmentVariableW(KV_MAPI_DIAGNOSTICS_VARIABLE, L"1");
     SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, ProfilesPath().c_str());
@@ -41,7 +37,6 @@ class ProviderFolderTest : public testing::Test {
   void TearDown() override {
     SetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, nullptr);
     SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, nullptr);
-    RemoveTree(folder_);
   }
   std::wstring ProfilesPath() const { return folder_ + L"\\profiles.ini"; }
   // The directory of a profile's one store, "Mailbox".
@@ -95,7 +90,8 @@ class ProviderFolderTest : public testing::Test {
     return text.str();
   }
 
-  std::wstring folder_;
+  TempDirectory directory_;
+  const std::wstring folder_ = directory_.path();
   std::wstring tracePath_;
 };
 
