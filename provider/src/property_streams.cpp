@@ -37,7 +37,8 @@ STDMETHODIMP WriteStream::Read(void*, ULONG, ULONG* read) {
 
 STDMETHODIMP WriteStream::Write(const void* data, ULONG size, ULONG* written) {
   if (written) *written = 0;
-  return Guard(kName, "Write", 0, [&]() -> HRESULT {
+  // The byte count in the trace's flags field shows callers' write sizes.
+  return Guard(kName, "Write", size, [&]() -> HRESULT {
     if (!data && size) return STG_E_INVALIDPOINTER;
     HRESULT hr = message_->StreamWrite(token_, data, size);
     if (FAILED(hr)) return hr;

@@ -1,6 +1,7 @@
 // MAPI results as the host sees them: the code, and the message left in the
 // job's error text, in English, in German and in a test language whose set
-// lacks strings 13 and 14 (the module's own fallback texts stand in).
+// lacks strings 13 and 14 (the module's own fallback texts stand in); and the
+// export driver's message that names a failed file, cut to fit.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "interface/error_text.h"
+#include "interface/export_driver.h"
 #include "interface/export_job.h"
 #include "interface/module_state.h"
 #include "platform/locale_library.h"
@@ -94,6 +96,42 @@ TEST_F(ErrorTextTest, TheHostReadsTheJobsTextWhichIsBounded) {
   job_->language = 0x0413;  // the Dutch test set lacks string 14
   SetErrorFromResource(*job_, 14, longFallback.c_str());
   EXPECT_EQ(std::wstring(299, L'f'), Text(job_->errorText));
+}
+
+TEST_F(ErrorTextTest, TheFailureMessageNamesTheFileAndFitsTheErrorText) {
+  const std::wstring longName = std::wstring(99, L'n') + L"\U0001F600" + L"tail.pdf";  // a pair across the cut
+  const std::wstring cutName = std::wstring(99, L'n') + L"...";
+  struct Case {
+    DWORD language;
+    std::wstring name;
+    unsigned failed, count;
+    std::wstring text;
+  } cases[] = {
+      {0x0409, L"b.txt", 1, 1, L"The file \"b.txt\" was not posted: MAPI object not found."},
+      {0x0409, L"b.txt", 2, 5, L"2 of 5 files were not posted. The first, \"b.txt\": MAPI object not found."},
+      {0x0407, L"b.txt", 3, 4,
+       L"3 von 4 Dateien wurden nicht bereitgestellt. Die erste, \u201Eb.txt\u201C: MAPI object not found."},
+      {0x0409, longName, 1, 1, L"The file \"" + cutName + L"\" was not posted: MAPI object not found."},
+      // The Dutch test set lacks the string: the module's own English text.
+      {0x0413, L"b.txt", 1, 1, L"The file \"b.txt\" was not posted: MAPI object not found."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.language) + " " + std::to_string(c.failed));
+    job_->language = c.language;
+    CopyWide(job_->errorText, kErrorTextCapacity, L"MAPI object not found.", 299);
+    DescribeFailedPostings(*job_, MAPI_E_NOT_FOUND, c.name.c_str(), c.failed, c.count);
+    EXPECT_EQ(c.text, std::wstring(job_->errorText));
+  }
+  // A message that fills the error text: the result is cut, never overrun.
+  job_->language = 0x0407;
+  std::wstring message(298, L'm');
+  message += L"\U0001F600";
+  CopyWide(job_->errorText, kErrorTextCapacity, message.c_str(), 299);
+  DescribeFailedPostings(*job_, MAPI_E_NOT_FOUND, longName.c_str(), 65535, 65535);
+  const std::wstring text = job_->errorText;
+  EXPECT_GE(299u, text.size());
+  EXPECT_EQ(0u, text.find(L"65535 von 65535 Dateien"));
+  EXPECT_FALSE(text.back() >= 0xD800 && text.back() <= 0xDBFF) << "no half of a surrogate pair at the end";
 }
 
 }  // namespace

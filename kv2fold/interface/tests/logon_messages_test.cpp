@@ -1,113 +1,89 @@
-// Logon through our MAPI32.DLL, in the test program: the message a failed
-// logon or profile lookup leaves in the job, in the job's language. (A failed
-// KVEInitExportDestinationW destroys its job, so only a test sees it here.)
-// Each case ends with the provider holding no object and no buffer.
+// Logon through our MAPI32.DLL, in the test program: the code and the
+// message a failed logon or profile lookup leaves in the job, in the job's
+// language, and the identity that may be missing without failing the logon.
+// (A failed KVEInitExportDestinationW destroys its job, so only a test sees
+// the message here.)
 #include <windows.h>
 
 #include <mapicode.h>
 
 #include <gtest/gtest.h>
 
-#include <kvprovider/diagnostics.h>
-
 #include <string>
 
 #include "interface/export_job.h"
-#include "interface/module_state.h"
-#include "mapi/mapi_binding.h"
 #include "mapi/session_logon.h"
-#include "platform/locale_library.h"
-#include "tests/support/test_environment.h"
+#include "tests/support/provider_in_process.h"
 
 namespace {
 
 std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
 
-class LogonMessagesTest : public testing::Test {
- protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"kvlogon-" + std::to_wstring(GetCurrentProcessId());
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-    const std::wstring profiles = folder_ + L"\\profiles.ini";
-    const char text[] =
-        "[Profile]\nName=Work\nPassword=secret\nUserName=Erika Mustermann\nUserAddress=erika@example.org\n"
-        "[Store]\nName=Mailbox\nDirectory=mailbox\n";
-    HANDLE file = CreateFileW(profiles.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, text, sizeof text - 1, &written, nullptr));
-    CloseHandle(file);
-    SetEnvironmentVariableW(KV_MAPI_DIAGNOSTICS_VARIABLE, L"1");
-    SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, profiles.c_str());
+using LogonMessagesTest = kvtest::ProviderInProcessTest;
 
-    g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
-    g_ModuleState.localeHandle = OpenModuleResources(g_ModuleState.moduleInstance);
-    ASSERT_EQ(1, BindMAPI()) << "our MAPI32.DLL lies beside the program";
-    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(g_mapiModule, "KvMapiLiveObjects"));
-    buffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(g_mapiModule, "KvMapiOutstandingBuffers"));
-    injectFault_ = reinterpret_cast<KvMapiInjectFaultFunction>(GetProcAddress(g_mapiModule, "KvMapiInjectFault"));
-    ASSERT_TRUE(liveObjects_ && buffers_ && injectFault_) << "not our MAPI32.DLL";
-    ASSERT_EQ(S_OK, g_MAPIFunctions.MAPIInitialize(nullptr));
-  }
-  void TearDown() override {
-    if (g_mapiBound) {
-      g_MAPIFunctions.MAPIUninitialize();
-      UnbindMAPI();
-    }
-    CloseModuleResources(g_ModuleState.localeHandle);
-    g_ModuleState.localeHandle = 0;
-    SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, nullptr);
-    kvtest::RemoveTree(folder_);
-  }
-
-  std::wstring folder_;
-  KvMapiCounterFunction liveObjects_ = nullptr;
-  KvMapiCounterFunction buffers_ = nullptr;
-  KvMapiInjectFaultFunction injectFault_ = nullptr;
-};
-
-TEST_F(LogonMessagesTest, FailedLogonsAndLookupsInTheJobsLanguage) {
+TEST_F(LogonMessagesTest, FailedLogonsAndLookupsGiveTheirCodeAndMessage) {
   const wchar_t* const kLogon = L"Cannot logon to Exchange Profile.";
   const wchar_t* const kGermanLogon = L"Die Anmeldung am Exchange-Profil ist nicht m\u00f6glich.";
+  const wchar_t* const kProfile = L"Cannot retrieve Exchange profile name.";
+  const wchar_t* const kEarlier = L"earlier text";
   struct Case {
     const char* what;
     DWORD language;
     const wchar_t* profile;
     const wchar_t* password;
     const char* fault;  // a provider method made to fail once
+    unsigned nth;
+    HRESULT result;
     int code;
     const wchar_t* message;
+    bool identity;
   } cases[] = {
-      {"no such profile", 0x0409, L"Nobody", L"secret", nullptr, KVE_FAILED, kLogon},
-      {"wrong password, German", 0x0407, L"Work", L"wrong", nullptr, KVE_FAILED, kGermanLogon},
-      {"Austrian German: the German set", 0x0C07, L"Nobody", nullptr, nullptr, KVE_FAILED, kGermanLogon},
-      {"Finnish set lacks the string", 0x040B, L"Nobody", nullptr, nullptr, KVE_FAILED, kLogon},
-      {"status table refused, German", 0x0407, L"Work", L"secret", "IMAPISession::GetStatusTable", KVE_FAILED,
-       L"Der Name des Exchange-Profils kann nicht ermittelt werden."},
-      {"status rows refused, Finnish", 0x040B, L"work", L"secret", "IMAPITable::QueryRows", KVE_FAILED,
-       L"Cannot retrieve Exchange profile name."},
-      {"success", 0x0407, L"work", L"secret", nullptr, KVE_OK, L""},
+      {"no such profile", 0x0409, L"Nobody", L"secret", nullptr, 0, S_OK, KVE_FAILED, kLogon, false},
+      {"wrong password, German", 0x0407, L"Work", L"wrong", nullptr, 0, S_OK, KVE_FAILED, kGermanLogon, false},
+      {"Austrian German: the German set", 0x0C07, L"Nobody", nullptr, nullptr, 0, S_OK, KVE_FAILED, kGermanLogon,
+       false},
+      {"Finnish set lacks the string", 0x040B, L"Nobody", nullptr, nullptr, 0, S_OK, KVE_FAILED, kLogon, false},
+      {"logon cancelled", 0x0409, L"Work", L"secret", "MAPI::MAPILogonEx", 1, MAPI_E_USER_CANCEL, KVE_CANCELLED,
+       kEarlier, false},
+      {"logon out of memory", 0x0409, L"Work", L"secret", "MAPI::MAPILogonEx", 1, MAPI_E_NOT_ENOUGH_MEMORY,
+       KVE_NO_MEMORY, kEarlier, false},
+      {"logon refused access: the logon's text", 0x0409, L"Work", L"secret", "MAPI::MAPILogonEx", 1, MAPI_E_NO_ACCESS,
+       KVE_FAILED, kLogon, false},
+      {"status table refused, German", 0x0407, L"Work", L"secret", "IMAPISession::GetStatusTable", 1,
+       MAPI_E_NO_ACCESS, KVE_FAILED, L"Der Name des Exchange-Profils kann nicht ermittelt werden.", false},
+      {"status columns refused", 0x0409, L"Work", L"secret", "IMAPITable::SetColumns", 1, MAPI_E_CALL_FAILED,
+       KVE_FAILED, kProfile, false},
+      {"status rows refused, Finnish", 0x040B, L"work", L"secret", "IMAPITable::QueryRows", 1, MAPI_E_NO_ACCESS,
+       KVE_FAILED, kProfile, false},
+      {"status table on a full disk", 0x0409, L"Work", L"secret", "IMAPITable::SeekRow", 1, MAPI_E_NOT_ENOUGH_DISK,
+       KVE_DISK_FULL, kEarlier, false},
+      {"no identity", 0x0409, L"Work", L"secret", "IMAPISession::QueryIdentity", 1, MAPI_E_NO_SUPPORT, KVE_OK,
+       kEarlier, false},
+      {"identity not opened", 0x0409, L"Work", L"secret", "IMAPISession::OpenEntry", 1, MAPI_E_NOT_FOUND, KVE_OK,
+       kEarlier, false},
+      {"identity without values", 0x0409, L"Work", L"secret", "IMailUser::GetProps", 1, MAPI_E_CALL_FAILED, KVE_OK,
+       kEarlier, false},
+      {"success", 0x0407, L"work", L"secret", nullptr, 0, S_OK, KVE_OK, kEarlier, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ExportJob* job = CreateExportJob(nullptr);
     job->silent = 1;
     job->language = c.language;
-    if (c.fault) {
-      ASSERT_EQ(S_OK, injectFault_(c.fault, 1, MAPI_E_NO_ACCESS));
-    }
+    CopyWide(job->errorText, kErrorTextCapacity, kEarlier, 100);
+    if (c.fault) Fail(c.fault, c.result, c.nth);
     EXPECT_EQ(c.code, LogonProfile(*job, c.profile, c.password));
     EXPECT_EQ(Text(c.message), Text(job->errorText));
+    EXPECT_EQ(c.code == KVE_OK, job->profileName.get() != nullptr);
     if (c.code == KVE_OK) {
       EXPECT_EQ(L"Work", Text(job->profileName.get())) << "as the profile names itself";
-      EXPECT_EQ(L"Erika Mustermann", Text(job->identityName.get()));
-      EXPECT_EQ(72u, job->identityEntryId.byteCount);
-      EXPECT_EQ(sizeof "SMTP:ERIKA@EXAMPLE.ORG", job->identitySearchKey.byteCount);
     }
+    EXPECT_EQ(c.identity ? L"Erika Mustermann" : L"<null>", Text(job->identityName.get()));
+    EXPECT_EQ(c.identity ? 72u : 0u, job->identityEntryId.byteCount);
+    EXPECT_EQ(c.identity ? sizeof "SMTP:ERIKA@EXAMPLE.ORG" : 0u, job->identitySearchKey.byteCount);
     DestroyExportJob(job);
-    EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
-    EXPECT_EQ(0, buffers_()) << "MAPI buffers not freed";
+    clearFaults_();
+    ExpectEverythingReleased();
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/bridge.h"
+#include "tests/support/test_environment.h"
 
 namespace kvtest {
 
@@ -24,7 +25,7 @@ inline long CountModuleHeapBlocks() {
   return busy;
 }
 
-// A fresh folder under the temporary folder, removed with its files.
+// A fresh folder under the temporary folder, removed with everything in it.
 class TempDirectory {
  public:
   TempDirectory() {
@@ -36,19 +37,11 @@ class TempDirectory {
     path_ = std::wstring(base) + name;
     CreateDirectoryW(path_.c_str(), nullptr);
   }
-  ~TempDirectory() {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(File(L"*").c_str(), &found);
-    while (search != INVALID_HANDLE_VALUE) {
-      DeleteFileW(File(found.cFileName).c_str());
-      if (!FindNextFileW(search, &found)) break;
-    }
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    RemoveDirectoryW(path_.c_str());
-  }
+  ~TempDirectory() { RemoveTree(path_); }
   TempDirectory(const TempDirectory&) = delete;
   TempDirectory& operator=(const TempDirectory&) = delete;
   std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
+  const std::wstring& path() const { return path_; }
 
  private:
   std::wstring path_;

@@ -1,8 +1,5 @@
-// The fixture of the tests that run through the real KV2FOLD.dll and our
-// MAPI32.DLL: a folder of its own per test holding the profiles file, the
-// stores and the provider's trace; the module loaded and initialised as a
-// host does it; and at the end the provider's accounting, which must show no
-// live object and no outstanding buffer.
+// Fixtures of the tests that run against our MAPI32.DLL: the profiles, stores
+// and trace of one test, and the real KV2FOLD.dll loaded over them.
 #pragma once
 
 #include <windows.h>
@@ -18,68 +15,29 @@
 
 #include "admin_lib.h"
 #include "interface/kve_api.h"
-#include "tests/support/test_environment.h"
+#include "platform/tests/test_support.h"
 
 namespace kvtest {
 
 #define MODULE_EXPORT(module, name) reinterpret_cast<decltype(&name)>(GetProcAddress(module, #name))
 
-class ModuleThroughProviderTest : public testing::Test {
+// A folder of its own per test holding the profiles file ("Work" with a
+// password, "Open" the default without one), the stores and the trace.
+class ProviderFolderTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static int serial = 0;
-    folder_ = std::wstring(temp) + L"kvjob-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_.c_str()));
     tracePath_ = folder_ + L"\\trace.txt";
     SetEnvironmentVariableW(KV_MAPI_DIAGNOSTICS_VARIABLE, L"1");
     SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, ProfilesPath().c_str());
     SetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, tracePath_.c_str());
     MakeProfile(L"Work", L"secret", false);
     MakeProfile(L"Open", L"", true);  // no password; the default profile
-
-    module_ = LoadLibraryW(L"KV2FOLD.dll");
-    ASSERT_NE(nullptr, module_);
-    initialize_ = MODULE_EXPORT(module_, KVEInitializeW);
-    terminate_ = MODULE_EXPORT(module_, KVETerminateW);
-    initExport = MODULE_EXPORT(module_, KVEInitExportDestinationW);
-    termExport = MODULE_EXPORT(module_, KVETermExportDestinationW);
-    exportFiles = MODULE_EXPORT(module_, KVEExportToDestinationW);
-    encode = MODULE_EXPORT(module_, KVEEncodeDestinationOptionsW);
-    decode = MODULE_EXPORT(module_, KVEDecodeDestinationOptionsW);
-    freeOptions = MODULE_EXPORT(module_, KVEFreeDestinationOptionsW);
-    errorText = MODULE_EXPORT(module_, KVEGetErrorTextW);
-    ASSERT_EQ(0, initialize_(0));
-    // Held by the test too, so the accounting can be read after the module let go.
-    mapi_ = LoadLibraryW(L"MAPI32.DLL");
-    ASSERT_EQ(mapi_, GetModuleHandleW(L"MAPI32.DLL"));
-    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiLiveObjects"));
-    outstandingBuffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiOutstandingBuffers"));
-    ASSERT_TRUE(liveObjects_ && outstandingBuffers_) << "not our MAPI32.DLL";
-
-    file_.structSize = sizeof file_;
-    file_.useFileName = 1;
-    file_.fileName = L"C:\\exports\\sales.pdf";
-    filePointer_ = &file_;
-    info_.structSize = sizeof info_;
-    info_.fileCount = 1;
-    info_.files = &filePointer_;
-    info_.language = 0x0409;
   }
   void TearDown() override {
-    if (terminate_) terminate_();
-    if (liveObjects_) {
-      EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
-      EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
-    }
-    if (mapi_) FreeLibrary(mapi_);
-    if (module_) FreeLibrary(module_);
     SetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, nullptr);
     SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, nullptr);
-    RemoveTree(folder_);
   }
-
   std::wstring ProfilesPath() const { return folder_ + L"\\profiles.ini"; }
   // The directory of a profile's one store, "Mailbox".
   std::wstring StoreDirectory(const std::wstring& profile) const { return folder_ + L"\\" + profile + L"-mailbox"; }
@@ -132,8 +90,57 @@ class ModuleThroughProviderTest : public testing::Test {
     return text.str();
   }
 
-  std::wstring folder_;
+  TempDirectory directory_;
+  const std::wstring folder_ = directory_.path();
   std::wstring tracePath_;
+};
+
+// The real KV2FOLD.dll loaded and initialised as a host does it; at the end
+// the provider's accounting must show no live object and no outstanding buffer.
+class ModuleThroughProviderTest : public ProviderFolderTest {
+ protected:
+  void SetUp() override {
+    ProviderFolderTest::SetUp();
+    if (HasFatalFailure()) return;
+    module_ = LoadLibraryW(L"KV2FOLD.dll");
+    ASSERT_NE(nullptr, module_);
+    initialize_ = MODULE_EXPORT(module_, KVEInitializeW);
+    terminate_ = MODULE_EXPORT(module_, KVETerminateW);
+    initExport = MODULE_EXPORT(module_, KVEInitExportDestinationW);
+    termExport = MODULE_EXPORT(module_, KVETermExportDestinationW);
+    exportFiles = MODULE_EXPORT(module_, KVEExportToDestinationW);
+    encode = MODULE_EXPORT(module_, KVEEncodeDestinationOptionsW);
+    decode = MODULE_EXPORT(module_, KVEDecodeDestinationOptionsW);
+    freeOptions = MODULE_EXPORT(module_, KVEFreeDestinationOptionsW);
+    errorText = MODULE_EXPORT(module_, KVEGetErrorTextW);
+    ASSERT_EQ(0, initialize_(0));
+    // Held by the test too, so the accounting can be read after the module let go.
+    mapi_ = LoadLibraryW(L"MAPI32.DLL");
+    ASSERT_EQ(mapi_, GetModuleHandleW(L"MAPI32.DLL"));
+    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiLiveObjects"));
+    outstandingBuffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiOutstandingBuffers"));
+    ASSERT_TRUE(liveObjects_ && outstandingBuffers_) << "not our MAPI32.DLL";
+
+    file_.structSize = sizeof file_;
+    file_.useFileName = 1;
+    file_.fileName = L"C:\\exports\\sales.pdf";
+    filePointer_ = &file_;
+    info_.structSize = sizeof info_;
+    info_.fileCount = 1;
+    info_.files = &filePointer_;
+    info_.language = 0x0409;
+  }
+  void TearDown() override {
+    if (terminate_) terminate_();
+    if (liveObjects_) {
+      EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
+      EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
+    }
+    if (mapi_) FreeLibrary(mapi_);
+    if (module_) FreeLibrary(module_);
+    ProviderFolderTest::TearDown();
+  }
+
   HMODULE module_ = nullptr;
   HMODULE mapi_ = nullptr;
   decltype(&KVEInitializeW) initialize_ = nullptr;
