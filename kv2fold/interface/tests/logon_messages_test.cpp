@@ -100,10 +100,10 @@ TEST_F(LogonMessagesTest, FailedLogonsAndLookupsInTheJobsLanguage) {
     EXPECT_EQ(c.code, LogonProfile(*job, c.profile, c.password));
     EXPECT_EQ(Text(c.message), Text(job->errorText));
     if (c.code == KVE_OK) {
-      EXPECT_EQ(L"Work", Text(job->profileName.get())) << "as the profile names itself";
-      EXPECT_EQ(L"Erika Mustermann", Text(job->identityName.get()));
-      EXPECT_EQ(72u, job->identityEntryId.byteCount);
-      EXPECT_EQ(sizeof "SMTP:ERIKA@EXAMPLE.ORG", job->identitySearchKey.byteCount);
+      EXPECT_EQ(L"Work", Text(job->destination.profileName.get())) << "as the profile names itself";
+      EXPECT_EQ(L"Erika Mustermann", Text(job->identity.name.get()));
+      EXPECT_EQ(72u, job->identity.entryId.byteCount);
+      EXPECT_EQ(sizeof "SMTP:ERIKA@EXAMPLE.ORG", job->identity.searchKey.byteCount);
     }
     DestroyExportJob(job);
     EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
