@@ -101,12 +101,18 @@ int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcep
     } else {
       DocumentClass(messageClass, extension);
     }
-    const BinaryValue& entryId = job->identity.entryId;
-    const BinaryValue& searchKey = job->identity.searchKey;
-    const HRESULT posted =
-        PostReportFile(folder.get(), request->paths[i], asReport ? 1 : 0, postedName, extension, messageClass,
-                       texts.reportName.get(), entryId.byteCount, entryId.bytes.get(), job->identity.name.get(),
-                       searchKey.byteCount, searchKey.bytes.get(), texts.comment.get(), texts.body.get());
+    PostingRequest posting;
+    posting.sourcePath = request->paths[i];
+    posting.asReport = asReport;
+    posting.postedName = postedName;
+    posting.extension = extension;
+    posting.messageClass = messageClass;
+    posting.reportName = texts.reportName.get();
+    posting.commentText = texts.comment.get();
+    posting.bodyText = texts.body.get();
+    posting.sender = {job->identity.entryId.byteCount, job->identity.entryId.bytes.get(), job->identity.name.get(),
+                      job->identity.searchKey.byteCount, job->identity.searchKey.bytes.get()};
+    const HRESULT posted = PostReportFile(folder.get(), posting);
     if (posted < 0) {
       // Every file is tried; the first failure is the one reported.
       if (failed++ == 0) {

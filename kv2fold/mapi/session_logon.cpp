@@ -7,6 +7,14 @@
 
 #include "mapi/mapi_table.h"
 
+namespace {
+
+// Column and value sets, each index beside its tag.
+enum StatusColumn : ULONG { kResourceType, kStatusDisplayName, kStatusColumnCount };
+enum IdentityValue : ULONG { kIdentityDisplayName, kIdentitySearchKey, kIdentityValueCount };
+
+}  // namespace
+
 HRESULT LogonSession(MAPIInterface<IMAPISession>& session, bool silent, const wchar_t* profile,
                      const wchar_t* password) noexcept {
   const ULONG flags = silent ? kSilentLogonFlags : kDialogLogonFlags;
@@ -28,19 +36,20 @@ void LogoffSession(MAPIInterface<IMAPISession>& session) noexcept {
 HRESULT RetrieveProfileName(IMAPISession* session, ModuleBlock<wchar_t>& profileNameOut,
                             SessionIdentity& identityOut) noexcept {
   CMAPITable status;
-  SizedSPropTagArray(2, columns) = {2, {PR_RESOURCE_TYPE, PR_DISPLAY_NAME_A}};
+  SizedSPropTagArray(kStatusColumnCount, columns) = {kStatusColumnCount, {PR_RESOURCE_TYPE, PR_DISPLAY_NAME_A}};
   if (!status.OpenStatusTable(session) || !status.table) return status.lastResult;
   if (!status.Prepare(reinterpret_cast<const SPropTagArray*>(&columns), nullptr, nullptr)) return status.lastResult;
   const SRow* subsystem = nullptr;
   while (const SRow* row = status.NextRow()) {
-    if (row->cValues >= 2 && row->lpProps[0].ulPropTag == PR_RESOURCE_TYPE &&
-        row->lpProps[1].ulPropTag == PR_DISPLAY_NAME_A && row->lpProps[0].Value.l == MAPI_SUBSYSTEM) {
+    if (row->cValues >= kStatusColumnCount && row->lpProps[kResourceType].ulPropTag == PR_RESOURCE_TYPE &&
+        row->lpProps[kStatusDisplayName].ulPropTag == PR_DISPLAY_NAME_A &&
+        row->lpProps[kResourceType].Value.l == MAPI_SUBSYSTEM) {
       subsystem = row;
       break;
     }
   }
   if (!subsystem) return status.ScanEndResult(MAPI_E_NOT_FOUND);
-  if (!DupAnsiToWide(subsystem->lpProps[1].Value.lpszA, profileNameOut)) return E_OUTOFMEMORY;
+  if (!DupAnsiToWide(subsystem->lpProps[kStatusDisplayName].Value.lpszA, profileNameOut)) return E_OUTOFMEMORY;
   // A session without a readable identity still posts, without a sender.
   QuerySessionIdentity(session, identityOut);
   return S_OK;
@@ -62,11 +71,11 @@ HRESULT QuerySessionIdentity(IMAPISession* session, SessionIdentity& identityOut
     return result;
   }
 
-  SizedSPropTagArray(2, tags) = {2, {PR_DISPLAY_NAME_A, PR_SEARCH_KEY}};
+  SizedSPropTagArray(kIdentityValueCount, tags) = {kIdentityValueCount, {PR_DISPLAY_NAME_A, PR_SEARCH_KEY}};
   ULONG valueCount = 0;
   MAPIBuffer<SPropValue> values;
   result = user->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &valueCount, values.put());
-  if (result >= 0 && (!values || valueCount < 2)) result = MAPI_E_CALL_FAILED;
+  if (result >= 0 && (!values || valueCount < kIdentityValueCount)) result = MAPI_E_CALL_FAILED;
   if (result < 0) {
     identityOut.Clear();
     return result;
@@ -74,11 +83,12 @@ HRESULT QuerySessionIdentity(IMAPISession* session, SessionIdentity& identityOut
 
   bool copied = CopyBinaryValue(&identityOut.entryId, entryIdSize, entryId.get()) != 0;
   // A property of another tag is missing: it is passed over.
-  if (copied && values.get()[0].ulPropTag == PR_DISPLAY_NAME_A) {
-    copied = DupAnsiToWide(values.get()[0].Value.lpszA, identityOut.name) != nullptr;
+  if (copied && values.get()[kIdentityDisplayName].ulPropTag == PR_DISPLAY_NAME_A) {
+    copied = DupAnsiToWide(values.get()[kIdentityDisplayName].Value.lpszA, identityOut.name) != nullptr;
   }
-  if (copied && values.get()[1].ulPropTag == PR_SEARCH_KEY && values.get()[1].Value.bin.cb != 0) {
-    copied = CopyBinaryValue(&identityOut.searchKey, values.get()[1].Value.bin.cb, values.get()[1].Value.bin.lpb) != 0;
+  const SPropValue& searchKey = values.get()[kIdentitySearchKey];
+  if (copied && searchKey.ulPropTag == PR_SEARCH_KEY && searchKey.Value.bin.cb != 0) {
+    copied = CopyBinaryValue(&identityOut.searchKey, searchKey.Value.bin.cb, searchKey.Value.bin.lpb) != 0;
   }
   if (!copied) {
     identityOut.Clear();
