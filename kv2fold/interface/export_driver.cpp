@@ -64,7 +64,7 @@ int ObtainReportName(const ExportJob& job, IMAPIFolder* folder, uint16_t index, 
 
 }  // namespace
 
-int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcept {
+int ExportToDestination(ExportJob* job, const KVEExportRequest* request) {
   WaitCursor waitCursor;
   // A job whose module was terminated has no MAPI left to post with.
   if (!job || !request || job->detached) return KVE_BAD_ARGUMENT;

@@ -286,7 +286,7 @@ int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexc
 }
 
 int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* options, const KVEExportInfo* exportInfo,
-                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord) noexcept {
+                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord) {
   // Without KVEInitializeW there is no MAPI to initialise.
   if (!g_mapiBound) return KVE_FAILED;
   if (g_MAPIFunctions.MAPIInitialize(nullptr) < 0) return KVE_FAILED;
@@ -311,7 +311,7 @@ int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* option
   return KVE_OK;
 }
 
-int TermExportDestination(KVEJobHandle handle) noexcept {
+int TermExportDestination(KVEJobHandle handle) {
   ExportJob* job = JobOf(handle);
   // A stale or made-up handle: nothing to destroy and no MAPIInitialize of
   // its own to balance.

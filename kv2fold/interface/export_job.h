@@ -112,5 +112,5 @@ int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexc
 
 // KVEInitExportDestinationW and KVETermExportDestinationW.
 int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* options, const KVEExportInfo* exportInfo,
-                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord) noexcept;
-int TermExportDestination(KVEJobHandle job) noexcept;
+                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord);
+int TermExportDestination(KVEJobHandle job);

@@ -21,7 +21,7 @@ bool ReplaceWithCopy(ModuleBlock<wchar_t>& slot, const wchar_t* text) noexcept {
 }  // namespace
 
 int EncodeDestinationOptions(const DestinationSettings& settings, ModuleBlock<KVEDestinationOptions>& owner,
-                             KVEDestinationOptions** outBlock, WORD* outSize) noexcept {
+                             KVEDestinationOptions** outBlock, WORD* outSize) {
   if (!outBlock) return KVE_BAD_ARGUMENT;
   *outBlock = nullptr;
   if (outSize) *outSize = 0;
@@ -58,7 +58,7 @@ int EncodeDestinationOptions(const DestinationSettings& settings, ModuleBlock<KV
   return KVE_OK;
 }
 
-int DecodeDestinationOptions(const DestinationSettings& settings, KVEDestinationOptions** outRecord) noexcept {
+int DecodeDestinationOptions(const DestinationSettings& settings, KVEDestinationOptions** outRecord) {
   if (!outRecord) return KVE_BAD_ARGUMENT;
   *outRecord = nullptr;
   ModuleBlock<KVEDestinationOptions> record(

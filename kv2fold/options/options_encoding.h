@@ -18,12 +18,12 @@ constexpr size_t kOptionsHeaderSize = sizeof(KVEDestinationOptions);
 // strings too long for the 16-bit blockSize (outs null and 0); 2 when memory
 // runs out. outSize may be null.
 int EncodeDestinationOptions(const DestinationSettings& settings, ModuleBlock<KVEDestinationOptions>& owner,
-                             KVEDestinationOptions** outBlock, WORD* outSize) noexcept;
+                             KVEDestinationOptions** outBlock, WORD* outSize);
 
 // A new pointer-layout record with copies of the settings' strings, freed by
 // KVEFreeDestinationOptionsW. Returns 0; 5 for a null outRecord; 2 when
 // memory runs out (nothing is left allocated).
-int DecodeDestinationOptions(const DestinationSettings& settings, KVEDestinationOptions** outRecord) noexcept;
+int DecodeDestinationOptions(const DestinationSettings& settings, KVEDestinationOptions** outRecord);
 
 // A block read back into settings: present strings replace the profile
 // name and password, absent ones leave them; the posting kind is always
