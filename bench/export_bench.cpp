@@ -192,7 +192,7 @@ Turns AlternateWithProvider(int runs, const std::wstring& workFolder, const std:
 
 bool PostDirectly(IMAPIFolder* folder, const bench::Sender& sender, const std::wstring& source,
                   const std::wstring& name) {
-  provider_test::Posting posting;
+  module_client::Posting posting;
   posting.postedName = name;
   posting.messageClass = L"IPM.DOCUMENT.*BIN";
   posting.sourcePath = source;
@@ -204,7 +204,7 @@ bool PostDirectly(IMAPIFolder* folder, const bench::Sender& sender, const std::w
   posting.afterWrite = [](uint64_t written) {
     if (written % (1u << 20) == 0) bench::g_probe.Sample();
   };
-  return SUCCEEDED(provider_test::PostThroughMapi(folder, posting));
+  return SUCCEEDED(module_client::PostThroughMapi(folder, posting));
 }
 
 double MiB(size_t bytes) { return static_cast<double>(bytes) / (1u << 20); }

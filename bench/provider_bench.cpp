@@ -41,14 +41,14 @@ using kvcommon::UniqueInterface;
 std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
 bool PostThroughProvider(IMAPIFolder* folder, const std::wstring& source) {
-  provider_test::Posting posting;
+  module_client::Posting posting;
   posting.postedName = NameOf(source);
   posting.messageClass = L"IPM.DOCUMENT.BIN";
   posting.sourcePath = source;
   posting.afterWrite = [](uint64_t written) {
     if (written % (1u << 20) == 0) g_probe.Sample();
   };
-  return SUCCEEDED(provider_test::PostThroughMapi(folder, posting));
+  return SUCCEEDED(module_client::PostThroughMapi(folder, posting));
 }
 
 // The same posting as a message file made with the system's structured

@@ -100,24 +100,18 @@ void DestinationListCache::Clear() noexcept {
   for (KVEDestinationList* list : lists_) FreeDestinationList(list);
   for (KVEDestinationList* list : uncached_) FreeDestinationList(list);
   // Swapping with empty sequences also returns their storage, without allocating.
-  std::vector<DWORD>().swap(languages_);
-  std::vector<KVEDestinationList*>().swap(lists_);
-  std::vector<KVEDestinationList*>().swap(uncached_);
+  Sequence<DWORD>().swap(languages_);
+  Sequence<KVEDestinationList*>().swap(lists_);
+  Sequence<KVEDestinationList*>().swap(uncached_);
 }
 
-KVEDestinationList* GetExportDestinations(DWORD language) noexcept {
+KVEDestinationList* GetExportDestinations(DWORD language) {
   if (KVEDestinationList* cached = g_DestinationListCache.Find(language)) return cached;
-  KVEDestinationList* list = CloneDestinationList(g_ModuleState.templateList);
-  if (!list) return nullptr;
-  if (!LocalizeFirstEntry(list, language)) {
-    FreeDestinationList(list);
-    return nullptr;
-  }
-  try {
-    g_DestinationListCache.Add(language, list);
-  } catch (const std::bad_alloc&) {
-    FreeDestinationList(list);
-    return nullptr;
-  }
-  return list;
+  struct ListFree {
+    void operator()(KVEDestinationList* list) const noexcept { FreeDestinationList(list); }
+  };
+  kvcommon::UniquePointer<KVEDestinationList, ListFree> list(CloneDestinationList(g_ModuleState.templateList));
+  if (!list || !LocalizeFirstEntry(list.get(), language)) return nullptr;
+  g_DestinationListCache.Add(language, list.get());
+  return list.release();
 }

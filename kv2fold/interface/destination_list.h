@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "interface/kve_api.h"
+#include "platform/wide_text.h"
 
 // Capacities of a localised entry's strings, in characters.
 constexpr int kLocalizedNameCapacity = 256;
@@ -45,15 +46,18 @@ class DestinationListCache {
   void Clear() noexcept;
 
  private:
-  std::vector<DWORD> languages_;
-  std::vector<KVEDestinationList*> lists_;
-  std::vector<KVEDestinationList*> uncached_;  // language 0
+  template <typename T>
+  using Sequence = std::vector<T, ModuleAllocator<T>>;
+  Sequence<DWORD> languages_;
+  Sequence<KVEDestinationList*> lists_;
+  Sequence<KVEDestinationList*> uncached_;  // language 0
 };
 
 // The module's cache, released at unload by its destructor.
 extern DestinationListCache g_DestinationListCache;
 
 // KVEGetExportDestinationsExW: the cached list for language, or a new
-// localised clone of the template (cached unless language is 0). Null only
-// when memory runs out.
-KVEDestinationList* GetExportDestinations(DWORD language) noexcept;
+// localised clone of the template (cached unless language is 0). Null when
+// memory for the list runs out; throws std::bad_alloc when the cache cannot
+// grow (the new list is then freed).
+KVEDestinationList* GetExportDestinations(DWORD language);

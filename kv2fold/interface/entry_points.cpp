@@ -1,6 +1,7 @@
 // The wide entry points of module state and destination list. Each is a thin
-// shell over logic that never throws.
+// shell; only the destination lists can throw (their cache growing).
 #include "interface/destination_list.h"
+#include "interface/export_guard.h"
 #include "interface/kve_api.h"
 #include "interface/module_state.h"
 #include "platform/locale_library.h"
@@ -15,11 +16,11 @@ extern "C" int WINAPI KVETerminateW(void) {
 extern "C" int WINAPI KVEGetVersionW(void) { return kInterfaceVersion; }
 
 extern "C" KVEDestinationList* WINAPI KVEGetExportDestinationsW(void) {
-  return GetExportDestinations(GetLocaleUserLanguage());
+  return GuardPointerExport([] { return GetExportDestinations(GetLocaleUserLanguage()); });
 }
 
 extern "C" KVEDestinationList* WINAPI KVEGetExportDestinationsExW(DWORD language) {
-  return GetExportDestinations(language);
+  return GuardPointerExport([&] { return GetExportDestinations(language); });
 }
 
 // The module is not thread-safe: the host serialises every call.

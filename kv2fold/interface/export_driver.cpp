@@ -64,19 +64,20 @@ int ObtainReportName(const ExportJob& job, IMAPIFolder* folder, uint16_t index, 
 
 }  // namespace
 
-int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcept {
+int ExportToDestination(ExportJob* job, const KVEExportRequest* request) {
   WaitCursor waitCursor;
   // A job whose module was terminated has no MAPI left to post with.
   if (!job || !request || job->detached) return KVE_BAD_ARGUMENT;
   // A request for files the job does not know is refused before anything is posted.
   if (request->count > job->fileCount || (request->count > 0 && !request->paths)) return KVE_BAD_ARGUMENT;
-  const bool asReport = job->postingKind != ReportInstance && !job->silent;
+  const bool asReport = job->destination.postingKind != ReportInstance && !job->silent;
 
   MAPIInterface<IMsgStore> store;
   MAPIInterface<IMAPIFolder> folder;
-  HRESULT result = job->postingKind == PersonalReport
-                       ? OpenPersonalFolder(job->session.get(), folder)
-                       : ResolveFolderPath(job->session.get(), job->folderPath.get(), job->silent, store, folder);
+  HRESULT result =
+      job->destination.postingKind == PersonalReport
+          ? OpenPersonalFolder(job->session.get(), folder)
+          : ResolveFolderPath(job->session.get(), job->destination.folderPath.get(), job->silent, store, folder);
   if (result < 0) return MapResult(*job, result);
 
   wchar_t messageClass[kMessageClassCapacity];
@@ -100,12 +101,18 @@ int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcep
     } else {
       DocumentClass(messageClass, extension);
     }
-    const BinaryValue& entryId = job->identityEntryId;
-    const BinaryValue& searchKey = job->identitySearchKey;
-    const HRESULT posted = PostReportFile(folder.get(), request->paths[i], asReport ? 1 : 0, postedName, extension,
-                                          messageClass, texts.reportName.get(), entryId.byteCount,
-                                          entryId.bytes.get(), job->identityName.get(), searchKey.byteCount,
-                                          searchKey.bytes.get(), texts.comment.get(), texts.body.get());
+    PostingRequest posting;
+    posting.sourcePath = request->paths[i];
+    posting.asReport = asReport;
+    posting.postedName = postedName;
+    posting.extension = extension;
+    posting.messageClass = messageClass;
+    posting.reportName = texts.reportName.get();
+    posting.commentText = texts.comment.get();
+    posting.bodyText = texts.body.get();
+    posting.sender = {job->identity.entryId.byteCount, job->identity.entryId.bytes.get(), job->identity.name.get(),
+                      job->identity.searchKey.byteCount, job->identity.searchKey.bytes.get()};
+    const HRESULT posted = PostReportFile(folder.get(), posting);
     if (posted < 0) {
       // Every file is tried; the first failure is the one reported.
       if (failed++ == 0) {

@@ -14,7 +14,7 @@ struct ExportJob;
 // null job or request, or a request with more files than the job (nothing
 // is posted then); else the code of the folder's opening or of the first
 // file that failed, with the message in the job's error text.
-int ExportToDestination(ExportJob* job, const KVEExportRequest* request) noexcept;
+int ExportToDestination(ExportJob* job, const KVEExportRequest* request);
 
 // Most characters of a file's name that a failure message quotes; a longer
 // name is cut and ends in "...".

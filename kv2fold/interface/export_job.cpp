@@ -4,11 +4,13 @@
 #include <cwchar>
 #include <new>
 
+#include "interface/error_text.h"
 #include "interface/wait_cursor.h"
 #include "mapi/mapi_binding.h"
 #include "mapi/session_logon.h"
 #include "options/options_encoding.h"
 #include "options/options_record.h"
+#include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
 
 namespace {
@@ -116,7 +118,35 @@ void RemoveLiveJob(const ExportJob* job) noexcept {
   }
 }
 
+// A -1 from the mapping is replaced by the caller's own message.
+int MapWithMessage(ExportJob& job, HRESULT result, UINT messageId, const wchar_t* fallback) noexcept {
+  const int code = MapResult(job, result);
+  if (code == KVE_FAILED) SetErrorFromResource(job, messageId, fallback);
+  return code;
+}
+
 }  // namespace
+
+int LogonProfile(ExportJob& job, const wchar_t* profile, const wchar_t* password) noexcept {
+  EndSession(job);
+  HRESULT result = LogonSession(job.session, job.silent != 0, profile, password);
+  if (result < 0) {
+    // Fallback text the module carries itself.
+    return MapWithMessage(job, result, IDS_LOGON_FAILED, L"Cannot logon to Exchange Profile.");
+  }
+  result = RetrieveProfileName(job.session.get(), job.destination.profileName, job.identity);
+  if (result < 0) {
+    // Fallback text the module carries itself.
+    return MapWithMessage(job, result, IDS_PROFILE_NAME_FAILED, L"Cannot retrieve Exchange profile name.");
+  }
+  return KVE_OK;
+}
+
+void EndSession(ExportJob& job) noexcept {
+  LogoffSession(job.session);
+  job.destination.profileName.reset();
+  job.identity.Clear();
+}
 
 ExportJob* JobOf(KVEJobHandle handle) noexcept {
   // Compared as addresses only: an unknown handle is never dereferenced.
@@ -132,7 +162,7 @@ void DetachLiveJobs() noexcept {
   for (ExportJob* job = g_liveJobs; job; job = job->nextLive) {
     if (job->detached) continue;
     // What the job settled stays readable; only MAPI goes.
-    LogoffSession(*job);
+    LogoffSession(job->session);
     job->detached = true;
     if (g_mapiBound) g_MAPIFunctions.MAPIUninitialize();
   }
@@ -213,22 +243,24 @@ bool HasReportFile(const PostedNames& names) noexcept {
 }
 
 int SetUpByDialog(ExportJob& job) noexcept {
+  DestinationSettings& destination = job.destination;
   job.silent = 0;
-  job.postingKind = ReportInstance;
+  destination.postingKind = ReportInstance;
   const bool reportFile = HasReportFile(job.fileNames);
   int result = LogonProfile(job, nullptr, nullptr);
   if (result != KVE_OK) return result;
   // A report file may go as a report template: the user says which kind.
   if (reportFile) {
-    result = AskPostingKind(job.parentWindow, job.language, job.postingKind);
+    result = AskPostingKind(job.parentWindow, job.language, destination.postingKind);
     if (result != KVE_OK) return result;
   }
-  if (job.postingKind == PersonalReport) {
-    job.folderPath.reset();
+  if (destination.postingKind == PersonalReport) {
+    destination.folderPath.reset();
     return KVE_OK;
   }
-  if (job.postingKind != FolderReport && job.postingKind != ReportInstance) return KVE_CANCELLED;
-  return ChooseFolderPath(job.parentWindow, job.session.get(), job.profileName.get(), job.language, job.folderPath);
+  if (destination.postingKind != FolderReport && destination.postingKind != ReportInstance) return KVE_CANCELLED;
+  return ChooseFolderPath(job.parentWindow, job.session.get(), destination.profileName.get(), job.language,
+                          destination.folderPath);
 }
 
 int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexcept {
@@ -236,23 +268,25 @@ int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexc
   int result = ReadDestinationOptions(options, copy);
   if (result != KVE_OK) return result;
   job.silent = 1;
-  result = copy.blockLayout ? ApplyOptionsBlock(job, copy) : ApplyOptionsRecord(job, copy);
+  DestinationSettings& destination = job.destination;
+  result = copy.blockLayout ? ApplyOptionsBlock(destination, copy) : ApplyOptionsRecord(destination, copy);
   if (result != KVE_OK) return result;
   // A kind the module does not know would post somewhere no one asked for.
-  if (job.postingKind != PersonalReport && job.postingKind != FolderReport && job.postingKind != ReportInstance) {
+  if (destination.postingKind != PersonalReport && destination.postingKind != FolderReport &&
+      destination.postingKind != ReportInstance) {
     return KVE_BAD_ARGUMENT;
   }
   // An empty profile name names no profile, like an absent one: neither may
   // fall back on MAPI's default profile behind the host's back.
-  if (!job.profileName || job.profileName.get()[0] == L'\0') return KVE_NO_MEMORY;
+  if (!destination.profileName || destination.profileName.get()[0] == L'\0') return KVE_NO_MEMORY;
   // The logon frees the job's profile name first: it gets a copy.
-  ModuleBlock<wchar_t> profile(ModuleDupWide(job.profileName.get()));
+  ModuleBlock<wchar_t> profile(ModuleDupWide(destination.profileName.get()));
   if (!profile) return KVE_NO_MEMORY;
-  return LogonProfile(job, profile.get(), job.password.get());
+  return LogonProfile(job, profile.get(), destination.password.get());
 }
 
 int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* options, const KVEExportInfo* exportInfo,
-                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord) noexcept {
+                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord) {
   // Without KVEInitializeW there is no MAPI to initialise.
   if (!g_mapiBound) return KVE_FAILED;
   if (g_MAPIFunctions.MAPIInitialize(nullptr) < 0) return KVE_FAILED;
@@ -277,7 +311,7 @@ int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* option
   return KVE_OK;
 }
 
-int TermExportDestination(KVEJobHandle handle) noexcept {
+int TermExportDestination(KVEJobHandle handle) {
   ExportJob* job = JobOf(handle);
   // A stale or made-up handle: nothing to destroy and no MAPIInitialize of
   // its own to balance.

@@ -11,23 +11,14 @@
 
 #include "interface/kve_api.h"
 #include "mapi/mapi_owners.h"
+#include "mapi/session_logon.h"
+#include "options/destination_settings.h"
 #include "platform/wide_text.h"
 
 // Characters of the error text, terminator included.
 constexpr size_t kErrorTextCapacity = 300;
 // Most characters of each part (file name, extension) of a posted name.
 constexpr size_t kPostedNamePartLimit = 260;
-
-// A byte count and a heap copy of the bytes (identity entry id, search key).
-struct BinaryValue {
-  uint32_t byteCount = 0;
-  ModuleBlock<unsigned char> bytes;
-
-  void Clear() noexcept {
-    byteCount = 0;
-    bytes.reset();
-  }
-};
 
 // The names under which the exported files are posted, one heap string each.
 class PostedNames {
@@ -57,13 +48,8 @@ struct ExportJob {
   KVEJobRecord jobRecord = {};          // handed to the host beside the job
   uint16_t fileCount = 0;
   PostedNames fileNames;
-  ModuleBlock<wchar_t> profileName;  // after logon: the profile actually used
-  ModuleBlock<wchar_t> password;     // null: none given
-  ModuleBlock<wchar_t> folderPath;   // "#"-joined display names
-  uint16_t postingKind = 0;
-  BinaryValue identityEntryId;
-  ModuleBlock<wchar_t> identityName;
-  BinaryValue identitySearchKey;
+  DestinationSettings destination;
+  SessionIdentity identity;  // after logon: the sender of every posting
   wchar_t errorText[kErrorTextCapacity] = {};
   ModuleBlock<KVEDestinationOptions> encodedOptions;  // the last encoded block
   uint32_t language = 0;
@@ -107,6 +93,15 @@ int DerivePostedName(const KVEExportFile* file, ModuleBlock<wchar_t>& name) noex
 // True when a posted name has the extension "RPT" (any case).
 bool HasReportFile(const PostedNames& names) noexcept;
 
+// Ends any earlier session, logs on to profile (null: MAPI chooses, with its
+// dialog if the job is not silent) and learns the profile name and identity.
+// Returns a result code; a -1 leaves "Cannot logon to Exchange Profile." or
+// "Cannot retrieve Exchange profile name." in the job's language.
+int LogonProfile(ExportJob& job, const wchar_t* profile, const wchar_t* password) noexcept;
+
+// Logs off and releases the session; frees the profile name and identity.
+void EndSession(ExportJob& job) noexcept;
+
 // Settles the destination with the user (logon with MAPI's dialog allowed;
 // for a report file the posting kind dialog; then, unless the kind is
 // PersonalReport, the folder selection dialog) or from the host's record.
@@ -117,5 +112,5 @@ int SetUpFromOptions(ExportJob& job, const KVEDestinationOptions* options) noexc
 
 // KVEInitExportDestinationW and KVETermExportDestinationW.
 int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* options, const KVEExportInfo* exportInfo,
-                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord) noexcept;
-int TermExportDestination(KVEJobHandle job) noexcept;
+                          KVEJobHandle* outJob, KVEJobRecord** outJobRecord);
+int TermExportDestination(KVEJobHandle job);

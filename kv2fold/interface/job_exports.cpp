@@ -1,5 +1,5 @@
 // The wide entry points of the export job: creation, the export, destruction
-// and the error text. Thin shells over logic that never throws.
+// and the error text. Thin shells: what the logic throws stops at the guard.
 #include "interface/export_driver.h"
 #include "interface/export_guard.h"
 #include "interface/export_job.h"

@@ -14,6 +14,14 @@ namespace {
 constexpr IID kMsgStoreInterface = {0x00020306, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID kFolderInterface = {0x0002030C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
+// Column sets, each index beside its tag.
+enum DefaultStoreColumn : ULONG { kStoreEntryId, kStoreIsDefault, kDefaultStoreColumnCount };
+enum CommonViewsValue : ULONG { kValidFolderMask, kCommonViewsEntryId, kCommonViewsValueCount };
+// Stores and child folders are found by name; FindRowByDisplayName reads
+// the name column.
+enum NamedEntryColumn : ULONG { kNameColumn, kEntryIdColumn, kNamedEntryColumnCount };
+static_assert(kNameColumn == 0, "FindRowByDisplayName reads the first column");
+
 const SPropTagArray* Columns(const void* sizedArray) noexcept {
   return static_cast<const SPropTagArray*>(sizedArray);
 }
@@ -33,39 +41,41 @@ MAPIInterface<IMsgStore> OpenDefaultStore(IMAPISession* session, HRESULT* missin
   MAPIInterface<IMsgStore> store;
   CMAPITable stores;
   if (!stores.OpenMsgStoresTable(session) || !stores.table) return store;
-  SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_DEFAULT_STORE}};
+  SizedSPropTagArray(kDefaultStoreColumnCount, columns) = {kDefaultStoreColumnCount, {PR_ENTRYID, PR_DEFAULT_STORE}};
   if (!stores.Prepare(Columns(&columns), nullptr, nullptr)) return store;
   const SRow* found = nullptr;
   while (const SRow* row = stores.NextRow()) {
-    if (row->cValues >= 2 && row->lpProps[1].ulPropTag == PR_DEFAULT_STORE && row->lpProps[1].Value.b != 0) {
+    if (row->cValues >= kDefaultStoreColumnCount && row->lpProps[kStoreIsDefault].ulPropTag == PR_DEFAULT_STORE &&
+        row->lpProps[kStoreIsDefault].Value.b != 0) {
       found = row;
       break;
     }
   }
   if (!found && missing) *missing = stores.ScanEndResult(MAPI_E_NOT_FOUND);
-  if (!found || found->lpProps[0].ulPropTag != PR_ENTRYID) return store;
+  if (!found || found->lpProps[kStoreEntryId].ulPropTag != PR_ENTRYID) return store;
+  const SPropValue& entryId = found->lpProps[kStoreEntryId];
   // Whatever the call answers, the store it delivered (or none) is the result.
-  session->OpenMsgStore(0, found->lpProps[0].Value.bin.cb, EntryIdOf(found->lpProps[0]), nullptr, MDB_WRITE,
-                        store.put());
+  session->OpenMsgStore(0, entryId.Value.bin.cb, EntryIdOf(entryId), nullptr, MDB_WRITE, store.put());
   return store;
 }
 
 HRESULT OpenCommonViewsFolder(IMsgStore* store, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
   if (!store) return E_INVALIDARG;
-  SizedSPropTagArray(2, tags) = {2, {PR_VALID_FOLDER_MASK, PR_COMMON_VIEWS_ENTRYID}};
+  SizedSPropTagArray(kCommonViewsValueCount, tags) = {kCommonViewsValueCount,
+                                                      {PR_VALID_FOLDER_MASK, PR_COMMON_VIEWS_ENTRYID}};
   ULONG count = 0;
   MAPIBuffer<SPropValue> values;
   HRESULT result = store->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &count, values.put());
   if (result < 0) return result;
-  if (!values || count < 2 || values.get()[0].ulPropTag != PR_VALID_FOLDER_MASK ||
-      values.get()[1].ulPropTag != PR_COMMON_VIEWS_ENTRYID) {
+  if (!values || count < kCommonViewsValueCount || values.get()[kValidFolderMask].ulPropTag != PR_VALID_FOLDER_MASK ||
+      values.get()[kCommonViewsEntryId].ulPropTag != PR_COMMON_VIEWS_ENTRYID) {
     return E_FAIL;
   }
   // Without the valid bit no folder is opened: each posting then fails for
   // want of one.
-  if (values.get()[0].Value.l & FOLDER_COMMON_VIEWS_VALID) {
+  if (values.get()[kValidFolderMask].Value.l & FOLDER_COMMON_VIEWS_VALID) {
     ULONG objectType = 0;
-    const SBinary& entryId = values.get()[1].Value.bin;
+    const SBinary& entryId = values.get()[kCommonViewsEntryId].Value.bin;
     result = store->OpenEntry(entryId.cb, reinterpret_cast<LPENTRYID>(entryId.lpb), nullptr, MAPI_BEST_ACCESS,
                               &objectType, folderOut.putUnknown());
   }
@@ -109,14 +119,17 @@ HRESULT OpenStoreByName(IMAPISession* session, const wchar_t* name, uint32_t sil
                         MAPIInterface<IMAPIFolder>& folderOut) noexcept {
   CMAPITable stores;
   if (!stores.OpenMsgStoresTable(session) || !stores.table) return stores.lastResult;
-  SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
+  SizedSPropTagArray(kNamedEntryColumnCount, columns) = {kNamedEntryColumnCount, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
   if (!stores.Prepare(Columns(&columns), nullptr, nullptr)) return stores.lastResult;
   const SRow* row = FindRowByDisplayName(stores, name);
   if (!row) return stores.ScanEndResult(MAPI_E_NOT_FOUND);
-  if (row->cValues < 2 || row->lpProps[1].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
+  if (row->cValues < kNamedEntryColumnCount || row->lpProps[kEntryIdColumn].ulPropTag != PR_ENTRYID) {
+    return MAPI_E_NOT_FOUND;
+  }
   const ULONG flags = silent == 1 ? kSilentStoreOpenFlags : kStoreOpenFlags;
-  HRESULT result = session->OpenMsgStore(reinterpret_cast<ULONG_PTR>(GetActiveWindow()), row->lpProps[1].Value.bin.cb,
-                                         EntryIdOf(row->lpProps[1]), &kMsgStoreInterface, flags, storeOut.put());
+  HRESULT result =
+      session->OpenMsgStore(reinterpret_cast<ULONG_PTR>(GetActiveWindow()), row->lpProps[kEntryIdColumn].Value.bin.cb,
+                            EntryIdOf(row->lpProps[kEntryIdColumn]), &kMsgStoreInterface, flags, storeOut.put());
   if (result < 0) return result;
   return OpenStoreTop(storeOut.get(), folderOut);
 }
@@ -126,16 +139,18 @@ HRESULT OpenChildFolderByName(IMsgStore* store, const wchar_t* name, ULONG flags
   if (!store) return E_INVALIDARG;
   CMAPITable children;
   if (!children.OpenHierarchyTable(folderInOut.get()) || !children.table) return children.lastResult;
-  SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
+  SizedSPropTagArray(kNamedEntryColumnCount, columns) = {kNamedEntryColumnCount, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
   if (!children.Prepare(Columns(&columns), nullptr, nullptr)) return children.lastResult;
   const SRow* row = FindRowByDisplayName(children, name);
   if (!row) return children.ScanEndResult(MAPI_E_NOT_FOUND);
-  if (row->cValues < 2 || row->lpProps[1].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
+  if (row->cValues < kNamedEntryColumnCount || row->lpProps[kEntryIdColumn].ulPropTag != PR_ENTRYID) {
+    return MAPI_E_NOT_FOUND;
+  }
   // One folder open at a time; the entry id lives on in the table's batch.
   folderInOut.reset();
   ULONG objectType = 0;
-  return store->OpenEntry(row->lpProps[1].Value.bin.cb, EntryIdOf(row->lpProps[1]), &kFolderInterface, flags,
-                          &objectType, folderInOut.putUnknown());
+  return store->OpenEntry(row->lpProps[kEntryIdColumn].Value.bin.cb, EntryIdOf(row->lpProps[kEntryIdColumn]),
+                          &kFolderInterface, flags, &objectType, folderInOut.putUnknown());
 }
 
 const SRow* FindRowByDisplayName(CMAPITable& table, const wchar_t* name) noexcept {
@@ -146,8 +161,8 @@ const SRow* FindRowByDisplayName(CMAPITable& table, const wchar_t* name) noexcep
   // converted on the stack, a long one on the heap.
   wchar_t shortName[kPathComponentCapacity * 2];
   while (const SRow* row = table.NextRow()) {
-    if (row->cValues < 1 || PROP_TYPE(row->lpProps[0].ulPropTag) != PT_STRING8) continue;
-    const char* displayName = row->lpProps[0].Value.lpszA;
+    if (row->cValues <= kNameColumn || PROP_TYPE(row->lpProps[kNameColumn].ulPropTag) != PT_STRING8) continue;
+    const char* displayName = row->lpProps[kNameColumn].Value.lpszA;
     if (!displayName) continue;
     const int length = lstrlenA(displayName) + 1;
     ModuleBlock<wchar_t> longName;

@@ -32,45 +32,93 @@ constexpr IID kStreamInterface = {0x0000000C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x4
 // Characters of the file name part that the short name keeps.
 constexpr size_t kShortNameLength = 8;
 
-// Fills an SPropValue array one value at a time, in order.
-class ValueList {
- public:
-  explicit ValueList(SPropValue* values) noexcept : values_(values) {}
-  ULONG count() const noexcept { return count_; }
-
-  void Text(ULONG tag, const wchar_t* text) noexcept {
-    SPropValue& value = Next(tag);
-    value.Value.lpszW = const_cast<wchar_t*>(text);
-  }
-  void Binary(ULONG tag, ULONG byteCount, const BYTE* bytes) noexcept {
-    SPropValue& value = Next(tag);
-    value.Value.bin.cb = byteCount;
-    value.Value.bin.lpb = const_cast<BYTE*>(bytes);
-  }
-  void Long(ULONG tag, LONG number) noexcept { Next(tag).Value.l = number; }
-  void Time(ULONG tag, const FILETIME& time) noexcept { Next(tag).Value.ft = time; }
-
- private:
-  SPropValue& Next(ULONG tag) noexcept {
-    SPropValue& value = values_[count_++];
-    value.ulPropTag = tag;
-    return value;
-  }
-  SPropValue* values_;
-  ULONG count_ = 0;
+// The values a posting sets, by group, in the order they are set: the
+// message's own always, the sender's all or none, each optional text when
+// given, importance last; the attachment's always.
+enum MessageValue : ULONG { kSubject, kClass, kSubmitTime, kDeliveryTime, kSensitivity, kTopic, kMessageValueCount };
+constexpr ULONG kMessageTags[kMessageValueCount] = {PR_SUBJECT_W,          PR_MESSAGE_CLASS_W,
+                                                    PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME,
+                                                    PR_SENSITIVITY,        PR_CONVERSATION_TOPIC_W};
+// Sender, then sent-representing: entry id, name, search key each.
+enum SenderValue : ULONG { kSenderEntryId, kSenderName, kSenderSearchKey, kSenderValueCount };
+constexpr ULONG kSenderTags[2 * kSenderValueCount] = {PR_SENDER_ENTRYID,           PR_SENDER_NAME_W,
+                                                      PR_SENDER_SEARCH_KEY,        PR_SENT_REPRESENTING_ENTRYID,
+                                                      PR_SENT_REPRESENTING_NAME_W, PR_SENT_REPRESENTING_SEARCH_KEY};
+enum OptionalText : ULONG { kReportNameText, kCommentText, kBodyText, kOptionalTextCount };
+constexpr ULONG kOptionalTextTags[kOptionalTextCount] = {PR_DISPLAY_NAME_W, PR_COMMENT_W, PR_BODY_W};
+constexpr ULONG kClosingTags[] = {PR_IMPORTANCE};
+enum AttachmentValue : ULONG {
+  kLongFileName,
+  kMethod,
+  kExtension,
+  kShortFileName,
+  kAttachmentName,
+  kAttachmentValueCount
 };
+constexpr ULONG kAttachmentTags[kAttachmentValueCount] = {
+    PR_ATTACH_LONG_FILENAME_W, PR_ATTACH_METHOD, PR_ATTACH_EXTENSION_W, PR_ATTACH_FILENAME_W, PR_DISPLAY_NAME_W};
 
-// One SetProps call; the problem array is freed unread (a value the provider
-// refuses alone does not fail the posting).
-HRESULT SetValues(IMAPIProp* object, const ValueList& list, SPropValue* values) noexcept {
-  MAPIBuffer<SPropProblemArray> problems;
-  return object->SetProps(list.count(), values, problems.put());
+template <typename T, size_t N>
+constexpr ULONG CountOf(const T (&)[N]) noexcept {
+  return static_cast<ULONG>(N);
 }
+
+// Room for every value of every group: a posting cannot set more.
+constexpr ULONG kMessageValueCapacity =
+    CountOf(kMessageTags) + CountOf(kSenderTags) + CountOf(kOptionalTextTags) + CountOf(kClosingTags);
+constexpr ULONG kAttachmentValueCapacity = CountOf(kAttachmentTags);
+static_assert(kMessageValueCapacity == 16 && kAttachmentValueCapacity == 5, "value groups");
 
 HRESULT AllocateValues(ULONG count, MAPIBuffer<SPropValue>& values) noexcept {
   return g_MAPIFunctions.MAPIAllocateBuffer(count * static_cast<ULONG>(sizeof(SPropValue)),
                                             reinterpret_cast<void**>(values.put()));
 }
+
+// Up to Capacity values in a MAPI buffer of their own, filled one at a time
+// and in order. A value past the capacity is never written: it fails Set.
+template <ULONG Capacity>
+class PropertyValues {
+ public:
+  HRESULT Allocate() noexcept { return AllocateValues(Capacity, values_); }
+
+  void Text(ULONG tag, const wchar_t* text) noexcept {
+    if (SPropValue* value = Next(tag)) value->Value.lpszW = const_cast<wchar_t*>(text);
+  }
+  void Binary(ULONG tag, ULONG byteCount, const BYTE* bytes) noexcept {
+    if (SPropValue* value = Next(tag)) {
+      value->Value.bin.cb = byteCount;
+      value->Value.bin.lpb = const_cast<BYTE*>(bytes);
+    }
+  }
+  void Long(ULONG tag, LONG number) noexcept {
+    if (SPropValue* value = Next(tag)) value->Value.l = number;
+  }
+  void Time(ULONG tag, const FILETIME& time) noexcept {
+    if (SPropValue* value = Next(tag)) value->Value.ft = time;
+  }
+
+  // One SetProps call; the problem array is freed unread (a value the
+  // provider refuses alone does not fail the posting).
+  HRESULT Set(IMAPIProp* object) noexcept {
+    if (overflowed_) return MAPI_E_CALL_FAILED;
+    MAPIBuffer<SPropProblemArray> problems;
+    return object->SetProps(count_, values_.get(), problems.put());
+  }
+
+ private:
+  SPropValue* Next(ULONG tag) noexcept {
+    if (count_ == Capacity) {
+      overflowed_ = true;
+      return nullptr;
+    }
+    SPropValue& value = values_.get()[count_++];
+    value.ulPropTag = tag;
+    return &value;
+  }
+  MAPIBuffer<SPropValue> values_;
+  ULONG count_ = 0;
+  bool overflowed_ = false;
+};
 
 // Stores that cannot size a stream ahead answer one of these to SetSize.
 bool SizeNotSupported(HRESULT result) noexcept {
@@ -85,28 +133,22 @@ HRESULT ReadFailure() noexcept {
 
 }  // namespace
 
-HRESULT PostReportFile(IMAPIFolder* folder, const wchar_t* sourcePath, int asReport, const wchar_t* postedName,
-                       const wchar_t* extension, wchar_t* messageClass, const wchar_t* reportName,
-                       ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes, const wchar_t* senderName,
-                       ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes, const wchar_t* commentText,
-                       const wchar_t* bodyText) noexcept {
-  if (!folder || !sourcePath) return E_INVALIDARG;
+HRESULT PostReportFile(IMAPIFolder* folder, const PostingRequest& request) noexcept {
+  if (!folder || !request.sourcePath) return E_INVALIDARG;
   MAPIInterface<IMessage> message;
-  HRESULT result = folder->CreateMessage(nullptr, asReport ? MAPI_ASSOCIATED : 0, message.put());
+  HRESULT result = folder->CreateMessage(nullptr, request.asReport ? MAPI_ASSOCIATED : 0, message.put());
   if (result < 0) return result;
   // Upper-cased in the caller's buffer; a failed conversion leaves no class.
-  const wchar_t* upperClass = messageClass ? BridgeCharUpper(messageClass) : nullptr;
-  result = SetMessageProperties(message.get(), postedName, upperClass, reportName, senderEntryIdCount,
-                                senderEntryIdBytes, senderName, senderSearchKeyCount, senderSearchKeyBytes, commentText,
-                                bodyText);
+  const wchar_t* upperClass = request.messageClass ? BridgeCharUpper(request.messageClass) : nullptr;
+  result = SetMessageProperties(message.get(), upperClass, request);
   if (result < 0) return result;
   MAPIInterface<IAttach> attachment;
   ULONG attachmentNumber = 0;
   result = message->CreateAttach(nullptr, 0, &attachmentNumber, attachment.put());
   if (result < 0) return result;
-  result = SetAttachmentProperties(attachment.get(), postedName, extension);
+  result = SetAttachmentProperties(attachment.get(), request.postedName, request.extension);
   if (result < 0) return result;
-  result = StreamFileToAttachment(attachment.get(), sourcePath);
+  result = StreamFileToAttachment(attachment.get(), request.sourcePath);
   if (result < 0) return result;
   message->SetReadFlag(CLEAR_READ_FLAG);  // a read flag left set changes nothing that matters
   // Without this save the message is not stored: the file was not posted.
@@ -114,57 +156,54 @@ HRESULT PostReportFile(IMAPIFolder* folder, const wchar_t* sourcePath, int asRep
   return saved < 0 ? saved : result;
 }
 
-HRESULT SetMessageProperties(IMessage* message, const wchar_t* subject, const wchar_t* messageClass,
-                             const wchar_t* reportName, ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes,
-                             const wchar_t* senderName, ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes,
-                             const wchar_t* commentText, const wchar_t* bodyText) noexcept {
+HRESULT SetMessageProperties(IMessage* message, const wchar_t* messageClass, const PostingRequest& request) noexcept {
+  const wchar_t* subject = request.postedName;
   if (!message || !subject || !messageClass) return E_INVALIDARG;
-  MAPIBuffer<SPropValue> values;
-  HRESULT result = AllocateValues(kMessageValueCapacity, values);
+  PropertyValues<kMessageValueCapacity> values;
+  HRESULT result = values.Allocate();
   if (result < 0) return result;
   SYSTEMTIME systemTime;
   GetSystemTime(&systemTime);
   FILETIME now = {};
   SystemTimeToFileTime(&systemTime, &now);
 
-  ValueList list(values.get());
-  list.Text(PR_SUBJECT_W, subject);
-  list.Text(PR_MESSAGE_CLASS_W, messageClass);
-  list.Time(PR_CLIENT_SUBMIT_TIME, now);
-  list.Time(PR_MESSAGE_DELIVERY_TIME, now);
-  list.Long(PR_SENSITIVITY, SENSITIVITY_NONE);
-  list.Text(PR_CONVERSATION_TOPIC_W, subject);
-  // The sender's values go in together or not at all.
-  if (senderEntryIdBytes && senderName && senderSearchKeyBytes) {
-    list.Binary(PR_SENDER_ENTRYID, senderEntryIdCount, senderEntryIdBytes);
-    list.Text(PR_SENDER_NAME_W, senderName);
-    list.Binary(PR_SENDER_SEARCH_KEY, senderSearchKeyCount, senderSearchKeyBytes);
-    list.Binary(PR_SENT_REPRESENTING_ENTRYID, senderEntryIdCount, senderEntryIdBytes);
-    list.Text(PR_SENT_REPRESENTING_NAME_W, senderName);
-    list.Binary(PR_SENT_REPRESENTING_SEARCH_KEY, senderSearchKeyCount, senderSearchKeyBytes);
+  values.Text(kMessageTags[kSubject], subject);
+  values.Text(kMessageTags[kClass], messageClass);
+  values.Time(kMessageTags[kSubmitTime], now);
+  values.Time(kMessageTags[kDeliveryTime], now);
+  values.Long(kMessageTags[kSensitivity], SENSITIVITY_NONE);
+  values.Text(kMessageTags[kTopic], subject);
+  const PostingSender& sender = request.sender;
+  if (sender.entryId && sender.name && sender.searchKey) {
+    // Sender and sent-representing: the same three values twice.
+    for (ULONG first = 0; first < CountOf(kSenderTags); first += kSenderValueCount) {
+      values.Binary(kSenderTags[first + kSenderEntryId], sender.entryIdCount, sender.entryId);
+      values.Text(kSenderTags[first + kSenderName], sender.name);
+      values.Binary(kSenderTags[first + kSenderSearchKey], sender.searchKeyCount, sender.searchKey);
+    }
   }
-  if (reportName) list.Text(PR_DISPLAY_NAME_W, reportName);
-  if (commentText) list.Text(PR_COMMENT_W, commentText);
-  if (bodyText) list.Text(PR_BODY_W, bodyText);
-  list.Long(PR_IMPORTANCE, IMPORTANCE_NORMAL);
-  return SetValues(message, list, values.get());
+  const wchar_t* texts[kOptionalTextCount] = {request.reportName, request.commentText, request.bodyText};
+  for (ULONG i = 0; i < kOptionalTextCount; ++i) {
+    if (texts[i]) values.Text(kOptionalTextTags[i], texts[i]);
+  }
+  values.Long(kClosingTags[0], IMPORTANCE_NORMAL);
+  return values.Set(message);
 }
 
 HRESULT SetAttachmentProperties(IAttach* attachment, const wchar_t* postedName, const wchar_t* extension) noexcept {
   if (!attachment || !postedName || !extension) return E_INVALIDARG;
-  MAPIBuffer<SPropValue> values;
-  HRESULT result = AllocateValues(kAttachmentValueCount, values);
+  PropertyValues<kAttachmentValueCapacity> values;
+  HRESULT result = values.Allocate();
   if (result < 0) return result;
   wchar_t shortName[kShortFileNameCapacity] = {};
   MakeShortFileName(postedName, shortName);
 
-  ValueList list(values.get());
-  list.Text(PR_ATTACH_LONG_FILENAME_W, postedName);
-  list.Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE);
-  list.Text(PR_ATTACH_EXTENSION_W, extension);
-  list.Text(PR_ATTACH_FILENAME_W, shortName);
-  list.Text(PR_DISPLAY_NAME_W, postedName);
-  return SetValues(attachment, list, values.get());
+  values.Text(kAttachmentTags[kLongFileName], postedName);
+  values.Long(kAttachmentTags[kMethod], ATTACH_BY_VALUE);
+  values.Text(kAttachmentTags[kExtension], extension);
+  values.Text(kAttachmentTags[kShortFileName], shortName);
+  values.Text(kAttachmentTags[kAttachmentName], postedName);
+  return values.Set(attachment);
 }
 
 HRESULT StreamFileToAttachment(IAttach* attachment, const wchar_t* sourcePath) noexcept {
@@ -269,13 +308,14 @@ int IsDisplayNameUsed(IMAPIFolder* folder, const wchar_t* name) noexcept {
   if (!name) return 0;
   CMAPITable reports;
   if (!reports.OpenAssociatedContentsTable(folder) || !reports.table) return 0;
-  SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_A}};
+  enum ReportColumn : ULONG { kReportDisplayName, kReportColumnCount };
+  SizedSPropTagArray(kReportColumnCount, columns) = {kReportColumnCount, {PR_DISPLAY_NAME_A}};
   if (!reports.Prepare(reinterpret_cast<const SPropTagArray*>(&columns), nullptr, nullptr)) return 0;
   while (const SRow* row = reports.NextRow()) {
-    if (row->cValues < 1 || PROP_TYPE(row->lpProps[0].ulPropTag) != PT_STRING8 || !row->lpProps[0].Value.lpszA) {
-      continue;  // no display name
-    }
-    const char* displayName = row->lpProps[0].Value.lpszA;
+    if (row->cValues < kReportColumnCount) continue;
+    const SPropValue& nameValue = row->lpProps[kReportDisplayName];
+    if (PROP_TYPE(nameValue.ulPropTag) != PT_STRING8 || !nameValue.Value.lpszA) continue;  // no display name
+    const char* displayName = nameValue.Value.lpszA;
     const int length = lstrlenA(displayName) + 1;
     ModuleBlock<wchar_t> wide(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
     if (!wide || MultiByteToWideChar(CP_ACP, 0, displayName, length, wide.get(), length) == 0) continue;

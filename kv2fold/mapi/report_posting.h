@@ -12,27 +12,39 @@
 #include <cstddef>
 #include <cstdint>
 
-// Room for the message's values (the most a posting sets) and the
-// attachment's.
-constexpr ULONG kMessageValueCapacity = 16;
-constexpr ULONG kAttachmentValueCount = 5;
 // Bytes of each read from the file, and of the read buffer.
 constexpr DWORD kFileReadSize = 4096;
 constexpr size_t kReadBufferSize = 16384;
 // Characters of the short attachment file name's buffer, terminator included.
 constexpr size_t kShortFileNameCapacity = 261;
 
-// Posts sourcePath as postedName. messageClass is a writable buffer of 256
-// characters that is upper-cased in place. reportName, commentText and
-// bodyText may be null; the sender values are set only when the entry id,
-// name and search key are all present. Returns the result of the last step
-// that ran: a message is stored only when every step, its attachment's save
-// and its own final save succeeded.
-HRESULT PostReportFile(IMAPIFolder* folder, const wchar_t* sourcePath, int asReport, const wchar_t* postedName,
-                       const wchar_t* extension, wchar_t* messageClass, const wchar_t* reportName,
-                       ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes, const wchar_t* senderName,
-                       ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes, const wchar_t* commentText,
-                       const wchar_t* bodyText) noexcept;
+// The logged-on user as the message's sender; set only when the entry id,
+// name and search key are all present.
+struct PostingSender {
+  ULONG entryIdCount = 0;
+  const BYTE* entryId = nullptr;
+  const wchar_t* name = nullptr;
+  ULONG searchKeyCount = 0;
+  const BYTE* searchKey = nullptr;
+};
+
+// One exported file to post.
+struct PostingRequest {
+  const wchar_t* sourcePath = nullptr;
+  bool asReport = false;                // a folder-associated report template
+  const wchar_t* postedName = nullptr;  // subject, topic and attachment name
+  const wchar_t* extension = nullptr;
+  wchar_t* messageClass = nullptr;      // 256 characters, upper-cased in place
+  const wchar_t* reportName = nullptr;  // these three may be null
+  const wchar_t* commentText = nullptr;
+  const wchar_t* bodyText = nullptr;
+  PostingSender sender;
+};
+
+// Posts request.sourcePath as request.postedName. Returns the result of the
+// last step that ran: a message is stored only when every step, its
+// attachment's save and its own final save succeeded.
+HRESULT PostReportFile(IMAPIFolder* folder, const PostingRequest& request) noexcept;
 
 // 1 when an associated message of folder has name as its display name,
 // compared without regard to case; 0 otherwise, also when the folder cannot
@@ -40,10 +52,7 @@ HRESULT PostReportFile(IMAPIFolder* folder, const wchar_t* sourcePath, int asRep
 int IsDisplayNameUsed(IMAPIFolder* folder, const wchar_t* name) noexcept;
 
 // The steps of a posting.
-HRESULT SetMessageProperties(IMessage* message, const wchar_t* subject, const wchar_t* messageClass,
-                             const wchar_t* reportName, ULONG senderEntryIdCount, const BYTE* senderEntryIdBytes,
-                             const wchar_t* senderName, ULONG senderSearchKeyCount, const BYTE* senderSearchKeyBytes,
-                             const wchar_t* commentText, const wchar_t* bodyText) noexcept;
+HRESULT SetMessageProperties(IMessage* message, const wchar_t* messageClass, const PostingRequest& request) noexcept;
 HRESULT SetAttachmentProperties(IAttach* attachment, const wchar_t* postedName, const wchar_t* extension) noexcept;
 // Writes the file's bytes into the attachment's data and saves the
 // attachment; the file is never held whole in memory.

@@ -5,85 +5,57 @@
 #include <cstring>
 #include <utility>
 
-#include "interface/error_text.h"
 #include "mapi/mapi_table.h"
-#include "resources/resource_ids.h"
 
 namespace {
 
-void ClearIdentity(BinaryValue& entryId, ModuleBlock<wchar_t>& name, BinaryValue& searchKey) noexcept {
-  entryId.Clear();
-  name.reset();
-  searchKey.Clear();
-}
-
-// A -1 from the mapping is replaced by the caller's own message.
-int MapWithMessage(ExportJob& job, HRESULT result, UINT messageId, const wchar_t* fallback) noexcept {
-  int code = MapResult(job, result);
-  if (code == KVE_FAILED) SetErrorFromResource(job, messageId, fallback);
-  return code;
-}
+// Column and value sets, each index beside its tag.
+enum StatusColumn : ULONG { kResourceType, kStatusDisplayName, kStatusColumnCount };
+enum IdentityValue : ULONG { kIdentityDisplayName, kIdentitySearchKey, kIdentityValueCount };
 
 }  // namespace
 
-int LogonProfile(ExportJob& job, const wchar_t* profile, const wchar_t* password) noexcept {
-  EndSession(job);
-  const ULONG flags = job.silent ? kSilentLogonFlags : kDialogLogonFlags;
+HRESULT LogonSession(MAPIInterface<IMAPISession>& session, bool silent, const wchar_t* profile,
+                     const wchar_t* password) noexcept {
+  const ULONG flags = silent ? kSilentLogonFlags : kDialogLogonFlags;
   // MAPI_UNICODE: the two names are wide strings behind MAPI's narrow type.
-  HRESULT result = g_MAPIFunctions.MAPILogonEx(
+  const HRESULT result = g_MAPIFunctions.MAPILogonEx(
       reinterpret_cast<ULONG_PTR>(GetActiveWindow()), reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(profile)),
-      reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(password)), flags, job.session.put());
-  if (result < 0) {
-    job.session.reset();
-    // Fallback text the module carries itself.
-    return MapWithMessage(job, result, IDS_LOGON_FAILED, L"Cannot logon to Exchange Profile.");
-  }
-  result = RetrieveProfileName(job.session.get(), job.profileName, job.identityEntryId, job.identityName,
-                               job.identitySearchKey);
-  if (result < 0) {
-    // Fallback text the module carries itself.
-    return MapWithMessage(job, result, IDS_PROFILE_NAME_FAILED, L"Cannot retrieve Exchange profile name.");
-  }
-  return KVE_OK;
+      reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(password)), flags, session.put());
+  if (result < 0) session.reset();
+  return result;
 }
 
-void LogoffSession(ExportJob& job) noexcept {
-  if (job.session) {
-    job.session->Logoff(0, 0, 0);
-    job.session.reset();
+void LogoffSession(MAPIInterface<IMAPISession>& session) noexcept {
+  if (session) {
+    session->Logoff(0, 0, 0);
+    session.reset();
   }
 }
 
-int EndSession(ExportJob& job) noexcept {
-  LogoffSession(job);
-  job.profileName.reset();
-  ClearIdentity(job.identityEntryId, job.identityName, job.identitySearchKey);
-  return KVE_OK;
-}
-
-HRESULT RetrieveProfileName(IMAPISession* session, ModuleBlock<wchar_t>& profileNameOut, BinaryValue& identityEntryIdOut,
-                            ModuleBlock<wchar_t>& identityNameOut, BinaryValue& identitySearchKeyOut) noexcept {
+HRESULT RetrieveProfileName(IMAPISession* session, ModuleBlock<wchar_t>& profileNameOut,
+                            SessionIdentity& identityOut) noexcept {
   CMAPITable status;
-  SizedSPropTagArray(2, columns) = {2, {PR_RESOURCE_TYPE, PR_DISPLAY_NAME_A}};
+  SizedSPropTagArray(kStatusColumnCount, columns) = {kStatusColumnCount, {PR_RESOURCE_TYPE, PR_DISPLAY_NAME_A}};
   if (!status.OpenStatusTable(session) || !status.table) return status.lastResult;
   if (!status.Prepare(reinterpret_cast<const SPropTagArray*>(&columns), nullptr, nullptr)) return status.lastResult;
   const SRow* subsystem = nullptr;
   while (const SRow* row = status.NextRow()) {
-    if (row->cValues >= 2 && row->lpProps[0].ulPropTag == PR_RESOURCE_TYPE &&
-        row->lpProps[1].ulPropTag == PR_DISPLAY_NAME_A && row->lpProps[0].Value.l == MAPI_SUBSYSTEM) {
+    if (row->cValues >= kStatusColumnCount && row->lpProps[kResourceType].ulPropTag == PR_RESOURCE_TYPE &&
+        row->lpProps[kStatusDisplayName].ulPropTag == PR_DISPLAY_NAME_A &&
+        row->lpProps[kResourceType].Value.l == MAPI_SUBSYSTEM) {
       subsystem = row;
       break;
     }
   }
   if (!subsystem) return status.ScanEndResult(MAPI_E_NOT_FOUND);
-  if (!DupAnsiToWide(subsystem->lpProps[1].Value.lpszA, profileNameOut)) return E_OUTOFMEMORY;
+  if (!DupAnsiToWide(subsystem->lpProps[kStatusDisplayName].Value.lpszA, profileNameOut)) return E_OUTOFMEMORY;
   // A session without a readable identity still posts, without a sender.
-  QuerySessionIdentity(session, identityEntryIdOut, identityNameOut, identitySearchKeyOut);
+  QuerySessionIdentity(session, identityOut);
   return S_OK;
 }
 
-HRESULT QuerySessionIdentity(IMAPISession* session, BinaryValue& identityEntryIdOut,
-                             ModuleBlock<wchar_t>& identityNameOut, BinaryValue& identitySearchKeyOut) noexcept {
+HRESULT QuerySessionIdentity(IMAPISession* session, SessionIdentity& identityOut) noexcept {
   if (!session) return E_INVALIDARG;
   ULONG entryIdSize = 0;
   MAPIBuffer<ENTRYID> entryId;
@@ -95,30 +67,31 @@ HRESULT QuerySessionIdentity(IMAPISession* session, BinaryValue& identityEntryId
   result = session->OpenEntry(entryIdSize, entryId.get(), nullptr, MAPI_BEST_ACCESS, &objectType, user.putUnknown());
   if (result >= 0 && !user) result = MAPI_E_NOT_FOUND;
   if (result < 0) {
-    ClearIdentity(identityEntryIdOut, identityNameOut, identitySearchKeyOut);
+    identityOut.Clear();
     return result;
   }
 
-  SizedSPropTagArray(2, tags) = {2, {PR_DISPLAY_NAME_A, PR_SEARCH_KEY}};
+  SizedSPropTagArray(kIdentityValueCount, tags) = {kIdentityValueCount, {PR_DISPLAY_NAME_A, PR_SEARCH_KEY}};
   ULONG valueCount = 0;
   MAPIBuffer<SPropValue> values;
   result = user->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &valueCount, values.put());
-  if (result >= 0 && (!values || valueCount < 2)) result = MAPI_E_CALL_FAILED;
+  if (result >= 0 && (!values || valueCount < kIdentityValueCount)) result = MAPI_E_CALL_FAILED;
   if (result < 0) {
-    ClearIdentity(identityEntryIdOut, identityNameOut, identitySearchKeyOut);
+    identityOut.Clear();
     return result;
   }
 
-  bool copied = CopyBinaryValue(&identityEntryIdOut, entryIdSize, entryId.get()) != 0;
+  bool copied = CopyBinaryValue(&identityOut.entryId, entryIdSize, entryId.get()) != 0;
   // A property of another tag is missing: it is passed over.
-  if (copied && values.get()[0].ulPropTag == PR_DISPLAY_NAME_A) {
-    copied = DupAnsiToWide(values.get()[0].Value.lpszA, identityNameOut) != nullptr;
+  if (copied && values.get()[kIdentityDisplayName].ulPropTag == PR_DISPLAY_NAME_A) {
+    copied = DupAnsiToWide(values.get()[kIdentityDisplayName].Value.lpszA, identityOut.name) != nullptr;
   }
-  if (copied && values.get()[1].ulPropTag == PR_SEARCH_KEY && values.get()[1].Value.bin.cb != 0) {
-    copied = CopyBinaryValue(&identitySearchKeyOut, values.get()[1].Value.bin.cb, values.get()[1].Value.bin.lpb) != 0;
+  const SPropValue& searchKey = values.get()[kIdentitySearchKey];
+  if (copied && searchKey.ulPropTag == PR_SEARCH_KEY && searchKey.Value.bin.cb != 0) {
+    copied = CopyBinaryValue(&identityOut.searchKey, searchKey.Value.bin.cb, searchKey.Value.bin.lpb) != 0;
   }
   if (!copied) {
-    ClearIdentity(identityEntryIdOut, identityNameOut, identitySearchKeyOut);
+    identityOut.Clear();
     return E_OUTOFMEMORY;
   }
   return result;

@@ -6,7 +6,34 @@
 
 #include <mapix.h>
 
-#include "interface/export_job.h"
+#include <cstdint>
+
+#include "mapi/mapi_owners.h"
+#include "platform/wide_text.h"
+
+// A byte count and a heap copy of the bytes (identity entry id, search key).
+struct BinaryValue {
+  uint32_t byteCount = 0;
+  ModuleBlock<unsigned char> bytes;
+
+  void Clear() noexcept {
+    byteCount = 0;
+    bytes.reset();
+  }
+};
+
+// The logged-on user: the sender of every posting.
+struct SessionIdentity {
+  BinaryValue entryId;
+  ModuleBlock<wchar_t> name;
+  BinaryValue searchKey;
+
+  void Clear() noexcept {
+    entryId.Clear();
+    name.reset();
+    searchKey.Clear();
+  }
+};
 
 // MAPILogonEx flags: unicode names, no mail spooler, extended MAPI, a
 // session of its own; with MAPI's user interface unless the job is silent.
@@ -14,27 +41,24 @@ constexpr ULONG kSilentLogonFlags = MAPI_UNICODE | MAPI_NO_MAIL | MAPI_EXTENDED 
 constexpr ULONG kDialogLogonFlags = kSilentLogonFlags | MAPI_LOGON_UI;
 static_assert(kSilentLogonFlags == 0x80008022 && kDialogLogonFlags == 0x80008023, "logon flags");
 
-// Ends any earlier session, logs on to profile (null: MAPI chooses, with its
-// dialog if the job is not silent) and learns the profile name and identity.
-// Returns a result code; a -1 leaves "Cannot logon to Exchange Profile." or
-// "Cannot retrieve Exchange profile name." in the job's language.
-int LogonProfile(ExportJob& job, const wchar_t* profile, const wchar_t* password) noexcept;
+// Logs on to profile (null: MAPI chooses, with its dialog unless silent)
+// into session, which must be empty. An HRESULT; session stays empty on
+// failure.
+HRESULT LogonSession(MAPIInterface<IMAPISession>& session, bool silent, const wchar_t* profile,
+                     const wchar_t* password) noexcept;
 
-// Logs off and releases the session; frees the profile name and identity.
-int EndSession(ExportJob& job) noexcept;
-// Logs off and releases the session alone.
-void LogoffSession(ExportJob& job) noexcept;
+// Logs off and releases the session, if any.
+void LogoffSession(MAPIInterface<IMAPISession>& session) noexcept;
 
 // The profile's name from the status table's MAPI_SUBSYSTEM row, then the
 // identity (whose failure does not matter). An HRESULT.
-HRESULT RetrieveProfileName(IMAPISession* session, ModuleBlock<wchar_t>& profileNameOut, BinaryValue& identityEntryIdOut,
-                            ModuleBlock<wchar_t>& identityNameOut, BinaryValue& identitySearchKeyOut) noexcept;
+HRESULT RetrieveProfileName(IMAPISession* session, ModuleBlock<wchar_t>& profileNameOut,
+                            SessionIdentity& identityOut) noexcept;
 
 // The logged-on user's entry id, display name and search key. Outputs are
 // untouched when the identity cannot be asked for, and cleared when a later
 // step fails. An HRESULT; GetProps's warning when a property is missing.
-HRESULT QuerySessionIdentity(IMAPISession* session, BinaryValue& identityEntryIdOut,
-                             ModuleBlock<wchar_t>& identityNameOut, BinaryValue& identitySearchKeyOut) noexcept;
+HRESULT QuerySessionIdentity(IMAPISession* session, SessionIdentity& identityOut) noexcept;
 
 // A wide copy of single-byte text in the ANSI code page, stored in out and
 // returned; null (out unchanged) when it cannot be made.

@@ -20,11 +20,12 @@ bool ReplaceWithCopy(ModuleBlock<wchar_t>& slot, const wchar_t* text) noexcept {
 
 }  // namespace
 
-int EncodeDestinationOptions(ExportJob& job, KVEDestinationOptions** outBlock, WORD* outSize) noexcept {
+int EncodeDestinationOptions(const DestinationSettings& settings, ModuleBlock<KVEDestinationOptions>& owner,
+                             KVEDestinationOptions** outBlock, WORD* outSize) {
   if (!outBlock) return KVE_BAD_ARGUMENT;
   *outBlock = nullptr;
   if (outSize) *outSize = 0;
-  const wchar_t* strings[3] = {job.profileName.get(), job.password.get(), job.folderPath.get()};
+  const wchar_t* strings[3] = {settings.profileName.get(), settings.password.get(), settings.folderPath.get()};
   size_t characters[3];
   size_t total = kOptionsHeaderSize;
   for (int i = 0; i < 3; ++i) {
@@ -36,12 +37,12 @@ int EncodeDestinationOptions(ExportJob& job, KVEDestinationOptions** outBlock, W
   if (characters[0] == 0 || total > kLargestBlock) return KVE_BAD_ARGUMENT;
   if (outSize) *outSize = static_cast<WORD>(total);
 
-  job.encodedOptions.reset();
+  owner.reset();
   ModuleBlock<unsigned char> block(static_cast<unsigned char*>(ModuleAlloc(total)));  // zero-filled
   if (!block) return KVE_NO_MEMORY;
   auto* header = reinterpret_cast<KVEDestinationOptions*>(block.get());
   header->structSize = static_cast<uint16_t>(kOptionsHeaderSize);
-  header->postingKind = job.postingKind;
+  header->postingKind = settings.postingKind;
   header->blockSize = static_cast<uint16_t>(total);
   KVEStringFieldT<wchar_t>* fields[3] = {&header->profileName, &header->password, &header->folderPath};
   size_t offset = kOptionsHeaderSize;
@@ -52,18 +53,18 @@ int EncodeDestinationOptions(ExportJob& job, KVEDestinationOptions** outBlock, W
     fields[i]->offset = offset;
     offset += characters[i] * sizeof(wchar_t);
   }
-  job.encodedOptions.reset(reinterpret_cast<KVEDestinationOptions*>(block.release()));
-  *outBlock = job.encodedOptions.get();
+  owner.reset(reinterpret_cast<KVEDestinationOptions*>(block.release()));
+  *outBlock = owner.get();
   return KVE_OK;
 }
 
-int DecodeDestinationOptions(const ExportJob& job, KVEDestinationOptions** outRecord) noexcept {
+int DecodeDestinationOptions(const DestinationSettings& settings, KVEDestinationOptions** outRecord) {
   if (!outRecord) return KVE_BAD_ARGUMENT;
   *outRecord = nullptr;
   ModuleBlock<KVEDestinationOptions> record(
       static_cast<KVEDestinationOptions*>(ModuleAlloc(sizeof(KVEDestinationOptions))));  // zero-filled
   if (!record) return KVE_NO_MEMORY;
-  const wchar_t* strings[3] = {job.profileName.get(), job.password.get(), job.folderPath.get()};
+  const wchar_t* strings[3] = {settings.profileName.get(), settings.password.get(), settings.folderPath.get()};
   ModuleBlock<wchar_t> copies[3];
   for (int i = 0; i < 3; ++i) {
     if (!strings[i]) continue;
@@ -72,7 +73,7 @@ int DecodeDestinationOptions(const ExportJob& job, KVEDestinationOptions** outRe
   }
   KVEDestinationOptions* fields = record.get();
   fields->structSize = static_cast<uint16_t>(sizeof(KVEDestinationOptions));
-  fields->postingKind = job.postingKind;
+  fields->postingKind = settings.postingKind;
   fields->blockSize = 0;
   fields->profileName.pointer = copies[0].release();
   fields->password.pointer = copies[1].release();
@@ -81,25 +82,25 @@ int DecodeDestinationOptions(const ExportJob& job, KVEDestinationOptions** outRe
   return KVE_OK;
 }
 
-int ApplyOptionsBlock(ExportJob& job, const DestinationOptionsCopy<wchar_t>& options) noexcept {
-  if (options.profileName && !ReplaceWithCopy(job.profileName, options.profileName)) return KVE_NO_MEMORY;
-  if (options.password && !ReplaceWithCopy(job.password, options.password)) return KVE_NO_MEMORY;
-  job.postingKind = options.postingKind;
+int ApplyOptionsBlock(DestinationSettings& settings, const DestinationOptionsCopy<wchar_t>& options) noexcept {
+  if (options.profileName && !ReplaceWithCopy(settings.profileName, options.profileName)) return KVE_NO_MEMORY;
+  if (options.password && !ReplaceWithCopy(settings.password, options.password)) return KVE_NO_MEMORY;
+  settings.postingKind = options.postingKind;
   if (!options.folderPath) {
-    job.folderPath.reset();
-  } else if (!ReplaceWithCopy(job.folderPath, options.folderPath)) {
+    settings.folderPath.reset();
+  } else if (!ReplaceWithCopy(settings.folderPath, options.folderPath)) {
     return KVE_NO_MEMORY;
   }
   return KVE_OK;
 }
 
-int ApplyOptionsRecord(ExportJob& job, const DestinationOptionsCopy<wchar_t>& options) noexcept {
+int ApplyOptionsRecord(DestinationSettings& settings, const DestinationOptionsCopy<wchar_t>& options) noexcept {
   const wchar_t* strings[3] = {options.profileName, options.password, options.folderPath};
-  ModuleBlock<wchar_t>* slots[3] = {&job.profileName, &job.password, &job.folderPath};
+  ModuleBlock<wchar_t>* slots[3] = {&settings.profileName, &settings.password, &settings.folderPath};
   for (int i = 0; i < 3; ++i) {
     slots[i]->reset();
     if (strings[i] && !ReplaceWithCopy(*slots[i], strings[i])) return KVE_NO_MEMORY;
   }
-  job.postingKind = options.postingKind;
+  settings.postingKind = options.postingKind;
   return KVE_OK;
 }

@@ -283,12 +283,12 @@ int ReadDestinationOptions(const KVEDestinationOptionsA* record, DestinationOpti
 }
 
 int ConvertDestinationOptions(const KVEDestinationOptionsA* record, KVEDestinationOptions** outRecord,
-                              WORD* outSize) noexcept {
+                              WORD* outSize) {
   return Convert(record, outRecord, outSize);
 }
 
 int ConvertDestinationOptions(const KVEDestinationOptions* record, KVEDestinationOptionsA** outRecord,
-                              WORD* outSize) noexcept {
+                              WORD* outSize) {
   return Convert(record, outRecord, outSize);
 }
 

@@ -41,9 +41,9 @@ int ReadDestinationOptions(const KVEDestinationOptionsA* record, DestinationOpti
 // null *outRecord), KVE_BAD_ARGUMENT (invalid record, null outRecord, or a
 // block whose converted form would pass 65,535 bytes), KVE_NO_MEMORY.
 int ConvertDestinationOptions(const KVEDestinationOptionsA* record, KVEDestinationOptions** outRecord,
-                              WORD* outSize) noexcept;
+                              WORD* outSize);
 int ConvertDestinationOptions(const KVEDestinationOptions* record, KVEDestinationOptionsA** outRecord,
-                              WORD* outSize) noexcept;
+                              WORD* outSize);
 
 // Releases a record that the module made: one block when blockSize is not 0,
 // else the three strings and the record. Null is allowed.

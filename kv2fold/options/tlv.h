@@ -45,7 +45,8 @@ class TLVDescriptor : public OstraObject {
   ~TLVDescriptor() = default;
 };
 
-// Records in a file, read and written at the file pointer.
+// Records in a file, read and written at the file pointer. Used by: the
+// report strings reader (report_strings.cpp), reading an exported report.
 class TLVFile final : public TLVDescriptor {
  public:
   explicit TLVFile(HANDLE file) noexcept : file_(file) {}
@@ -69,7 +70,8 @@ class TLVFile final : public TLVDescriptor {
 // Records in a SizedBuffer that the caller owns. A writer starts on a fresh
 // 256-byte buffer and grows it; its destruction trims the buffer's length to
 // the records written. A reader ends at the buffer's length. Positions are
-// 16-bit, so a memory store holds at most 65,535 bytes of records.
+// 16-bit, so a memory store holds at most 65,535 bytes of records. Part of
+// the store's design beside TLVFile; no module path reads memory records.
 class TLVMemory final : public TLVDescriptor {
  public:
   enum Mode : uint16_t { Reader = 0, Writer = 1 };
@@ -99,6 +101,8 @@ FileResult TLVOpenFile(const wchar_t* path, UINT access, UINT share, TLVDescript
 // Closes and frees the descriptor (a writer's buffer is trimmed); the result of Close.
 FileResult TLVDestroy(TLVDescriptor* descriptor) noexcept;
 
+// The record operations. The module uses TLVOpenFile, TLVRead and TLVDestroy
+// (the report strings); the rest complete the store and are its tests' own.
 FileResult TLVPeek(TLVDescriptor* descriptor, uint16_t* tag, uint16_t* length) noexcept;
 FileResult TLVReadInPlace(TLVDescriptor* descriptor, uint16_t* tag, uint16_t* length, const void** value) noexcept;
 FileResult TLVRead(TLVDescriptor* descriptor, uint16_t* tag, uint16_t* length, SizedBuffer* value) noexcept;

@@ -184,16 +184,6 @@ INT_PTR BridgeDialogBoxParam(HINSTANCE instance, LPCWSTR dialogTemplate, HWND pa
   return DialogBoxParamA(instance, narrowTemplate.get(), parent, procedure, parameter);
 }
 
-UINT BridgeGetDlgItemText(HWND dialog, int controlId, LPWSTR buffer, int capacity) noexcept {
-  HWND control = GetDlgItem(dialog, controlId);
-  if (!control) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  WPARAM size = capacity > 0 ? static_cast<WPARAM>(capacity) : 0;
-  return static_cast<UINT>(BridgeSendMessage(control, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buffer)));
-}
-
 int BridgeGetWindowTextLength(HWND window) noexcept {
   return g_UseNarrowCalls ? GetWindowTextLengthA(window) : GetWindowTextLengthW(window);
 }
@@ -236,15 +226,6 @@ LRESULT BridgeSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     default:
       return SendMessageA(window, message, wParam, lParam);
   }
-}
-
-BOOL BridgeSetDlgItemText(HWND dialog, int controlId, LPCWSTR text) noexcept {
-  HWND control = GetDlgItem(dialog, controlId);
-  if (!control) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return static_cast<BOOL>(BridgeSendMessage(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)));
 }
 
 BOOL BridgeSetWindowText(HWND window, LPCWSTR text) noexcept {

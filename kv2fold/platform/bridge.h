@@ -21,21 +21,24 @@ int WideDup(const char* source, wchar_t** copy) noexcept;                   // c
 
 // Each wrapper takes the wide call's arguments and returns what the wide call
 // would return.
-LPWSTR BridgeCharUpper(LPWSTR text) noexcept;
+LPWSTR BridgeCharUpper(LPWSTR text) noexcept;  // the message class of a posting
 // On the narrow platform a path whose narrow form does not fit 520 bytes fails
 // with ERROR_FILENAME_EXCED_RANGE, and one with characters that the ANSI code
 // page lacks or only approximates with ERROR_NO_UNICODE_TRANSLATION; both give
 // INVALID_HANDLE_VALUE.
+// Used by: the posted file's source and the tagged-value files.
 HANDLE BridgeCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                         DWORD flags, HANDLE templateFile) noexcept;
+// Used by: the folder selection dialog's tree window.
 HWND BridgeCreateWindow(LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width, int height,
                         HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID parameter) noexcept;
+// Used by: the folder selection, posting kind and report name dialogs.
 INT_PTR BridgeDialogBoxParam(HINSTANCE instance, LPCWSTR dialogTemplate, HWND parent, DLGPROC procedure,
                              LPARAM parameter) noexcept;
-UINT BridgeGetDlgItemText(HWND dialog, int controlId, LPWSTR buffer, int capacity) noexcept;
+// Used by the folder selection dialog: its caption, title text and bitmap.
 int BridgeGetWindowTextLength(HWND window) noexcept;
 int BridgeGetWindowText(HWND window, LPWSTR buffer, int capacity) noexcept;
 HBITMAP BridgeLoadBitmap(HINSTANCE instance, LPCWSTR bitmapName) noexcept;
-LRESULT BridgeSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
-BOOL BridgeSetDlgItemText(HWND dialog, int controlId, LPCWSTR text) noexcept;
 BOOL BridgeSetWindowText(HWND window, LPCWSTR text) noexcept;
+// Used by: the dialogs' controls (texts, tree items).
+LRESULT BridgeSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;

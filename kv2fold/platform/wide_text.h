@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <new>
 
 #include <kvcommon/unique_resource.h>
 
@@ -54,3 +55,27 @@ struct ModuleBlockFree {
 };
 template <typename T>
 using ModuleBlock = kvcommon::UniquePointer<T, ModuleBlockFree>;
+
+// Standard containers on the module heap: running out of memory there throws
+// std::bad_alloc, which only an export's guard catches.
+template <typename T>
+struct ModuleAllocator {
+  using value_type = T;
+  ModuleAllocator() noexcept = default;
+  template <typename U>
+  ModuleAllocator(const ModuleAllocator<U>&) noexcept {}
+  T* allocate(size_t count) {
+    void* block = count <= static_cast<size_t>(-1) / sizeof(T) ? ModuleAlloc(count * sizeof(T)) : nullptr;
+    if (!block) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, size_t) noexcept { ModuleFree(block); }
+  template <typename U>
+  bool operator==(const ModuleAllocator<U>&) const noexcept {
+    return true;
+  }
+  template <typename U>
+  bool operator!=(const ModuleAllocator<U>&) const noexcept {
+    return false;
+  }
+};

@@ -75,12 +75,12 @@ TEST_F(JobThroughProviderTest, FromAPointerRecordOrABlockTheJobLogsOnSilently) {
     // The sender identity, which only the posting step reads: looked at
     // inside the job.
     const ExportJob& inside = *reinterpret_cast<const ExportJob*>(job);
-    EXPECT_EQ(L"Erika Mustermann", Text(inside.identityName.get()));
+    EXPECT_EQ(L"Erika Mustermann", Text(inside.identity.name.get()));
     const char searchKey[] = "SMTP:ERIKA@EXAMPLE.ORG";
     EXPECT_EQ(std::string(searchKey, sizeof searchKey),
-              std::string(reinterpret_cast<const char*>(inside.identitySearchKey.bytes.get()),
-                          inside.identitySearchKey.byteCount));
-    EXPECT_EQ(72u, inside.identityEntryId.byteCount);
+              std::string(reinterpret_cast<const char*>(inside.identity.searchKey.bytes.get()),
+                          inside.identity.searchKey.byteCount));
+    EXPECT_EQ(72u, inside.identity.entryId.byteCount);
     EXPECT_EQ(1, liveObjects_()) << "the job holds its session and nothing else";
 
     EXPECT_EQ(0, termExport(job, 0));

@@ -94,85 +94,110 @@ ParsedCommandLine CheckExport(ParsedCommandLine parsed) {
   return parsed;
 }
 
+// The options that take a value ("--name value" or "--name=value"). False
+// when arguments[index] is none of them; else true, with a failure in
+// failed.errorMessage when its value is missing or cannot be read.
+bool TakeValueOption(const std::vector<std::wstring>& arguments, size_t& index, HostOptions& options,
+                     std::vector<std::wstring>& exportOptions, ParsedCommandLine& failed) {
+  const std::wstring argument = arguments[index];
+  DestinationOptions& destination = options.destination;
+  std::wstring value;
+  bool missing = false;
+  auto fail = [&](UINT message, const std::wstring& what) {
+    failed = Failure(message, what);
+    return true;
+  };
+  if (OptionWithValue(arguments, index, L"--language", &value, &missing)) {
+    if (missing) return fail(IDS_MISSING_VALUE, L"--language");
+    if (!ParseLanguage(value, &options.language)) return fail(IDS_BAD_LANGUAGE, value);
+    options.languageGiven = true;
+  } else if (OptionWithValue(arguments, index, L"--module", &value, &missing)) {
+    if (missing) return fail(IDS_MISSING_VALUE, L"--module");
+    options.modulePath = value;
+  } else if (OptionWithValue(arguments, index, L"--profile", &value, &missing)) {
+    if (missing) return fail(IDS_MISSING_VALUE, L"--profile");
+    destination.profileGiven = true;
+    destination.profile = value;
+    exportOptions.push_back(L"--profile");
+  } else if (OptionWithValue(arguments, index, L"--password", &value, &missing)) {
+    // "--password=" gives an empty password; "--password" needs a value after it.
+    if (missing && argument == L"--password") return fail(IDS_MISSING_VALUE, L"--password");
+    destination.passwordGiven = true;
+    destination.password = value;
+    exportOptions.push_back(L"--password");
+  } else if (OptionWithValue(arguments, index, L"--kind", &value, &missing)) {
+    if (missing) return fail(IDS_MISSING_VALUE, L"--kind");
+    if (!ParsePostingKind(value, &destination.postingKind)) return fail(IDS_BAD_KIND, value);
+    exportOptions.push_back(L"--kind");
+  } else if (OptionWithValue(arguments, index, L"--folder", &value, &missing)) {
+    if (missing) return fail(IDS_MISSING_VALUE, L"--folder");
+    destination.folderGiven = true;
+    destination.folder = value;
+    exportOptions.push_back(L"--folder");
+  } else if (OptionWithValue(arguments, index, L"--options-file", &value, &missing)) {
+    if (missing) return fail(IDS_MISSING_VALUE, L"--options-file");
+    destination.optionsFile = value;
+    exportOptions.push_back(L"--options-file");
+  } else if (OptionWithValue(arguments, index, L"--save-options", &value, &missing)) {
+    if (missing) return fail(IDS_MISSING_VALUE, L"--save-options");
+    options.saveOptionsFile = value;
+    exportOptions.push_back(L"--save-options");
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The command an argument names, or None.
+HostCommand CommandOf(const std::wstring& argument) {
+  if (argument == L"--help" || argument == L"-h" || argument == L"/?") return HostCommand::Help;
+  if (argument == L"--list-destinations") return HostCommand::ListDestinations;
+  if (argument == L"--export") return HostCommand::Export;
+  return HostCommand::None;
+}
+
+// --help wins over anything else; two different commands are an error (false).
+bool MergeCommand(HostCommand& current, HostCommand command) {
+  if (current == HostCommand::Help || command == HostCommand::Help) {
+    current = HostCommand::Help;
+  } else if (current != HostCommand::None && current != command) {
+    return false;
+  } else {
+    current = command;
+  }
+  return true;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
   ParsedCommandLine parsed;
   HostOptions& options = parsed.options;
-  DestinationOptions& destination = options.destination;
   std::vector<std::wstring> exportOptions;  // files and options only --export takes, in order
   bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
-    HostCommand command = HostCommand::None;
-    std::wstring value;
-    bool missing = false;
+    const HostCommand command = optionsEnded ? HostCommand::None : CommandOf(argument);
+    ParsedCommandLine failed;
     if (optionsEnded || argument.empty() || argument[0] != L'-' || argument == L"-") {
       options.files.push_back(argument);
       exportOptions.push_back(argument);
     } else if (argument == L"--") {
       optionsEnded = true;
-    } else if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
-      command = HostCommand::Help;
-    } else if (argument == L"--list-destinations") {
-      command = HostCommand::ListDestinations;
-    } else if (argument == L"--export") {
-      command = HostCommand::Export;
-    } else if (OptionWithValue(arguments, i, L"--language", &value, &missing)) {
-      if (missing) return Failure(IDS_MISSING_VALUE, L"--language");
-      if (!ParseLanguage(value, &options.language)) return Failure(IDS_BAD_LANGUAGE, value);
-      options.languageGiven = true;
-    } else if (OptionWithValue(arguments, i, L"--module", &value, &missing)) {
-      if (missing) return Failure(IDS_MISSING_VALUE, L"--module");
-      options.modulePath = value;
-    } else if (OptionWithValue(arguments, i, L"--profile", &value, &missing)) {
-      if (missing) return Failure(IDS_MISSING_VALUE, L"--profile");
-      destination.profileGiven = true;
-      destination.profile = value;
-      exportOptions.push_back(L"--profile");
-    } else if (OptionWithValue(arguments, i, L"--password", &value, &missing)) {
-      // "--password=" gives an empty password; "--password" needs a value after it.
-      if (missing && argument == L"--password") return Failure(IDS_MISSING_VALUE, L"--password");
-      destination.passwordGiven = true;
-      destination.password = value;
-      exportOptions.push_back(L"--password");
-    } else if (OptionWithValue(arguments, i, L"--kind", &value, &missing)) {
-      if (missing) return Failure(IDS_MISSING_VALUE, L"--kind");
-      if (!ParsePostingKind(value, &destination.postingKind)) return Failure(IDS_BAD_KIND, value);
-      exportOptions.push_back(L"--kind");
-    } else if (OptionWithValue(arguments, i, L"--folder", &value, &missing)) {
-      if (missing) return Failure(IDS_MISSING_VALUE, L"--folder");
-      destination.folderGiven = true;
-      destination.folder = value;
-      exportOptions.push_back(L"--folder");
-    } else if (OptionWithValue(arguments, i, L"--options-file", &value, &missing)) {
-      if (missing) return Failure(IDS_MISSING_VALUE, L"--options-file");
-      destination.optionsFile = value;
-      exportOptions.push_back(L"--options-file");
-    } else if (OptionWithValue(arguments, i, L"--save-options", &value, &missing)) {
-      if (missing) return Failure(IDS_MISSING_VALUE, L"--save-options");
-      options.saveOptionsFile = value;
-      exportOptions.push_back(L"--save-options");
+    } else if (command != HostCommand::None) {
+      if (!MergeCommand(options.command, command)) return Failure(IDS_TWO_COMMANDS, argument);
+    } else if (TakeValueOption(arguments, i, options, exportOptions, failed)) {
+      if (failed.errorMessage != 0) return failed;
     } else if (argument == L"--ansi") {
       options.ansi = true;
     } else if (argument == L"--choose") {
-      destination.choose = true;
+      options.destination.choose = true;
       exportOptions.push_back(L"--choose");
     } else if (argument == L"--timing") {
       options.timing = true;
       exportOptions.push_back(L"--timing");
     } else {
       return Failure(IDS_UNKNOWN_ARGUMENT, argument);
-    }
-    if (command != HostCommand::None) {
-      // --help wins over anything else; two different commands are an error.
-      if (options.command == HostCommand::Help || command == HostCommand::Help) {
-        options.command = HostCommand::Help;
-      } else if (options.command != HostCommand::None && options.command != command) {
-        return Failure(IDS_TWO_COMMANDS, argument);
-      } else {
-        options.command = command;
-      }
     }
   }
   if (options.command == HostCommand::None) return Failure(IDS_NO_COMMAND, L"");

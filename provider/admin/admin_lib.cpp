@@ -61,19 +61,10 @@ void ListFolder(StoreLayout& store, const FolderRecord& folder, int depth, std::
 
 }  // namespace
 
-bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& request, std::wstring& error) {
-  if (request.profile.name.empty()) {
-    error = L"the profile needs a name";
-    return false;
-  }
-  ProfilesFile file;
-  std::wstring problem;
-  ProfilesStatus status = LoadProfiles(profilesPath, file, &problem);
-  if (status == ProfilesStatus::Corrupt || status == ProfilesStatus::Unreadable) {
-    error = L"the profiles file " + profilesPath + L" cannot be read: " + problem;
-    return false;
-  }
-  ProfileConfig profile = request.profile;
+namespace {
+
+// The request's read-only folders ("Store#Folder#...") given to their stores.
+bool MarkReadOnlyFolders(const ProfileRequest& request, ProfileConfig& profile, std::wstring& error) {
   for (const std::wstring& marked : request.readOnlyFolders) {
     std::vector<std::wstring> parts = SplitPath(marked);
     StoreConfig* store = nullptr;
@@ -83,11 +74,15 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
       error = L"read-only folder " + marked + L" does not name a store of the profile and a folder";
       return false;
     }
-    std::wstring below = marked.substr(parts[0].size() + 1);
-    store->readOnlyFolders.push_back(below);
+    store->readOnlyFolders.push_back(marked.substr(parts[0].size() + 1));
   }
+  return true;
+}
+
+// Every folder to create starts with a store of the profile.
+bool FoldersNameStores(const ProfileRequest& request, const ProfileConfig& profile, std::wstring& error) {
   for (const std::wstring& path : request.folders) {
-    std::wstring storeName = SplitPath(path)[0];
+    const std::wstring storeName = SplitPath(path)[0];
     bool known = false;
     for (const StoreConfig& config : profile.stores) known = known || config.name == storeName;
     if (!known) {
@@ -95,7 +90,12 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
       return false;
     }
   }
-  // The whole file is checked before anything is written.
+  return true;
+}
+
+// The profile put into the file (replacing one of its name), and the whole
+// file checked before anything is written.
+bool PutProfile(ProfilesFile& file, const ProfileConfig& profile, bool makeDefault, std::wstring& error) {
   bool replaced = false;
   for (ProfileConfig& existing : file.profiles) {
     if (file.Find(profile.name) == &existing) {
@@ -105,14 +105,19 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
     }
   }
   if (!replaced) file.profiles.push_back(profile);
-  if (request.makeDefault) file.defaultProfile = profile.name;
-  std::string text = SerializeProfiles(file);
+  if (makeDefault) file.defaultProfile = profile.name;
   ProfilesFile check;
-  if (ParseProfiles(text, check, &problem) != ProfilesStatus::Ok) {
+  std::wstring problem;
+  if (ParseProfiles(SerializeProfiles(file), check, &problem) != ProfilesStatus::Ok) {
     error = L"the profile is not valid: " + problem;
     return false;
   }
-  // Stores and folders next, so that a failure leaves the profiles file as it was.
+  return true;
+}
+
+// The profile's stores, and the request's folders in them.
+bool CreateStoresAndFolders(const std::wstring& profilesPath, const ProfileConfig& profile,
+                            const std::vector<std::wstring>& folders, std::wstring& error) {
   for (const StoreConfig& config : profile.stores) {
     std::unique_ptr<StoreLayout> store;
     StoreResult result = StoreLayout::OpenOrCreate(ResolveStoreDirectory(profilesPath, config.directory), store);
@@ -120,7 +125,7 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
       error = L"store " + config.name + L" in " + config.directory + L": " + ResultText(result);
       return false;
     }
-    for (const std::wstring& path : request.folders) {
+    for (const std::wstring& path : folders) {
       std::vector<std::wstring> parts = SplitPath(path);
       if (parts[0] != config.name) continue;
       FolderRecord current;
@@ -136,6 +141,30 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
       }
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& request, std::wstring& error) {
+  if (request.profile.name.empty()) {
+    error = L"the profile needs a name";
+    return false;
+  }
+  ProfilesFile file;
+  std::wstring problem;
+  ProfilesStatus status = LoadProfiles(profilesPath, file, &problem);
+  if (status == ProfilesStatus::Corrupt || status == ProfilesStatus::Unreadable) {
+    error = L"the profiles file " + profilesPath + L" cannot be read: " + problem;
+    return false;
+  }
+  ProfileConfig profile = request.profile;
+  if (!MarkReadOnlyFolders(request, profile, error) || !FoldersNameStores(request, profile, error) ||
+      !PutProfile(file, profile, request.makeDefault, error)) {
+    return false;
+  }
+  // Stores and folders next, so that a failure leaves the profiles file as it was.
+  if (!CreateStoresAndFolders(profilesPath, profile, request.folders, error)) return false;
   if (!SaveProfiles(profilesPath, file)) {
     error = L"cannot write " + profilesPath;
     return false;

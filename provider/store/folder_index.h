@@ -10,8 +10,8 @@
 // so a message appears with its whole line or not at all, and they pass over
 // a line that is not an index line (a damaged one) instead of failing the
 // folder. The message files are the truth; the index is rebuilt from them
-// when it is damaged. The file name field is kept for older readers and never
-// used: a message's file is named after its id.
+// when it is damaged. The file name field is never used: a message's
+// file is named after its id.
 //
 // Nothing here holds the index in memory whole: it is read piecewise, so an
 // index of any size the disk holds can be listed.

@@ -64,8 +64,8 @@ std::string QuoteIfNeeded(const std::wstring& value) {
 }
 
 // The text of a value as written: quotes taken off and what is escaped
-// inside them restored. A backslash before anything else stays, as files
-// written before escapes existed hold paths in quotes.
+// inside them restored. A backslash before anything else stays: a quoted
+// Windows path keeps its backslashes.
 std::string Unquote(const std::string& text) {
   if (text.size() < 2 || text.front() != '"' || text.back() != '"') return text;
   std::string out;

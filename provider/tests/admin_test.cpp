@@ -8,6 +8,9 @@
 #include "store_layout.h"
 
 namespace provider_test {
+
+// Postings made as the module makes them.
+using namespace module_client;
 namespace {
 
 class AdminTest : public ProviderTest {
@@ -175,6 +178,49 @@ TEST_F(AdminTest, MessagesAreListedAndAttachmentsExtracted) {
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(provider::FileExists(output)) << "a refused extraction writes nothing";
   }
+}
+
+// An index line names a message's file, but the tool opens the file the id
+// names: a changed index reaches nothing outside the store.
+TEST_F(AdminTest, MessageFilesAreNamedByTheirIdsNotByTheIndex) {
+  MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports"}, true);
+  provider::FolderRecord reports;
+  ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
+  Posting document;
+  document.postedName = L"inside.pdf";
+  document.bytes.assign(100, 0x41);
+  std::vector<uint8_t> entryId;
+  {
+    Session session = LogonOrFail(L"Work");
+    Store store = OpenStore(session.get(), L"Mailbox");
+    Folder folder = OpenPath(store.get(), {L"Reports"}, MAPI_MODIFY);
+    ASSERT_TRUE(folder);
+    ASSERT_EQ(S_OK, PostThroughMapi(folder.get(), document, &entryId));
+  }
+  const std::string hex = provider::ToHex(entryId.data() + 56, 16);
+  std::string bytes;
+  ASSERT_EQ(provider::FileRead::Ok, provider::ReadWholeFile(provider::IndexPath(reports.directory), bytes));
+  const size_t name = bytes.find("\t" + hex + ".msg\t");
+  ASSERT_NE(std::string::npos, name) << bytes;
+  std::string outside;
+  for (int i = 0; i < 8; ++i) outside += "..\\";
+  outside += "xoutside.msg";  // as long as the real name: the header's byte count stays right
+  ASSERT_EQ(hex.size() + 4, outside.size());
+  bytes.replace(name + 1, outside.size(), outside);
+  ASSERT_TRUE(provider::WriteFileAtomically(provider::IndexPath(reports.directory), bytes));
+
+  std::wstring error;
+  std::vector<provider::admin::MessageSummary> messages;
+  ASSERT_TRUE(provider::admin::ListMessages(profilesPath_, L"", L"Mailbox#Reports", messages, error))
+      << provider::ToUtf8(error);
+  const std::string listing = provider::ToUtf8(provider::admin::FormatMessages(L"Mailbox#Reports", messages));
+  EXPECT_NE(std::string::npos, listing.find("attachment 1: inside.pdf (100 bytes)")) << listing;
+  const std::wstring output = directory_ + L"\\extracted.pdf";
+  uint64_t written = 0;
+  EXPECT_TRUE(provider::admin::ExtractAttachment(profilesPath_, L"Work", L"Mailbox#Reports", Wide(hex), 1, output,
+                                                 written, error))
+      << provider::ToUtf8(error);
+  EXPECT_EQ(100u, written);
 }
 
 // kvmapi-admin repair: every folder of a store checked, what was wrong put

@@ -12,6 +12,9 @@
 #include "module_posting.h"
 
 namespace provider_test {
+
+// Postings made as the module makes them.
+using namespace module_client;
 namespace {
 
 class IndexTest : public ProviderTest {

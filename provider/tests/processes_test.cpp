@@ -12,6 +12,9 @@
 #include "store_layout.h"
 
 namespace provider_test {
+
+// Postings made as the module makes them.
+using namespace module_client;
 namespace {
 
 using kvcommon::UniqueHandle;

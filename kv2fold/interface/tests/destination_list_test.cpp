@@ -10,6 +10,7 @@
 #include "interface/destination_list.h"
 #include "interface/kve_api.h"
 #include "interface/module_state.h"
+#include "tests/support/allocation_failure.h"
 #include "tests/support/test_environment.h"
 
 namespace {
@@ -123,6 +124,28 @@ TEST_F(DestinationListTest, TheCacheReleasesEveryListItHolds) {
   size_t after = kvtest::ProcessHeapBusyBytes();
   ASSERT_GE(filled, before + kLists * perList) << "the heap walk does not see the lists";
   EXPECT_LE(after, before + 512) << "lists left on the heap: " << (after - before) / perList;
+}
+
+// Memory running out at each allocation of a new language's list (its
+// clone, its texts, the cache's growth, which throws): the export answers
+// null, nothing escapes, and a later call gets the list.
+TEST_F(DestinationListTest, RunningOutOfMemoryAnswersNull) {
+  int reached = 0;
+  for (int nth = 1;; ++nth) {
+    SCOPED_TRACE(testing::Message() << "allocation " << nth << " fails");
+    // An empty cache must grow for the new list.
+    g_DestinationListCache.Clear();
+    KVEDestinationList* list = nullptr;
+    {
+      kvtest::ScopedAllocationFailure failure(nth);
+      list = KVEGetExportDestinationsExW(0x0409);
+      if (!failure.failed()) break;
+    }
+    ++reached;
+    EXPECT_EQ(nullptr, list);
+    EXPECT_NE(nullptr, KVEGetExportDestinationsExW(0x0409));
+  }
+  EXPECT_GE(reached, 5) << "the clone, two texts and both sequences of the cache";
 }
 
 }  // namespace

@@ -74,13 +74,13 @@ TEST_F(LogonMessagesTest, FailedLogonsAndLookupsGiveTheirCodeAndMessage) {
     if (c.fault) Fail(c.fault, c.result, c.nth);
     EXPECT_EQ(c.code, LogonProfile(*job, c.profile, c.password));
     EXPECT_EQ(Text(c.message), Text(job->errorText));
-    EXPECT_EQ(c.code == KVE_OK, job->profileName.get() != nullptr);
+    EXPECT_EQ(c.code == KVE_OK, job->destination.profileName.get() != nullptr);
     if (c.code == KVE_OK) {
-      EXPECT_EQ(L"Work", Text(job->profileName.get())) << "as the profile names itself";
+      EXPECT_EQ(L"Work", Text(job->destination.profileName.get())) << "as the profile names itself";
     }
-    EXPECT_EQ(c.identity ? L"Erika Mustermann" : L"<null>", Text(job->identityName.get()));
-    EXPECT_EQ(c.identity ? 72u : 0u, job->identityEntryId.byteCount);
-    EXPECT_EQ(c.identity ? sizeof "SMTP:ERIKA@EXAMPLE.ORG" : 0u, job->identitySearchKey.byteCount);
+    EXPECT_EQ(c.identity ? L"Erika Mustermann" : L"<null>", Text(job->identity.name.get()));
+    EXPECT_EQ(c.identity ? 72u : 0u, job->identity.entryId.byteCount);
+    EXPECT_EQ(c.identity ? sizeof "SMTP:ERIKA@EXAMPLE.ORG" : 0u, job->identity.searchKey.byteCount);
     DestroyExportJob(job);
     clearFaults_();
     ExpectEverythingReleased();

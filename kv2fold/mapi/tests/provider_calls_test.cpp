@@ -54,8 +54,15 @@ class ProviderCallsTest : public kvtest::ProviderInProcessTest {
   HRESULT PostDocument(const Bytes& content) {
     wchar_t messageClass[64] = L"IPM.Document.*pdf";
     const std::wstring path = MakeFile(L"source.pdf", content);
-    return PostReportFile(reports_.get(), path.c_str(), 0, L"QuarterlyResults.pdf", L"pdf", messageClass, nullptr, 0,
-                          nullptr, nullptr, 0, nullptr, nullptr, nullptr);
+    return Post(path, L"QuarterlyResults.pdf", messageClass);
+  }
+  HRESULT Post(const std::wstring& path, const wchar_t* postedName, wchar_t* messageClass) {
+    PostingRequest request;
+    request.sourcePath = path.c_str();
+    request.postedName = postedName;
+    request.extension = L"pdf";
+    request.messageClass = messageClass;
+    return PostReportFile(reports_.get(), request);
   }
   // The messages the folder lists.
   ULONG StoredCount() {
@@ -119,8 +126,7 @@ TEST_F(ProviderCallsTest, AFailingStepIsReportedAndLeavesNothingStored) {
     EXPECT_EQ(0, buffers_());
   }
   wchar_t messageClass[64] = L"IPM.Document.*pdf";
-  EXPECT_EQ(E_FAIL, PostReportFile(reports_.get(), (folder_ + L"\\missing.pdf").c_str(), 0, L"missing.pdf", L"pdf",
-                                   messageClass, nullptr, 0, nullptr, nullptr, 0, nullptr, nullptr, nullptr));
+  EXPECT_EQ(E_FAIL, Post(folder_ + L"\\missing.pdf", L"missing.pdf", messageClass));
   EXPECT_EQ(1u, StoredCount()) << "a file that cannot be read posts nothing";
   EXPECT_EQ(held, liveObjects_());
 }

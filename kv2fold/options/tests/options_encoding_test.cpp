@@ -31,10 +31,10 @@ using JobPtr = std::unique_ptr<ExportJob, JobDeleter>;
 
 JobPtr JobWith(const OptionsText& text) {
   JobPtr job(CreateExportJob(nullptr));
-  job->profileName.reset(ModuleDupWide(text.profile));
-  job->password.reset(ModuleDupWide(text.password));
-  job->postingKind = text.postingKind;
-  job->folderPath.reset(ModuleDupWide(text.folder));
+  job->destination.profileName.reset(ModuleDupWide(text.profile));
+  job->destination.password.reset(ModuleDupWide(text.password));
+  job->destination.postingKind = text.postingKind;
+  job->destination.folderPath.reset(ModuleDupWide(text.folder));
   return job;
 }
 
@@ -68,7 +68,7 @@ TEST(OptionsEncoding, BlockLayout) {
     JobPtr job = JobWith(c.text);
     KVEDestinationOptions* block = nullptr;
     WORD size = 0;
-    ASSERT_EQ(KVE_OK, EncodeDestinationOptions(*job, &block, &size));
+    ASSERT_EQ(KVE_OK, EncodeDestinationOptions(job->destination, job->encodedOptions, &block, &size));
     ASSERT_NE(nullptr, block);
     EXPECT_EQ(c.size, size);
     const auto* bytes = reinterpret_cast<const unsigned char*>(block);
@@ -86,13 +86,13 @@ TEST(OptionsEncoding, BlockLayout) {
 TEST(OptionsEncoding, EncodingAgainReplacesTheBlockAndRefusesWhatCannotBeReadBack) {
   JobPtr job = JobWith({L"Work", L"pw", FolderReport, L"Mailbox#Inbox"});
   KVEDestinationOptions* first = nullptr;
-  ASSERT_EQ(KVE_OK, EncodeDestinationOptions(*job, &first, nullptr)) << "the size out is optional";
+  ASSERT_EQ(KVE_OK, EncodeDestinationOptions(job->destination, job->encodedOptions, &first, nullptr)) << "the size out is optional";
   std::vector<unsigned char> firstBytes(reinterpret_cast<unsigned char*>(first),
                                         reinterpret_cast<unsigned char*>(first) + first->blockSize);
   const long heapBlocks = kvtest::CountModuleHeapBlocks();
   KVEDestinationOptions* second = nullptr;
   WORD size = 0;
-  ASSERT_EQ(KVE_OK, EncodeDestinationOptions(*job, &second, &size));
+  ASSERT_EQ(KVE_OK, EncodeDestinationOptions(job->destination, job->encodedOptions, &second, &size));
   EXPECT_EQ(firstBytes, std::vector<unsigned char>(reinterpret_cast<unsigned char*>(second),
                                                    reinterpret_cast<unsigned char*>(second) + size));
   EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks()) << "the first block was freed";
@@ -116,7 +116,7 @@ TEST(OptionsEncoding, EncodingAgainReplacesTheBlockAndRefusesWhatCannotBeReadBac
     JobPtr other = JobWith(c.text);
     KVEDestinationOptions* block = reinterpret_cast<KVEDestinationOptions*>(0x1);
     size = 1;
-    EXPECT_EQ(c.code, EncodeDestinationOptions(*other, &block, &size));
+    EXPECT_EQ(c.code, EncodeDestinationOptions(other->destination, other->encodedOptions, &block, &size));
     if (c.code == KVE_OK) {
       EXPECT_EQ(H + 2 * largest, static_cast<size_t>(size));
     } else {
@@ -124,12 +124,12 @@ TEST(OptionsEncoding, EncodingAgainReplacesTheBlockAndRefusesWhatCannotBeReadBac
       EXPECT_EQ(0, size);
     }
   }
-  EXPECT_EQ(KVE_BAD_ARGUMENT, EncodeDestinationOptions(*job, nullptr, &size));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, EncodeDestinationOptions(job->destination, job->encodedOptions, nullptr, &size));
 
   // Out of memory: no block, and the job holds none.
   kvtest::ScopedAllocationFailure failure(1);
   KVEDestinationOptions* block = reinterpret_cast<KVEDestinationOptions*>(0x1);
-  EXPECT_EQ(KVE_NO_MEMORY, EncodeDestinationOptions(*job, &block, &size));
+  EXPECT_EQ(KVE_NO_MEMORY, EncodeDestinationOptions(job->destination, job->encodedOptions, &block, &size));
   EXPECT_EQ(nullptr, block);
   EXPECT_EQ(firstBytes.size(), size) << "the size out keeps the computed size";
   EXPECT_EQ(nullptr, job->encodedOptions.get());
@@ -139,12 +139,12 @@ TEST(OptionsEncoding, DecodedRecordsBelongToTheHost) {
   const long heapBlocks = kvtest::CountModuleHeapBlocks();
   JobPtr job = JobWith({L"Work", nullptr, FolderReport, L"Mailbox#Inbox"});
   KVEDestinationOptions* record = nullptr;
-  ASSERT_EQ(KVE_OK, DecodeDestinationOptions(*job, &record));
+  ASSERT_EQ(KVE_OK, DecodeDestinationOptions(job->destination, &record));
   EXPECT_EQ(H, record->structSize);
   EXPECT_EQ(0, record->blockSize);
   EXPECT_EQ(FolderReport, record->postingKind);
   EXPECT_EQ(nullptr, record->password.pointer);
-  EXPECT_NE(job->profileName.get(), record->profileName.pointer) << "copies, not the job's strings";
+  EXPECT_NE(job->destination.profileName.get(), record->profileName.pointer) << "copies, not the job's strings";
   job.reset();
   EXPECT_EQ(L"Work", Text(record->profileName.pointer)) << "the record outlives the job";
   EXPECT_EQ(L"Mailbox#Inbox", Text(record->folderPath.pointer));
@@ -158,11 +158,11 @@ TEST(OptionsEncoding, DecodedRecordsBelongToTheHost) {
     SCOPED_TRACE("allocation " + std::to_string(nth) + " fails");
     record = reinterpret_cast<KVEDestinationOptions*>(0x1);
     kvtest::ScopedAllocationFailure failure(nth);
-    EXPECT_EQ(KVE_NO_MEMORY, DecodeDestinationOptions(*job, &record));
+    EXPECT_EQ(KVE_NO_MEMORY, DecodeDestinationOptions(job->destination, &record));
     EXPECT_EQ(nullptr, record);
     EXPECT_EQ(withJob, kvtest::CountModuleHeapBlocks());
   }
-  EXPECT_EQ(KVE_BAD_ARGUMENT, DecodeDestinationOptions(*job, nullptr));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, DecodeDestinationOptions(job->destination, nullptr));
 }
 
 TEST(OptionsEncoding, ReadingABlockIntoAJobThatHoldsOptions) {
@@ -183,11 +183,11 @@ TEST(OptionsEncoding, ReadingABlockIntoAJobThatHoldsOptions) {
     std::vector<unsigned char> block = kvtest::NativeBlock(c.block);
     DestinationOptionsCopy<wchar_t> options;
     ASSERT_EQ(KVE_OK, ReadDestinationOptions(reinterpret_cast<const KVEDestinationOptions*>(block.data()), options));
-    ASSERT_EQ(KVE_OK, ApplyOptionsBlock(*job, options));
-    EXPECT_EQ(Text(c.after.profile), Text(job->profileName.get()));
-    EXPECT_EQ(Text(c.after.password), Text(job->password.get()));
-    EXPECT_EQ(c.after.postingKind, job->postingKind);
-    EXPECT_EQ(Text(c.after.folder), Text(job->folderPath.get()));
+    ASSERT_EQ(KVE_OK, ApplyOptionsBlock(job->destination, options));
+    EXPECT_EQ(Text(c.after.profile), Text(job->destination.profileName.get()));
+    EXPECT_EQ(Text(c.after.password), Text(job->destination.password.get()));
+    EXPECT_EQ(c.after.postingKind, job->destination.postingKind);
+    EXPECT_EQ(Text(c.after.folder), Text(job->destination.folderPath.get()));
   }
 }
 

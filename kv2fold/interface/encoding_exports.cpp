@@ -8,11 +8,11 @@
 extern "C" int WINAPI KVEEncodeDestinationOptionsW(KVEJobHandle job, KVEDestinationOptions** outBlock, WORD* outSize) {
   ExportJob* exportJob = JobOf(job);
   if (!exportJob) return KVE_BAD_ARGUMENT;
-  return GuardExport([&] { return EncodeDestinationOptions(*exportJob, outBlock, outSize); });
+  return GuardExport([&] { return EncodeDestinationOptions(exportJob->destination, exportJob->encodedOptions, outBlock, outSize); });
 }
 
 extern "C" int WINAPI KVEDecodeDestinationOptionsW(KVEJobHandle job, KVEDestinationOptions** outRecord) {
   ExportJob* exportJob = JobOf(job);
   if (!exportJob) return KVE_BAD_ARGUMENT;
-  return GuardExport([&] { return DecodeDestinationOptions(*exportJob, outRecord); });
+  return GuardExport([&] { return DecodeDestinationOptions(exportJob->destination, outRecord); });
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace provider_test {
+namespace module_client {
 
 struct Posting {
   std::wstring postedName = L"report.pdf";
@@ -51,4 +51,4 @@ std::vector<uint8_t> SeriesBytes(const std::wstring& name);
 // given) receives the saved message's entry identifier.
 HRESULT PostThroughMapi(IMAPIFolder* folder, const Posting& posting, std::vector<uint8_t>* entryId = nullptr);
 
-}  // namespace provider_test
+}  // namespace module_client

@@ -7,7 +7,7 @@
 #include <kvcommon/mapi_owners.h>
 #include <kvcommon/unique_resource.h>
 
-namespace provider_test {
+namespace module_client {
 namespace {
 
 using kvcommon::UniqueInterface;
@@ -158,4 +158,4 @@ HRESULT PostThroughMapi(IMAPIFolder* folder, const Posting& posting, std::vector
   return hr;
 }
 
-}  // namespace provider_test
+}  // namespace module_client
