@@ -237,23 +237,6 @@ TEST_F(LogonTest, LoggedOffSessionRefusesWorkButKeepsOpenStoresUsable) {
   EXPECT_TRUE(top);
 }
 
-TEST_F(LogonTest, MethodsTheModuleNeverCallsAnswerNoSupport) {
-  Session session = LogonOrFail(L"Work", L"secret");
-  ASSERT_TRUE(session);
-  LPADRBOOK book = reinterpret_cast<LPADRBOOK>(0xdeadbeef);
-  EXPECT_EQ(MAPI_E_NO_SUPPORT, session->OpenAddressBook(0, nullptr, 0, &book));
-  EXPECT_EQ(nullptr, book);
-  EXPECT_EQ(MAPI_E_NO_SUPPORT, session->SetDefaultStore(0, 0, nullptr));
-  Store store = OpenStore(session.get(), L"Mailbox");
-  ASSERT_TRUE(store);
-  LPMAPITABLE queue = reinterpret_cast<LPMAPITABLE>(0xdeadbeef);
-  EXPECT_EQ(MAPI_E_NO_SUPPORT, store->GetOutgoingQueue(0, &queue));
-  EXPECT_EQ(nullptr, queue);
-  UniqueInterface<IUnknown> unknown;
-  EXPECT_EQ(E_NOINTERFACE, session->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(unknown.put())));
-  EXPECT_FALSE(unknown);
-}
-
 // ---- the profile chooser, driven from a second thread like a user ----
 
 struct ChooserObservation {
