@@ -626,45 +626,5 @@ TEST_F(MessagesTest, AFailingStreamWriteFailsThePostingAndLeavesNothing) {
   EXPECT_EQ(std::make_pair(1L, 0L), Counts());
 }
 
-// The system's own reader of compound files takes a saved message as
-// Outlook's layout has it.
-TEST_F(MessagesTest, SavedFilesOpenWithTheSystemsStructuredStorage) {
-  Posting posting = Full(L"Sales \u00dcbersicht.pdf", 8192);
-  std::vector<uint8_t> entryId;
-  ASSERT_EQ(S_OK, PostThroughMapi(folder_.get(), posting, &entryId));
-  provider::ObjectId id;
-  std::copy(entryId.begin() + 56, entryId.end(), id.begin());
-  const std::wstring path = provider::MessagesDirectory(reports_.directory) + L"\\" + provider::MessageFileName(id);
-  UniqueInterface<IStorage> root;
-  ASSERT_EQ(S_OK, StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, root.put()));
-  STATSTG stat = {};
-  ASSERT_EQ(S_OK, root->Stat(&stat, STATFLAG_NONAME));
-  const CLSID message = {0x00020D0B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-  EXPECT_TRUE(IsEqualCLSID(message, stat.clsid));
-  auto read = [](IStorage* storage, const wchar_t* name) {
-    UniqueInterface<IStream> stream;
-    EXPECT_EQ(S_OK, storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put()))
-        << provider::ToUtf8(name);
-    return stream ? ReadStreamWhole(stream.get()) : std::vector<uint8_t>();
-  };
-  auto utf16 = [](const std::wstring& text) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    return std::vector<uint8_t>(bytes, bytes + text.size() * sizeof(wchar_t));
-  };
-  EXPECT_TRUE(utf16(posting.postedName) == read(root.get(), L"__substg1.0_0037001F"));
-  EXPECT_TRUE(utf16(L"IPM.DOCUMENT.PDF") == read(root.get(), L"__substg1.0_001A001F"));
-  EXPECT_TRUE(posting.senderEntryId == read(root.get(), L"__substg1.0_0C190102"));
-  std::vector<uint8_t> properties = read(root.get(), L"__properties_version1.0");
-  EXPECT_EQ(0u, (properties.size() - 32) % 16) << "a 32-byte header, then 16 bytes per property";
-  UniqueInterface<IStorage> attachment;
-  ASSERT_EQ(S_OK, root->OpenStorage(L"__attach_version1.0_#00000000", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr,
-                                    0, attachment.put()));
-  EXPECT_TRUE(posting.bytes == read(attachment.get(), L"__substg1.0_37010102")) << "attachment bytes differ";
-  EXPECT_TRUE(utf16(posting.postedName) == read(attachment.get(), L"__substg1.0_3707001F"));
-  UniqueInterface<IStorage> named;
-  EXPECT_EQ(S_OK, root->OpenStorage(L"__nameid_version1.0", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                                    named.put()));
-}
-
 }  // namespace
 }  // namespace provider_test
