@@ -437,21 +437,6 @@ TEST_F(MessageFile, RefusesWhatTheFileCannotHold) {
   EXPECT_EQ(E_UNEXPECTED, writer.SetProperty(message, Long(PR_IMPORTANCE, 1))) << "after Finish";
 }
 
-TEST_F(MessageFile, AbandonedMessageLeavesNoFile) {
-  const std::wstring path = scratch_.Path(L"abandoned.msg");
-  const auto data = PatternBytes(200000, 3);
-  {
-    MessageWriter writer;
-    ASSERT_EQ(S_OK, writer.Create(path.c_str()));
-    ULONG number = 0;
-    ASSERT_EQ(S_OK, writer.CreateAttachment(&number));
-    ASSERT_EQ(S_OK, writer.BeginValueStream(ObjectRef::Attachment(number), kAttachDataTag));
-    ASSERT_EQ(S_OK, writer.WriteValueStream(data.data(), static_cast<ULONG>(data.size())));
-    EXPECT_TRUE(FileExists(path));
-  }
-  EXPECT_FALSE(FileExists(path)) << "a message released without Finish is not stored";
-}
-
 TEST_F(MessageFile, ReadsAMessageTheSystemWrote) {
   // Built stream by stream with the system's structured storage, the way
   // other writers do it: strings stored with their terminators.
