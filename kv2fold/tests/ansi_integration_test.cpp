@@ -33,7 +33,7 @@ std::string InCodePage(const std::wstring& text, UINT codePage) {
   return narrow;
 }
 
-std::string Text(const char* text) { return text ? std::string(text) : std::string("<null>"); }
+using kvtest::Text;
 
 Bytes Pattern(size_t size, unsigned seed) {
   Bytes bytes(size);

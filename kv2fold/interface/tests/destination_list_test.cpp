@@ -15,7 +15,7 @@ namespace {
 
 using kvtest::ScopedUserLanguage;
 
-std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+using kvtest::Text;
 
 class DestinationListTest : public testing::Test {
  protected:

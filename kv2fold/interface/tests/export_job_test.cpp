@@ -24,7 +24,7 @@ namespace {
 
 using kvtest::OptionsText;
 
-std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+using kvtest::Text;
 
 KVEExportFile FileEntry(uint32_t useFileName, const wchar_t* fileName, const wchar_t* pattern) {
   KVEExportFile file{};

@@ -29,7 +29,7 @@ LocaleHandle NextLocaleHandle() {
 // An open set of the module always serves English, its own fallback.
 bool IsOpen(LocaleHandle handle) { return LocaleGetResourceModule(handle, 0x0409) != nullptr; }
 
-std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+using kvtest::Text;
 
 class ModuleStateTest : public testing::Test {
  protected:

@@ -1,6 +1,6 @@
-// Helpers shared by the module's tests: the user's language for one test,
-// the bytes in use on the process heap (the module's heap), and removing a
-// folder tree a test made.
+// Helpers shared by the module's tests: a string as a message shows it, the
+// user's language for one test, the bytes in use on the process heap (the
+// module's heap), and removing a folder tree a test made.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,10 @@
 #include <zqlocale/zqlocale.h>
 
 namespace kvtest {
+
+// A string for "expected X, got Y"; null shows as <null>.
+inline std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+inline std::string Text(const char* text) { return text ? text : "<null>"; }
 
 // Sets KV_USER_LANGUAGE (null: removes it) and restores it afterwards.
 class ScopedUserLanguage {
