@@ -1,7 +1,7 @@
 // IMessage, IAttach and their streams as the module uses them: postings read
 // back in a later session, the contents tables they appear in, values the
-// provider refuses one by one, messages that are never saved, and what a
-// saved message still allows.
+// provider refuses one by one, messages that are never saved, and a saved
+// message's identity.
 #include "provider_fixture.h"
 
 #include <algorithm>
