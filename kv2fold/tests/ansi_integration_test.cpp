@@ -33,13 +33,9 @@ std::string InCodePage(const std::wstring& text, UINT codePage) {
   return narrow;
 }
 
-std::string Text(const char* text) { return text ? std::string(text) : std::string("<null>"); }
+using kvtest::Text;
 
-Bytes Pattern(size_t size, unsigned seed) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7 + seed);
-  return bytes;
-}
+using kvtest::Pattern;
 
 // What a host sees of a posting, times aside.
 auto Seen(const Posted& p) {

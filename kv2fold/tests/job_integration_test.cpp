@@ -21,7 +21,7 @@ namespace {
 
 using kvtest::OptionsText;
 
-std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+using kvtest::Text;
 
 class JobThroughProviderTest : public kvtest::ModuleThroughProviderTest {
  protected:

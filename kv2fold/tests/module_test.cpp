@@ -19,7 +19,7 @@ using kvtest::ScopedUserLanguage;
 
 const wchar_t kModuleName[] = L"KV2FOLD.dll";
 
-std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+using kvtest::Text;
 
 // An export of the loaded module, typed by its declaration in kve_api.h.
 #define MODULE_EXPORT(module, name) reinterpret_cast<decltype(&name)>(GetProcAddress(module, #name))

@@ -338,57 +338,5 @@ TEST_F(FoldersTest, ReadOnlyStoresAndFoldersRefuseWriteAccess) {
   }
 }
 
-TEST_F(FoldersTest, ContentsTablesListTheFolderIndex) {
-  MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports", L"Mailbox#Empty"});
-  provider::FolderRecord reports;
-  ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
-  std::vector<provider::IndexEntry> entries;
-  const wchar_t* subjects[] = {L"Sales.pdf", L"Costs.xls", L"Plan.doc"};
-  for (const wchar_t* subject : subjects) {
-    provider::IndexEntry entry;
-    entry.id = provider::NewObjectId();
-    entry.properties.push_back(provider::Value::Text(PR_SUBJECT_W, subject));
-    entry.properties.push_back(provider::Value::Text(PR_MESSAGE_CLASS_W, L"IPM.DOCUMENT.PDF"));
-    entries.push_back(entry);
-  }
-  for (const wchar_t* name : {L"Sales", L"Monthly"}) {
-    provider::IndexEntry entry;
-    entry.id = provider::NewObjectId();
-    entry.associated = true;
-    entry.properties.push_back(provider::Value::Text(PR_DISPLAY_NAME_W, name));
-    entries.push_back(entry);
-  }
-  ASSERT_EQ(provider::StoreResult::Ok, AddIndexEntries(reports.directory, entries));
-
-  Session session = LogonOrFail(L"Work");
-  Store store = OpenStore(session.get(), L"Mailbox");
-  Folder folder = OpenPath(store.get(), {L"Reports"});
-  ASSERT_TRUE(folder);
-  Table contents, associated;
-  ASSERT_EQ(S_OK, folder->GetContentsTable(0, contents.put()));
-  ASSERT_EQ(S_OK, folder->GetContentsTable(MAPI_ASSOCIATED, associated.put()));
-  std::vector<std::vector<std::string>> expectedContents = {
-      {"Sales.pdf", "error 0x8004010F"}, {"Costs.xls", "error 0x8004010F"}, {"Plan.doc", "error 0x8004010F"}};
-  EXPECT_EQ(expectedContents, ReadAll(contents.get(), {PR_SUBJECT_A, PR_DISPLAY_NAME_A}));
-  std::vector<std::vector<std::string>> expectedAssociated = {{"Sales", "binary 72"}, {"Monthly", "binary 72"}};
-  EXPECT_EQ(expectedAssociated, ReadAll(associated.get(), {PR_DISPLAY_NAME_A, PR_ENTRYID}));
-
-  SizedSPropTagArray(2, counts) = {2, {PR_CONTENT_COUNT, PR_ASSOC_CONTENT_COUNT}};
-  ULONG count = 0;
-  LPSPropValue raw = nullptr;
-  ASSERT_EQ(S_OK, folder->GetProps(reinterpret_cast<LPSPropTagArray>(&counts), 0, &count, &raw));
-  Buffer<SPropValue> values(raw);
-  EXPECT_EQ(3, values.get()[0].Value.l);
-  EXPECT_EQ(2, values.get()[1].Value.l);
-
-  Folder empty = OpenPath(store.get(), {L"Empty"});
-  ASSERT_TRUE(empty);
-  Table none;
-  ASSERT_EQ(S_OK, empty->GetContentsTable(MAPI_ASSOCIATED, none.put()));
-  ULONG rows = 99;
-  EXPECT_EQ(S_OK, none->GetRowCount(0, &rows));
-  EXPECT_EQ(0u, rows);
-}
-
 }  // namespace
 }  // namespace provider_test

@@ -13,10 +13,11 @@
 #include "interface/export_job.h"
 #include "interface/module_state.h"
 #include "platform/locale_library.h"
+#include "tests/support/test_environment.h"
 
 namespace {
 
-std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+using kvtest::Text;
 
 class ErrorTextTest : public testing::Test {
  protected:

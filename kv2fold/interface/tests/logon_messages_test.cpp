@@ -17,7 +17,7 @@
 
 namespace {
 
-std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+using kvtest::Text;
 
 using LogonMessagesTest = kvtest::ProviderInProcessTest;
 

@@ -29,7 +29,7 @@ LocaleHandle NextLocaleHandle() {
 // An open set of the module always serves English, its own fallback.
 bool IsOpen(LocaleHandle handle) { return LocaleGetResourceModule(handle, 0x0409) != nullptr; }
 
-std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
+using kvtest::Text;
 
 class ModuleStateTest : public testing::Test {
  protected:
@@ -91,30 +91,6 @@ TEST_F(ModuleStateTest, OnlyTheFirstInitializeAcquiresAndOnlyTheLastTerminateRel
   EXPECT_EQ(256, KVEGetVersionW());
   EXPECT_EQ(0, KVETerminateW()) << "an unpaired termination is harmless";
   EXPECT_EQ(0u, g_ModuleState.initCount);
-}
-
-TEST_F(ModuleStateTest, StringsComeFromTheUserLanguage) {
-  struct Case {
-    const wchar_t* userLanguage;
-    const wchar_t* name;
-    const wchar_t* descriptionStart;  // empty: no description, which is no failure
-  } cases[] = {
-      {L"0407", L"Exchange-Ordner", L"Beim Export in einen Microsoft Exchange-Ordner"},
-      {L"040C", L"Exchange Folder", L"Exporting to a Microsoft Exchange folder"},  // French: no set
-      {L"041D", L"Exchange-mapp", L""},  // the Swedish test set lacks string 17
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(c.userLanguage)));
-    ScopedUserLanguage language(c.userLanguage);
-    ASSERT_EQ(0, KVEInitializeW(0));
-    EXPECT_EQ(c.name, Text(g_ModuleState.templateEntry.name));
-    std::wstring description = Text(g_ModuleState.templateEntry.description);
-    EXPECT_EQ(0u, description.find(c.descriptionStart));
-    EXPECT_EQ(*c.descriptionStart == L'\0', description.empty());
-    // Message classes are identifiers, the same in every language.
-    EXPECT_EQ(L"IPM.Document.*", Text(g_ModuleState.documentMessageClass));
-    EXPECT_EQ(0, KVETerminateW());
-  }
 }
 
 TEST_F(ModuleStateTest, EveryFailingStepLeavesNothingHeldAndALaterCallRetries) {

@@ -26,11 +26,7 @@ using Bytes = std::vector<BYTE>;
 constexpr HRESULT kTimeout = static_cast<HRESULT>(0x80040401);     // MAPI_E_TIMEOUT
 constexpr HRESULT kMediumFull = static_cast<HRESULT>(0x80030070);  // STG_E_MEDIUMFULL
 
-Bytes Pattern(size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7 + i / 251);
-  return bytes;
-}
+using kvtest::Pattern;
 
 SizedSPropTagArray(1, g_subjectColumn) = {1, {PR_SUBJECT_W}};
 const SPropTagArray* SubjectColumn() { return reinterpret_cast<const SPropTagArray*>(&g_subjectColumn); }

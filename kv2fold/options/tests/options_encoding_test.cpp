@@ -22,7 +22,7 @@ namespace {
 using kvtest::OptionsText;
 constexpr size_t H = sizeof(KVEDestinationOptions);  // 18, or 30 in the 64-bit build
 
-std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+using kvtest::Text;
 
 struct JobDeleter {
   void operator()(ExportJob* job) const { DestroyExportJob(job); }

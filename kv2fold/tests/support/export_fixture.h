@@ -31,14 +31,6 @@
 
 namespace kvtest {
 
-inline std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(L"<null>"); }
-
-inline Bytes Pattern(size_t size, unsigned seed) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>((i * 31 + seed) ^ (i >> 9));
-  return bytes;
-}
-
 inline LONGLONG Now() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

@@ -1,16 +1,29 @@
-// Helpers shared by the module's tests: the user's language for one test,
-// the bytes in use on the process heap (the module's heap), and removing a
-// folder tree a test made.
+// Helpers shared by the module's tests: a string as a message shows it, file
+// contents that differ byte by byte, the user's language for one test, the
+// bytes in use on the process heap (the module's heap), and removing a folder
+// tree a test made.
 #pragma once
 
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include <zqlocale/zqlocale.h>
 
 namespace kvtest {
+
+// A string for "expected X, got Y"; null shows as <null>.
+inline std::wstring Text(const wchar_t* text) { return text ? text : L"<null>"; }
+inline std::string Text(const char* text) { return text ? text : "<null>"; }
+
+// Bytes whose runs do not repeat soon; seed tells two files apart.
+inline std::vector<BYTE> Pattern(size_t size, unsigned seed = 0) {
+  std::vector<BYTE> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>((i * 31 + seed) ^ (i >> 9));
+  return bytes;
+}
 
 // Sets KV_USER_LANGUAGE (null: removes it) and restores it afterwards.
 class ScopedUserLanguage {

@@ -7,8 +7,6 @@
 #include <msgfile/compound_file_reader.h>
 #include <msgfile/compound_file_writer.h>
 
-#include <kvcommon/unique_resource.h>
-
 #include "compound_file_layout.h"
 #include "test_support.h"
 
@@ -261,49 +259,4 @@ TEST_F(WriterAgainstSystem, CallsOutOfOrderAreRefused) {
   SystemView view;
   ASSERT_EQ(S_OK, ReadWithSystem(path, &view));
   EXPECT_EQ((std::vector<uint8_t>{'a', 'b', 'c'}), view.streams[L"s"]);
-}
-
-TEST_F(WriterAgainstSystem, AbandonedOrDestroyedWriterLeavesNoFile) {
-  const auto data = PatternBytes(300000, 5);
-  for (int way = 0; way < 3; ++way) {
-    const std::wstring path = scratch_.Path((L"abandon" + std::to_wstring(way) + L".cfb").c_str());
-    {
-      CompoundFileWriter writer;
-      ASSERT_EQ(S_OK, writer.Create(path.c_str()));
-      ASSERT_EQ(S_OK, writer.AddStream(kRootEntry, L"data", Stream(&writer, data, 4096)));
-      if (way == 0) writer.Abandon();
-      if (way == 1) {
-        ContentId open = 0;
-        ASSERT_EQ(S_OK, writer.BeginContent(&open));
-        ASSERT_EQ(S_OK, writer.WriteContent(data.data(), 5000));
-      }
-      // way 2: simply destroyed without Finish
-    }
-    EXPECT_FALSE(FileExists(path)) << "way " << way;
-  }
-}
-
-TEST_F(WriterAgainstSystem, KilledWriterLeavesNoFile) {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring program = self;
-  program = program.substr(0, program.find_last_of(L'\\') + 1) + L"msgfile_sample.exe";
-  const std::wstring path = scratch_.Path(L"killed.msg");
-  const std::wstring eventName = L"msgfile_test_ready_" + std::to_wstring(GetCurrentProcessId());
-  kvcommon::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-  ASSERT_TRUE(ready.valid());
-  std::wstring command = L"\"" + program + L"\" --hold \"" + path + L"\" " + eventName;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &process))
-      << "cannot start " << testing::PrintToString(program);
-  kvcommon::UniqueHandle processHandle(process.hProcess);
-  kvcommon::UniqueHandle threadHandle(process.hThread);
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 30000)) << "the writer did not get going";
-  ASSERT_TRUE(TerminateProcess(processHandle.get(), 9));
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(processHandle.get(), 30000));
-  for (int i = 0; i < 50 && FileExists(path); ++i) Sleep(100);
-  EXPECT_FALSE(FileExists(path)) << "a killed writer must not leave a half-written file";
 }

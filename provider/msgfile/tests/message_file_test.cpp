@@ -356,45 +356,6 @@ TEST_F(MessageFile, ValuesCanBeReplacedDeletedAndCancelledUntilFinish) {
   EXPECT_EQ(0x00040001, msgfile::LongValue(value)) << "the caller's own mask is kept";
 }
 
-TEST_F(MessageFile, ManyAttachmentsOfEverySize) {
-  const size_t sizes[] = {0, 1, 63, 4095, 4096, 4097, 70000};
-  const std::wstring path = scratch_.Path(L"many.msg");
-  std::vector<std::vector<uint8_t>> data;
-  {
-    MessageWriter writer;
-    ASSERT_EQ(S_OK, writer.Create(path.c_str()));
-    ASSERT_EQ(S_OK, writer.SetProperty(ObjectRef::Message(), Text(PR_SUBJECT_W, L"many")));
-    for (ULONG i = 0; i < 41; ++i) {
-      // The last one is several MiB.
-      const size_t size = i == 40 ? (5u << 20) + 17 : sizes[i % (sizeof sizes / sizeof sizes[0])];
-      data.push_back(PatternBytes(size, i));
-      ULONG number = 0;
-      ASSERT_EQ(S_OK, writer.CreateAttachment(&number));
-      ASSERT_EQ(S_OK, writer.BeginValueStream(ObjectRef::Attachment(number), kAttachDataTag));
-      for (size_t done = 0; done < size; done += 4096) {
-        const ULONG piece = static_cast<ULONG>(std::min<size_t>(4096, size - done));
-        ASSERT_EQ(S_OK, writer.WriteValueStream(data.back().data() + done, piece));
-      }
-      ASSERT_EQ(S_OK, writer.EndValueStream());
-    }
-    ASSERT_EQ(S_OK, writer.Finish());
-  }
-  SystemView view;
-  ASSERT_EQ(S_OK, ReadWithSystem(path, &view));
-  MessageReader reader;
-  ASSERT_EQ(S_OK, reader.Open(path.c_str()));
-  ASSERT_EQ(41u, reader.AttachmentCount());
-  EXPECT_EQ(41u, reader.Header().attachmentCount);
-  for (ULONG i = 0; i < 41; ++i) {
-    wchar_t name[64];
-    swprintf(name, 64, L"__attach_version1.0_#%08lX/__substg1.0_37010102", static_cast<unsigned long>(i));
-    EXPECT_TRUE(view.streams[name] == data[i]) << "attachment " << i << " as the system reads it";
-    Property value;
-    ASSERT_EQ(S_OK, reader.GetProperty(ObjectRef::Attachment(i), kAttachDataTag, &value, 8u << 20));
-    EXPECT_TRUE(value.bytes == data[i]) << "attachment " << i << " as we read it";
-  }
-}
-
 TEST_F(MessageFile, RefusesWhatTheFileCannotHold) {
   const std::wstring path = scratch_.Path(L"refused.msg");
   MessageWriter writer;
@@ -435,21 +396,6 @@ TEST_F(MessageFile, RefusesWhatTheFileCannotHold) {
   ASSERT_EQ(S_OK, writer.EndValueStream());
   ASSERT_EQ(S_OK, writer.Finish());
   EXPECT_EQ(E_UNEXPECTED, writer.SetProperty(message, Long(PR_IMPORTANCE, 1))) << "after Finish";
-}
-
-TEST_F(MessageFile, AbandonedMessageLeavesNoFile) {
-  const std::wstring path = scratch_.Path(L"abandoned.msg");
-  const auto data = PatternBytes(200000, 3);
-  {
-    MessageWriter writer;
-    ASSERT_EQ(S_OK, writer.Create(path.c_str()));
-    ULONG number = 0;
-    ASSERT_EQ(S_OK, writer.CreateAttachment(&number));
-    ASSERT_EQ(S_OK, writer.BeginValueStream(ObjectRef::Attachment(number), kAttachDataTag));
-    ASSERT_EQ(S_OK, writer.WriteValueStream(data.data(), static_cast<ULONG>(data.size())));
-    EXPECT_TRUE(FileExists(path));
-  }
-  EXPECT_FALSE(FileExists(path)) << "a message released without Finish is not stored";
 }
 
 TEST_F(MessageFile, ReadsAMessageTheSystemWrote) {

@@ -1,8 +1,6 @@
 // Writes a sample message file the way a posting fills one, for readers we
 // did not write to check:
 //   msgfile_sample <out.msg> <attachment source file>
-// or starts a large posting and stops half-way, to be killed by a test:
-//   msgfile_sample --hold <out.msg> <event name to set when half-way>
 #include <windows.h>
 
 #include <mapidefs.h>
@@ -138,33 +136,16 @@ int Sample(const wchar_t* out, const wchar_t* source) {
   return 0;
 }
 
-int Hold(const wchar_t* out, const wchar_t* eventName) {
-  MessageWriter writer;
-  ULONG attachment = 0;
-  HRESULT hr = writer.Create(out);
-  if (SUCCEEDED(hr)) hr = WriteMessageProperties(&writer, &attachment);
-  if (SUCCEEDED(hr)) hr = writer.BeginValueStream(ObjectRef::Attachment(attachment), kAttachData);
-  std::vector<BYTE> piece(4096, 0x5A);
-  for (int i = 0; SUCCEEDED(hr) && i < 1280; ++i) hr = writer.WriteValueStream(piece.data(), 4096);  // 5 MiB
-  if (FAILED(hr)) return 1;
-  kvcommon::UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName));
-  if (!ready.valid() || !SetEvent(ready.get())) return 1;
-  Sleep(INFINITE);  // until the test kills the process
-  return 0;
-}
-
 }  // namespace
 
 int main() {
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   int result = 2;
-  if (args && count == 4 && lstrcmpW(args[1], L"--hold") == 0) {
-    result = Hold(args[2], args[3]);
-  } else if (args && count == 3) {
+  if (args && count == 3) {
     result = Sample(args[1], args[2]);
   } else {
-    std::fprintf(stderr, "usage: msgfile_sample <out.msg> <attachment source> | --hold <out.msg> <event>\n");
+    std::fprintf(stderr, "usage: msgfile_sample <out.msg> <attachment source>\n");
   }
   LocalFree(args);
   return result;

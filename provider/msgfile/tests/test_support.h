@@ -29,7 +29,6 @@ class ScratchFolder {
   std::wstring folder_;
 };
 
-bool FileExists(const std::wstring& path);
 uint64_t FileSize(const std::wstring& path);
 std::vector<uint8_t> ReadWholeFile(const std::wstring& path);
 void WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
