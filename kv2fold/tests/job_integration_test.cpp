@@ -96,7 +96,8 @@ TEST_F(JobThroughProviderTest, AWrongProfileOrPasswordFailsWithoutADialog) {
     const wchar_t* password;
   } cases[] = {{L"Nobody", L"secret"}, {L"Work", L"wrong"}, {L"Work", nullptr}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(Text(c.profile).begin(), Text(c.profile).end()));
+    const std::wstring profile = Text(c.profile);
+    SCOPED_TRACE(std::string(profile.begin(), profile.end()));
     DeleteFileW(tracePath_.c_str());
     KVEDestinationOptions record = kvtest::PointerRecord({c.profile, c.password, FolderReport, L"Mailbox"});
     KVEJobHandle job = reinterpret_cast<KVEJobHandle>(0x1);
