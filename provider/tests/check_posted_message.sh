@@ -5,20 +5,22 @@
 # value, msgconvert (libemail-outlook-message-perl) for what a mail program
 # makes of them. Last, the admin tool lists the folder and extracts the
 # document's attachment, which must equal the posted file.
-#   check_posted_message.sh <provider_test_poster.exe> <kvmapi-admin.exe> <work folder>
+#   check_posted_message.sh <provider_test_poster.exe> <kvmapi-admin.exe> <work folder> <runner>
+# The runner is this build's Wine (scripts/wine-run or scripts/wine-run32).
 set -euo pipefail
 poster=$1
 admin=$2
 work=$3
+run=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 . "$root/provider/msgfile/tests/reader_setup.sh"
 
 export KV_MAPI_PROFILES
 KV_MAPI_PROFILES=$(windows_path "$work/profiles.ini")
-"$root/scripts/wine-run" "$admin" create-profile Berichte --store "Postfach=$(windows_path "$work/postfach")" \
+"$run" "$admin" create-profile Berichte --store "Postfach=$(windows_path "$work/postfach")" \
   --folder "Postfach#Berichte" --default >/dev/null
-"$root/scripts/wine-run" "$poster" sample Berichte Postfach Berichte "$(windows_path "$work/source.bin")" \
+"$run" "$poster" sample Berichte Postfach Berichte "$(windows_path "$work/source.bin")" \
   | tr -d '\r' > "$work/posted.txt"
 cat "$work/posted.txt"
 document=$(sed -n 's/^posted //p' "$work/posted.txt" | sed -n 1p)
@@ -40,7 +42,7 @@ for kind in document report; do
 done
 
 echo "== kvmapi-admin"
-"$root/scripts/wine-run" "$admin" messages "Postfach#Berichte" | tr -d '\r' | tee "$work/listing.txt"
+"$run" "$admin" messages "Postfach#Berichte" | tr -d '\r' | tee "$work/listing.txt"
 grep -q "^  ${document%.msg}  IPM.DOCUMENT.PDF  \"Quartalsbericht Übersicht.pdf\"$" "$work/listing.txt" || {
   echo "the listing lacks the document" >&2
   status=1
@@ -51,7 +53,7 @@ grep -q "^      attachment 1: Quartalsbericht Übersicht.pdf (307323 bytes)$" "$
 }
 grep -q "(associated) IPM.ZORLAN.REPORT.TEMPLATE  \"Quartalsbericht Übersicht.pdf\"  display name \"Quartalsübersicht\"" \
   "$work/listing.txt" || { echo "the listing lacks the report" >&2; status=1; }
-"$root/scripts/wine-run" "$admin" extract "Postfach#Berichte" "${document:0:8}" 1 "$(windows_path "$work/extracted.pdf")"
+"$run" "$admin" extract "Postfach#Berichte" "${document:0:8}" 1 "$(windows_path "$work/extracted.pdf")"
 cmp "$work/source.bin" "$work/extracted.pdf" || { echo "the extracted attachment differs" >&2; status=1; }
 
 [ $status -eq 0 ] && echo "independent readers and the admin tool agree"
