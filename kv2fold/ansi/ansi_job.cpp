@@ -3,6 +3,7 @@
 #include <new>
 
 #include "ansi/ansi_layer.h"
+#include "platform/job_handles.h"
 
 namespace {
 
@@ -53,7 +54,31 @@ struct AnsiJobDelete {
 };
 using AnsiJobOwner = kvcommon::UniquePointer<AnsiExportJob, AnsiJobDelete>;
 
-AnsiExportJob* AnsiJobOf(KVEJobHandle handle) noexcept { return reinterpret_cast<AnsiExportJob*>(handle); }
+// The live narrow jobs, newest first, linked through the jobs themselves.
+AnsiExportJob* g_liveAnsiJobs = nullptr;
+
+AnsiExportJob* AnsiJobOf(KVEJobHandle handle) noexcept {
+  if (!handle) return nullptr;
+  for (AnsiExportJob* job = g_liveAnsiJobs; job; job = job->nextLive) {
+    if (job->handle == handle) return job;
+  }
+  return nullptr;
+}
+
+void AddLiveAnsiJob(AnsiExportJob* job) noexcept {
+  job->handle = reinterpret_cast<KVEJobHandle>(NewJobHandleValue());
+  job->nextLive = g_liveAnsiJobs;
+  g_liveAnsiJobs = job;
+}
+
+void RemoveLiveAnsiJob(const AnsiExportJob* job) noexcept {
+  for (AnsiExportJob** link = &g_liveAnsiJobs; *link; link = &(*link)->nextLive) {
+    if (*link == job) {
+      *link = job->nextLive;
+      return;
+    }
+  }
+}
 
 bool SamePointer(const void* a, const void* b) noexcept { return a == b; }
 
@@ -79,6 +104,9 @@ int AnsiInitExportDestination(HWND parentWindow, DWORD hostValue, const KVEDesti
                               const KVEExportInfoA* exportInfo, KVEJobHandle* outJob,
                               KVEJobRecordA** outJobRecord) noexcept {
   g_setupRefusedBeforeWideCall = true;
+  // Whatever this call answers, the host's outputs hold no stale values.
+  if (outJob) *outJob = nullptr;
+  if (outJobRecord) *outJobRecord = nullptr;
   void* memory = ModuleAlloc(sizeof(AnsiExportJob));
   if (!memory) return KVE_NO_MEMORY;
   AnsiJobOwner job(new (memory) AnsiExportJob());
@@ -107,11 +135,13 @@ int AnsiInitExportDestination(HWND parentWindow, DWORD hostValue, const KVEDesti
   wideOptions.reset();
   if (result != KVE_OK) {
     if (outJob) *outJob = nullptr;
+    if (outJobRecord) *outJobRecord = nullptr;
     return result;
   }
   if (wideRecord) FillNarrowJobRecord(*wideRecord, g_AnsiLayer.ansiCodePage, *job->narrowJobRecord.get());
   if (outJobRecord) *outJobRecord = wideRecord ? job->narrowJobRecord.get() : nullptr;
-  *outJob = reinterpret_cast<KVEJobHandle>(job.release());
+  AddLiveAnsiJob(job.get());
+  *outJob = job.release()->handle;
   return KVE_OK;
 }
 
@@ -123,23 +153,29 @@ int AnsiTermExportDestination(KVEJobHandle job, DWORD value) noexcept {
     }
     return Wide().KVETermExportDestinationW(nullptr, value);
   }
+  AnsiExportJob* ansiJob = AnsiJobOf(job);
+  // No live narrow job: nothing to end, and no MAPIInitialize of its own to balance.
+  if (!ansiJob) return KVE_BAD_ARGUMENT;
+  RemoveLiveAnsiJob(ansiJob);
   // Released after the wide job has ended.
-  AnsiJobOwner owner(AnsiJobOf(job));
+  AnsiJobOwner owner(ansiJob);
   return Wide().KVETermExportDestinationW(owner->wideJob, value);
 }
 
 int AnsiExportToDestination(KVEJobHandle job, const KVEExportRequestA* request) noexcept {
-  if (!job) return KVE_BAD_ARGUMENT;
+  AnsiExportJob* ansiJob = AnsiJobOf(job);
+  if (!ansiJob) return KVE_BAD_ARGUMENT;
   WideExportRequestCopy wideRequest;
   // Nothing is posted from a request that could only be passed on in part.
   if (!WidenExportRequest(request, g_AnsiLayer.ansiCodePage, wideRequest)) return KVE_NO_MEMORY;
   // A null request reaches the wide side as null, which refuses it.
-  return Wide().KVEExportToDestinationW(AnsiJobOf(job)->wideJob, wideRequest.get());
+  return Wide().KVEExportToDestinationW(ansiJob->wideJob, wideRequest.get());
 }
 
 const char* AnsiGetErrorText(KVEJobHandle job) noexcept {
-  if (!job) return nullptr;
-  AnsiExportJob& ansiJob = *AnsiJobOf(job);
+  AnsiExportJob* found = AnsiJobOf(job);
+  if (!found) return nullptr;
+  AnsiExportJob& ansiJob = *found;
   ansiJob.narrowErrorText.reset();
   ansiJob.narrowErrorText =
       NarrowText(Wide().KVEGetErrorTextW(ansiJob.wideJob), g_AnsiLayer.ansiCodePage);
@@ -147,8 +183,9 @@ const char* AnsiGetErrorText(KVEJobHandle job) noexcept {
 }
 
 int AnsiEncodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outBlock, WORD* outSize) noexcept {
-  if (!job || !outBlock) return KVE_BAD_ARGUMENT;
-  AnsiExportJob& ansiJob = *AnsiJobOf(job);
+  AnsiExportJob* found = AnsiJobOf(job);
+  if (!found || !outBlock) return KVE_BAD_ARGUMENT;
+  AnsiExportJob& ansiJob = *found;
   const WideEntryTable& wide = Wide();
   *outBlock = nullptr;
   KVEDestinationOptions* wideBlock = nullptr;  // the wide job's own
@@ -168,8 +205,9 @@ int AnsiEncodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outB
 }
 
 int AnsiDecodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outRecord) noexcept {
-  if (!job || !outRecord) return KVE_BAD_ARGUMENT;
-  AnsiExportJob& ansiJob = *AnsiJobOf(job);
+  AnsiExportJob* found = AnsiJobOf(job);
+  if (!found || !outRecord) return KVE_BAD_ARGUMENT;
+  AnsiExportJob& ansiJob = *found;
   const WideEntryTable& wide = Wide();
   *outRecord = nullptr;
   OptionsRecordOwner<KVEDestinationOptions> wideRecord(ansiJob.hostValue);

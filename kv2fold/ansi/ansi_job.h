@@ -1,6 +1,8 @@
 // A narrow export job: the wide job it forwards to and the narrow results
 // handed to the host, each kept until the next call that replaces it or the
-// job's end. The host's handle is the AnsiExportJob's address.
+// job's end. The host's handle is a number of its own (platform/job_handles.h),
+// taken only while the job is live: a stale, made-up or wide handle is
+// answered 5 (null for the error text), never used as a pointer.
 #pragma once
 
 #include <windows.h>
@@ -24,10 +26,15 @@ struct AnsiExportJob {
   NarrowJobRecordCopy narrowJobRecord;  // allocated with the job, filled once the wide job exists
   ModuleBlock<char> narrowErrorText;
   KVEDestinationOptionsA* narrowBlock = nullptr;
+
+  KVEJobHandle handle = nullptr;   // what the host holds
+  AnsiExportJob* nextLive = nullptr;
 };
 
-// The narrow exports that concern a job. A null job handle is answered 5
-// (null for the error text); KVETermExportDestination forwards it.
+// The narrow exports that concern a job. A job handle that names no live
+// narrow job is answered 5 (null for the error text), except that
+// KVETermExportDestination forwards null as the wide one does. A failed
+// setup leaves null in both of the host's outputs.
 int AnsiInitExportDestination(HWND parentWindow, DWORD hostValue, const KVEDestinationOptionsA* options,
                               const KVEExportInfoA* exportInfo, KVEJobHandle* outJob,
                               KVEJobRecordA** outJobRecord) noexcept;

@@ -14,16 +14,6 @@ Record* AllocateRecord() noexcept {
 wchar_t* Converted(const char* text, UINT codePage) noexcept { return WidenText(text, codePage).release(); }
 char* Converted(const wchar_t* text, UINT codePage) noexcept { return NarrowText(text, codePage).release(); }
 
-// count converted strings; a null source gives null, a count of 0 an empty
-// array. Null when the array cannot be allocated.
-template <typename To, typename From>
-To** ConvertStrings(const From* const* source, uint16_t count, UINT codePage) noexcept {
-  if (!source) return nullptr;
-  auto** target = static_cast<To**>(ModuleAlloc(count * sizeof(To*)));
-  for (uint16_t i = 0; target && i < count; ++i) target[i] = Converted(source[i], codePage);
-  return target;
-}
-
 // Copies are the module's own, even where the record types them const.
 void FreeText(const void* text) noexcept { ModuleFree(const_cast<void*>(text)); }
 
@@ -32,6 +22,29 @@ void FreeStrings(Char* const* strings, uint16_t count) noexcept {
   if (!strings) return;
   for (uint16_t i = 0; i < count; ++i) FreeText(strings[i]);
   FreeText(strings);
+}
+
+// Whether a string that was there came through: a copy that could not be
+// made must not pass on as a missing or empty name.
+template <typename To, typename From>
+bool CameThrough(const From* source, const To* copy) noexcept {
+  return !source || copy;
+}
+
+// count converted strings; a null source gives null, a count of 0 an empty
+// array. Null when memory runs out for the array or any string in it.
+template <typename To, typename From>
+To** ConvertStrings(const From* const* source, uint16_t count, UINT codePage) noexcept {
+  if (!source) return nullptr;
+  auto** target = static_cast<To**>(ModuleAlloc(count * sizeof(To*)));
+  for (uint16_t i = 0; target && i < count; ++i) {
+    target[i] = Converted(source[i], codePage);
+    if (!CameThrough(source[i], target[i])) {
+      FreeStrings(target, count);
+      return nullptr;
+    }
+  }
+  return target;
 }
 
 void FreeWideFile(KVEExportFile* file) noexcept {
@@ -55,6 +68,13 @@ KVEExportFile* WidenFile(const KVEExportFileA& from, UINT codePage) noexcept {
   file->hostString4 = Converted(from.hostString4, codePage);
   file->fileNamePattern = Converted(from.fileNamePattern, codePage);
   file->hostString5 = Converted(from.hostString5, codePage);
+  if (!CameThrough(from.fileName, file->fileName) || !CameThrough(from.hostString1, file->hostString1) ||
+      !CameThrough(from.hostString2, file->hostString2) || !CameThrough(from.hostString3, file->hostString3) ||
+      !CameThrough(from.hostString4, file->hostString4) ||
+      !CameThrough(from.fileNamePattern, file->fileNamePattern) || !CameThrough(from.hostString5, file->hostString5)) {
+    FreeWideFile(file);
+    return nullptr;
+  }
   return file;
 }
 
@@ -133,6 +153,10 @@ bool WidenExportInfo(const KVEExportInfoA* info, UINT codePage, WideExportInfoCo
   to.hostString1 = Converted(info->hostString1, codePage);
   to.hostString2 = Converted(info->hostString2, codePage);
   to.hostString3 = Converted(info->hostString3, codePage);
+  if (!CameThrough(info->hostString1, to.hostString1) || !CameThrough(info->hostString2, to.hostString2) ||
+      !CameThrough(info->hostString3, to.hostString3)) {
+    return false;
+  }
   if (info->files) {
     // A null file stays null; the wide side posts it as "untitled.txt".
     to.files = static_cast<KVEExportFile**>(ModuleAlloc(info->fileCount * sizeof(KVEExportFile*)));
@@ -213,6 +237,7 @@ bool NarrowDestinationList(const KVEDestinationList* list, UINT codePage, Narrow
       entry->reserved = from->reserved;
       entry->name = Converted(from->name, codePage);
       entry->description = Converted(from->description, codePage);
+      if (!CameThrough(from->name, entry->name) || !CameThrough(from->description, entry->description)) return false;
     }
   }
   copy = std::move(narrow);

@@ -33,9 +33,10 @@ using NarrowJobRecordCopy = kvcommon::UniquePointer<KVEJobRecordA, NarrowJobReco
 using NarrowDestinationListCopy = kvcommon::UniquePointer<KVEDestinationListA, NarrowDestinationListFree>;
 
 // Each conversion writes the build's own structSize and never reads the
-// source's; a null source gives a null copy. A string (or string array) that
-// cannot be allocated leaves its field null; a record or record array that
-// cannot be allocated makes the conversion answer false and leave nothing.
+// source's; a null source gives a null copy. Running out of memory for any
+// record, array or string makes the conversion answer false and leave
+// nothing: a file name that could not be copied must not be posted as none.
+// The narrow job record alone is filled as far as it can be (see below).
 
 // The host's export description with its file records.
 bool WidenExportInfo(const KVEExportInfoA* info, UINT codePage, WideExportInfoCopy& copy) noexcept;

@@ -48,6 +48,8 @@ struct Reason {
 
 // Fallback texts the module carries itself.
 const Reason kReasons[] = {
+    {MAPI_E_NOT_ENOUGH_MEMORY, IDS_REASON_NO_MEMORY, L"There was not enough memory."},
+    {MAPI_E_NOT_ENOUGH_DISK, IDS_REASON_DISK_FULL, L"The disk is full."},
     {HRESULT_FROM_WIN32(ERROR_BAD_FILE_TYPE), IDS_REASON_NOT_A_DISK_FILE,
      L"It is a device or a pipe, not a file on disk."},
     {MAPI_E_TOO_BIG, IDS_REASON_TOO_BIG, L"It is larger than the message store accepts."},
@@ -87,13 +89,13 @@ bool SystemMessage(HRESULT result, DWORD language, wchar_t* text, DWORD capacity
 }  // namespace
 
 bool DescribeResult(const ExportJob& job, HRESULT result, wchar_t* text, size_t capacity) noexcept {
-  if (result >= 0 || HasMessageOfItsOwn(result)) return false;
+  if (result >= 0) return false;
   wchar_t sentence[kErrorTextCapacity];
   if (const Reason* reason = ReasonFor(result)) {
     if (LoadResourceString(reason->resourceId, sentence, kMostErrorCharacters, LOWORD(job.language)) != KVE_OK) {
       CopyWide(sentence, kErrorTextCapacity, reason->fallback, kMostErrorCharacters);
     }
-  } else if (HRESULT_FACILITY(result) != FACILITY_WIN32 ||
+  } else if (HasMessageOfItsOwn(result) || HRESULT_FACILITY(result) != FACILITY_WIN32 ||
              !SystemMessage(result, LOWORD(job.language), sentence, kErrorTextCapacity)) {
     return false;
   }
@@ -119,7 +121,11 @@ int MapResult(ExportJob& job, HRESULT result) noexcept {
     if (mapping.message == Message::Resource) SetErrorFromResource(job, mapping.resourceId, mapping.text);
     return mapping.code;
   }
-  // Fallback text the module carries itself, with MAPI's code.
-  FormatWide(job.errorText, kErrorTextCapacity, L"Error code 0x%08X returned.", static_cast<unsigned>(result));
+  // Words for the code where the module has them (opening a folder meets
+  // these as often as a posting does), else MAPI's code alone.
+  if (!DescribeResult(job, result, job.errorText, kErrorTextCapacity)) {
+    // Fallback text the module carries itself.
+    FormatWide(job.errorText, kErrorTextCapacity, L"Error code 0x%08X returned.", static_cast<unsigned>(result));
+  }
   return KVE_FAILED;
 }

@@ -74,10 +74,21 @@ int ExportToDestination(ExportJob* job, const KVEExportRequest* request) {
 
   MAPIInterface<IMsgStore> store;
   MAPIInterface<IMAPIFolder> folder;
-  HRESULT result =
-      job->destination.postingKind == PersonalReport
-          ? OpenPersonalFolder(job->session.get(), folder)
-          : ResolveFolderPath(job->session.get(), job->destination.folderPath.get(), job->silent, store, folder);
+  HRESULT result = S_OK;
+  if (job->destination.postingKind == PersonalReport) {
+    bool noDefaultStore = false;
+    result = OpenPersonalFolder(job->session.get(), folder, &noDefaultStore);
+    if (noDefaultStore) {
+      MapResult(*job, result);
+      // Fallback text the module carries itself.
+      SetErrorFromResource(*job, IDS_NO_DEFAULT_STORE,
+                           L"The profile has no default message store, so there is no Common Views folder for a "
+                           L"personal report.");
+      return KVE_FAILED;
+    }
+  } else {
+    result = ResolveFolderPath(job->session.get(), job->destination.folderPath.get(), job->silent, store, folder);
+  }
   if (result < 0) return MapResult(*job, result);
 
   wchar_t messageClass[kMessageClassCapacity];
@@ -126,7 +137,8 @@ int ExportToDestination(ExportJob* job, const KVEExportRequest* request) {
 
   if (failed > 0) {
     const int code = MapResult(*job, firstFailure);
-    if (code == KVE_FAILED) {
+    // Out of memory and a full disk name the file too: the host may retry it.
+    if (code == KVE_FAILED || code == KVE_NO_MEMORY || code == KVE_DISK_FULL) {
       DescribeFailedPostings(*job, firstFailure, job->fileNames[firstFailed], failed, request->count);
     }
     return code;

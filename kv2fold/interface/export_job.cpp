@@ -10,6 +10,7 @@
 #include "mapi/session_logon.h"
 #include "options/options_encoding.h"
 #include "options/options_record.h"
+#include "platform/job_handles.h"
 #include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
 
@@ -105,6 +106,7 @@ int SetPostedNames(ExportJob& job, const KVEExportInfo& exportInfo) noexcept {
 ExportJob* g_liveJobs = nullptr;
 
 void AddLiveJob(ExportJob* job) noexcept {
+  job->handle = reinterpret_cast<KVEJobHandle>(NewJobHandleValue());
   job->nextLive = g_liveJobs;
   g_liveJobs = job;
 }
@@ -149,9 +151,9 @@ void EndSession(ExportJob& job) noexcept {
 }
 
 ExportJob* JobOf(KVEJobHandle handle) noexcept {
-  // Compared as addresses only: an unknown handle is never dereferenced.
+  if (!handle) return nullptr;
   for (ExportJob* job = g_liveJobs; job; job = job->nextLive) {
-    if (HandleOf(job) == handle) return job;
+    if (job->handle == handle) return job;
   }
   return nullptr;
 }
@@ -307,7 +309,7 @@ int InitExportDestination(HWND parentWindow, const KVEDestinationOptions* option
 
   if (outJobRecord) *outJobRecord = &job.get()->jobRecord;
   AddLiveJob(job.get());
-  *outJob = HandleOf(job.release());
+  *outJob = job.release()->handle;
   return KVE_OK;
 }
 

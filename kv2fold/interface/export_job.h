@@ -54,17 +54,18 @@ struct ExportJob {
   ModuleBlock<KVEDestinationOptions> encodedOptions;  // the last encoded block
   uint32_t language = 0;
 
-  // Bookkeeping of the jobs handed to the host.
+  // Bookkeeping of the jobs handed to the host: the handle it holds (a
+  // number of its own, never the job's address) and the next live job.
+  KVEJobHandle handle = nullptr;
   ExportJob* nextLive = nullptr;
   // The module was terminated under the job: its session ended and MAPI let
   // go, so it can no longer export.
   bool detached = false;
 };
 
-// The host's handle is the job's address, but a handle is taken only while
-// the job it names is live (handed out and not yet destroyed): a stale or
-// made-up handle finds no job instead of being used as a pointer.
-inline KVEJobHandle HandleOf(ExportJob* job) noexcept { return reinterpret_cast<KVEJobHandle>(job); }
+// The host's handle is a number given to the job when it is handed out
+// (platform/job_handles.h) and taken only while the job is live: a stale,
+// made-up or narrow handle finds no job and is never used as a pointer.
 // The live job of a handle, or null.
 ExportJob* JobOf(KVEJobHandle handle) noexcept;
 // Whether any job is live.

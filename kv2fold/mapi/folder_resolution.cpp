@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "mapi/display_name.h"
 #include "mapi/mapi_table.h"
 #include "platform/wide_text.h"
 
@@ -17,10 +18,11 @@ constexpr IID kFolderInterface = {0x0002030C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x4
 // Column sets, each index beside its tag.
 enum DefaultStoreColumn : ULONG { kStoreEntryId, kStoreIsDefault, kDefaultStoreColumnCount };
 enum CommonViewsValue : ULONG { kValidFolderMask, kCommonViewsEntryId, kCommonViewsValueCount };
-// Stores and child folders are found by name; FindRowByDisplayName reads
-// the name column.
-enum NamedEntryColumn : ULONG { kNameColumn, kEntryIdColumn, kNamedEntryColumnCount };
-static_assert(kNameColumn == 0, "FindRowByDisplayName reads the first column");
+// Stores and child folders are found by name: the wide name where the store
+// serves it, else the single-byte one.
+enum NamedEntryColumn : ULONG { kWideNameColumn, kNarrowNameColumn, kEntryIdColumn, kNamedEntryColumnCount };
+SizedSPropTagArray(kNamedEntryColumnCount, g_namedEntryColumns) = {
+    kNamedEntryColumnCount, {PR_DISPLAY_NAME_W, PR_DISPLAY_NAME_A, PR_ENTRYID}};
 
 const SPropTagArray* Columns(const void* sizedArray) noexcept {
   return static_cast<const SPropTagArray*>(sizedArray);
@@ -30,9 +32,11 @@ LPENTRYID EntryIdOf(const SPropValue& value) noexcept { return reinterpret_cast<
 
 }  // namespace
 
-HRESULT OpenPersonalFolder(IMAPISession* session, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
+HRESULT OpenPersonalFolder(IMAPISession* session, MAPIInterface<IMAPIFolder>& folderOut,
+                           bool* noDefaultStore) noexcept {
   HRESULT missing = MAPI_E_NOT_FOUND;
   MAPIInterface<IMsgStore> store = OpenDefaultStore(session, &missing);
+  if (noDefaultStore) *noDefaultStore = !store && missing == MAPI_E_NOT_FOUND;
   if (!store) return missing;
   return OpenCommonViewsFolder(store.get(), folderOut);
 }
@@ -87,11 +91,11 @@ HRESULT ResolveFolderPath(IMAPISession* session, const wchar_t* path, uint32_t s
   storeOut.reset();
   folderOut.reset();
   const wchar_t* cursor = nullptr;
-  wchar_t name[kPathComponentCapacity];
-  if (!NextPathComponent(path, cursor, name, kPathComponentCapacity)) return E_FAIL;
+  PathComponent name;
+  if (!NextPathComponent(path, cursor, name)) return E_FAIL;
   HRESULT result = OpenStoreByName(session, name, silent, storeOut, folderOut);
   while (result >= 0) {
-    if (!NextPathComponent(path, cursor, name, kPathComponentCapacity)) return result;
+    if (!NextPathComponent(path, cursor, name)) return result;
     // The last component is the folder posted into.
     const ULONG flags = *cursor == L'\0' ? MAPI_MODIFY : MAPI_BEST_ACCESS;
     result = OpenChildFolderByName(storeOut.get(), name, flags, folderOut);
@@ -100,7 +104,7 @@ HRESULT ResolveFolderPath(IMAPISession* session, const wchar_t* path, uint32_t s
   return result;
 }
 
-int NextPathComponent(const wchar_t* path, const wchar_t*& cursor, wchar_t* name, size_t capacity) noexcept {
+int NextPathComponent(const wchar_t* path, const wchar_t*& cursor, PathComponent& component) noexcept {
   if (!path) return 0;
   const wchar_t* start = path;
   if (cursor) {
@@ -111,16 +115,16 @@ int NextPathComponent(const wchar_t* path, const wchar_t*& cursor, wchar_t* name
   const wchar_t* end = start;
   while (*end != L'#' && *end != L'\0') ++end;
   cursor = end;
-  CopyWide(name, capacity, start, static_cast<size_t>(end - start));
+  component.text = start;
+  component.length = static_cast<size_t>(end - start);
   return 1;
 }
 
-HRESULT OpenStoreByName(IMAPISession* session, const wchar_t* name, uint32_t silent, MAPIInterface<IMsgStore>& storeOut,
-                        MAPIInterface<IMAPIFolder>& folderOut) noexcept {
+HRESULT OpenStoreByName(IMAPISession* session, const PathComponent& name, uint32_t silent,
+                        MAPIInterface<IMsgStore>& storeOut, MAPIInterface<IMAPIFolder>& folderOut) noexcept {
   CMAPITable stores;
   if (!stores.OpenMsgStoresTable(session) || !stores.table) return stores.lastResult;
-  SizedSPropTagArray(kNamedEntryColumnCount, columns) = {kNamedEntryColumnCount, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
-  if (!stores.Prepare(Columns(&columns), nullptr, nullptr)) return stores.lastResult;
+  if (!stores.Prepare(Columns(&g_namedEntryColumns), nullptr, nullptr)) return stores.lastResult;
   const SRow* row = FindRowByDisplayName(stores, name);
   if (!row) return stores.ScanEndResult(MAPI_E_NOT_FOUND);
   if (row->cValues < kNamedEntryColumnCount || row->lpProps[kEntryIdColumn].ulPropTag != PR_ENTRYID) {
@@ -134,13 +138,12 @@ HRESULT OpenStoreByName(IMAPISession* session, const wchar_t* name, uint32_t sil
   return OpenStoreTop(storeOut.get(), folderOut);
 }
 
-HRESULT OpenChildFolderByName(IMsgStore* store, const wchar_t* name, ULONG flags,
+HRESULT OpenChildFolderByName(IMsgStore* store, const PathComponent& name, ULONG flags,
                               MAPIInterface<IMAPIFolder>& folderInOut) noexcept {
   if (!store) return E_INVALIDARG;
   CMAPITable children;
   if (!children.OpenHierarchyTable(folderInOut.get()) || !children.table) return children.lastResult;
-  SizedSPropTagArray(kNamedEntryColumnCount, columns) = {kNamedEntryColumnCount, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
-  if (!children.Prepare(Columns(&columns), nullptr, nullptr)) return children.lastResult;
+  if (!children.Prepare(Columns(&g_namedEntryColumns), nullptr, nullptr)) return children.lastResult;
   const SRow* row = FindRowByDisplayName(children, name);
   if (!row) return children.ScanEndResult(MAPI_E_NOT_FOUND);
   if (row->cValues < kNamedEntryColumnCount || row->lpProps[kEntryIdColumn].ulPropTag != PR_ENTRYID) {
@@ -153,26 +156,17 @@ HRESULT OpenChildFolderByName(IMsgStore* store, const wchar_t* name, ULONG flags
                           &kFolderInterface, flags, &objectType, folderInOut.putUnknown());
 }
 
-const SRow* FindRowByDisplayName(CMAPITable& table, const wchar_t* name) noexcept {
-  if (!table.table || !name) return nullptr;
+const SRow* FindRowByDisplayName(CMAPITable& table, const PathComponent& name) noexcept {
+  if (!table.table || !name.text) return nullptr;
   table.lastResult = table.table->SeekRow(BOOKMARK_BEGINNING, 0, nullptr);
   table.FreeBatch();
-  // Folders of thousands of subfolders are scanned here: the usual name is
-  // converted on the stack, a long one on the heap.
-  wchar_t shortName[kPathComponentCapacity * 2];
   while (const SRow* row = table.NextRow()) {
-    if (row->cValues <= kNameColumn || PROP_TYPE(row->lpProps[kNameColumn].ulPropTag) != PT_STRING8) continue;
-    const char* displayName = row->lpProps[kNameColumn].Value.lpszA;
-    if (!displayName) continue;
-    const int length = lstrlenA(displayName) + 1;
-    ModuleBlock<wchar_t> longName;
-    wchar_t* wide = shortName;
-    if (static_cast<size_t>(length) > sizeof shortName / sizeof shortName[0]) {
-      longName.reset(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
-      wide = longName.get();
+    // Whole names only: a component never matches a longer name that starts
+    // with it, nor a name holding "#" through part of it.
+    RowDisplayName displayName;
+    if (displayName.Read(*row, kWideNameColumn, kNarrowNameColumn) && displayName.Equals(name.text, name.length)) {
+      return row;
     }
-    if (!wide || MultiByteToWideChar(CP_ACP, 0, displayName, length, wide, length) == 0) continue;
-    if (wcscmp(wide, name) == 0) return row;
   }
   return nullptr;
 }

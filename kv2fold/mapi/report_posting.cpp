@@ -8,6 +8,7 @@
 #include <kvcommon/unique_resource.h>
 
 #include "mapi/mapi_owners.h"
+#include "mapi/display_name.h"
 #include "mapi/mapi_table.h"
 #include "platform/bridge.h"
 #include "platform/wide_text.h"
@@ -196,7 +197,7 @@ HRESULT SetAttachmentProperties(IAttach* attachment, const wchar_t* postedName, 
   HRESULT result = values.Allocate();
   if (result < 0) return result;
   wchar_t shortName[kShortFileNameCapacity] = {};
-  MakeShortFileName(postedName, shortName);
+  if (!MakeShortFileName(postedName, shortName)) return E_OUTOFMEMORY;
 
   values.Text(kAttachmentTags[kLongFileName], postedName);
   values.Long(kAttachmentTags[kMethod], ATTACH_BY_VALUE);
@@ -207,8 +208,9 @@ HRESULT SetAttachmentProperties(IAttach* attachment, const wchar_t* postedName, 
 }
 
 HRESULT StreamFileToAttachment(IAttach* attachment, const wchar_t* sourcePath) noexcept {
+  if (!attachment || !sourcePath) return E_INVALIDARG;
   ModuleBlock<BYTE> buffer(static_cast<BYTE*>(ModuleAlloc(kReadBufferSize)));
-  if (!attachment || !buffer || !sourcePath) return E_INVALIDARG;
+  if (!buffer) return E_OUTOFMEMORY;
   MAPIInterface<IStream> stream;
   HRESULT result = attachment->OpenProperty(PR_ATTACH_DATA_BIN, &kStreamInterface, STGM_CREATE | STGM_WRITE,
                                             MAPI_CREATE | MAPI_MODIFY, stream.putUnknown());
@@ -280,18 +282,18 @@ int OpenSourceFile(const wchar_t* sourcePath, HANDLE* handle) noexcept {
   return 1;
 }
 
-void MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept {
+bool MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept {
   out[0] = L'\0';
-  if (!path) return;
+  if (!path) return true;
   // Each part fits in the path's own length.
   const size_t size = wcslen(path) + 1;
   ModuleBlock<wchar_t> parts(static_cast<wchar_t*>(ModuleAlloc(4 * size * sizeof(wchar_t))));
-  if (!parts) return;
+  if (!parts) return false;
   wchar_t* drive = parts.get();
   wchar_t* directory = drive + size;
   wchar_t* name = directory + size;
   wchar_t* extension = name + size;
-  if (_wsplitpath_s(path, drive, size, directory, size, name, size, extension, size) != 0) return;
+  if (_wsplitpath_s(path, drive, size, directory, size, name, size, extension, size) != 0) return true;
   if (wcslen(name) > kShortNameLength) {
     // A cut between the halves of a surrogate pair would leave half a character.
     name[IsHighSurrogate(name[kShortNameLength - 1]) ? kShortNameLength - 1 : kShortNameLength] = L'\0';
@@ -302,24 +304,22 @@ void MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept {
     CopyWide(out + length, kShortFileNameCapacity - length, part, kShortFileNameCapacity);
     length = wcslen(out);
   }
+  return true;
 }
 
 int IsDisplayNameUsed(IMAPIFolder* folder, const wchar_t* name) noexcept {
   if (!name) return 0;
   CMAPITable reports;
   if (!reports.OpenAssociatedContentsTable(folder) || !reports.table) return 0;
-  enum ReportColumn : ULONG { kReportDisplayName, kReportColumnCount };
-  SizedSPropTagArray(kReportColumnCount, columns) = {kReportColumnCount, {PR_DISPLAY_NAME_A}};
+  // The wide name where the store serves it: two names the ANSI code page
+  // cannot tell apart are not the same report.
+  enum ReportColumn : ULONG { kReportDisplayName, kReportNarrowDisplayName, kReportColumnCount };
+  SizedSPropTagArray(kReportColumnCount, columns) = {kReportColumnCount, {PR_DISPLAY_NAME_W, PR_DISPLAY_NAME_A}};
   if (!reports.Prepare(reinterpret_cast<const SPropTagArray*>(&columns), nullptr, nullptr)) return 0;
   while (const SRow* row = reports.NextRow()) {
-    if (row->cValues < kReportColumnCount) continue;
-    const SPropValue& nameValue = row->lpProps[kReportDisplayName];
-    if (PROP_TYPE(nameValue.ulPropTag) != PT_STRING8 || !nameValue.Value.lpszA) continue;  // no display name
-    const char* displayName = nameValue.Value.lpszA;
-    const int length = lstrlenA(displayName) + 1;
-    ModuleBlock<wchar_t> wide(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
-    if (!wide || MultiByteToWideChar(CP_ACP, 0, displayName, length, wide.get(), length) == 0) continue;
-    if (_wcsicmp(wide.get(), name) == 0) return 1;
+    RowDisplayName displayName;
+    if (!displayName.Read(*row, kReportDisplayName, kReportNarrowDisplayName)) continue;  // no display name
+    if (_wcsicmp(displayName.get(), name) == 0) return 1;
   }
   return 0;
 }

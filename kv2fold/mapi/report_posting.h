@@ -65,5 +65,5 @@ int OpenSourceFile(const wchar_t* sourcePath, HANDLE* handle) noexcept;
 HRESULT CopyFileToStream(HANDLE file, IStream* stream, BYTE* buffer) noexcept;
 // path with its file name cut to 8 characters (QuarterlyResults.pdf gives
 // Quarterl.pdf); the extension stays. out holds kShortFileNameCapacity
-// characters; a longer result is cut.
-void MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept;
+// characters; a longer result is cut. False when memory runs out (out empty).
+bool MakeShortFileName(const wchar_t* path, wchar_t* out) noexcept;

@@ -32,6 +32,10 @@
 #define IDS_REASON_DISK_ERROR 25
 #define IDS_REASON_BUSY 26
 #define IDS_REASON_STORAGE 27
+#define IDS_FOLDER_CANNOT_BE_NAMED 28     // format: folder name
+#define IDS_REASON_NO_MEMORY 29
+#define IDS_REASON_DISK_FULL 30
+#define IDS_NO_DEFAULT_STORE 31
 
 // The folder selection dialog. Its tree control (1000) is not in the
 // template: the dialog creates it.

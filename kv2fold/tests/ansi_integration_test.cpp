@@ -189,10 +189,61 @@ TEST_F(NarrowExportTest, AFailureLeavesItsTextNarrowAndHostMistakesAre5) {
   KVEExportInfoA info{sizeof(KVEExportInfoA)};
   EXPECT_EQ(KVE_BAD_ARGUMENT, initNarrow(nullptr, 0, &record, &info, nullptr, nullptr));
   EXPECT_EQ(0, termNarrow(nullptr, 0));
+  // A refused setup leaves no stale value in the host's outputs.
   KVEDestinationOptionsA tooShort{1};
   job = reinterpret_cast<KVEJobHandle>(0x1);
-  EXPECT_EQ(KVE_BAD_ARGUMENT, initNarrow(nullptr, 0, &tooShort, &info, &job, nullptr));
+  auto* jobRecord = reinterpret_cast<KVEJobRecordA*>(0x2);
+  EXPECT_EQ(KVE_BAD_ARGUMENT, initNarrow(nullptr, 0, &tooShort, &info, &job, &jobRecord));
+  EXPECT_EQ(nullptr, job);
+  EXPECT_EQ(nullptr, jobRecord);
   EXPECT_EQ(0, termNarrow(nullptr, 0));
+}
+
+TEST_F(NarrowExportTest, HandlesOfEndedMadeUpOrOtherWidthJobsAre5ThroughEitherEnd) {
+  const std::wstring wideB = MakeFile(L"b.txt", Pattern(20, 4));
+  const std::string b = InCodePage(wideB, CP_ACP);
+  KVEDestinationOptionsA record = kvtest::NarrowPointerRecord(reports_);
+  const std::vector<std::string> files = {b};  // the job's records point into it
+  KVEJobHandle ended = nullptr;
+  ASSERT_EQ(0, StartNarrow(&record, files, ended));
+  EXPECT_EQ(0, termNarrow(ended, 0));
+  KVEJobHandle narrowJob = nullptr;
+  ASSERT_EQ(0, StartNarrow(&record, files, narrowJob));
+  EXPECT_NE(ended, narrowJob) << "an ended job's handle is not handed out again";
+  KVEDestinationOptions wideRecord = kvtest::PointerRecord({L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"});
+  KVEExportFile wideFile{sizeof(KVEExportFile), 1, wideB.c_str()};
+  KVEExportFile* wideFiles[] = {&wideFile};
+  info_.fileCount = 1;
+  info_.files = wideFiles;
+  KVEJobHandle wideJob = nullptr;
+  ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &info_, &wideJob, nullptr));
+  const KVEExportRequestA narrowRequest = Request();
+  const wchar_t* widePaths[] = {wideB.c_str()};
+  const KVEExportRequest wideRequest{sizeof(KVEExportRequest), 1, widePaths};
+
+  std::vector<unsigned char> garbage(4096, 0xCD);
+  const KVEJobHandle madeUp = reinterpret_cast<KVEJobHandle>(garbage.data());
+  for (KVEJobHandle handle : {madeUp, ended, wideJob}) {
+    SCOPED_TRACE(handle == madeUp ? "made up" : handle == ended ? "ended" : "wide");
+    KVEDestinationOptionsA* block = nullptr;
+    WORD size = 0;
+    EXPECT_EQ(KVE_BAD_ARGUMENT, exportNarrow(handle, &narrowRequest));
+    EXPECT_EQ(nullptr, errorTextNarrow(handle));
+    EXPECT_EQ(KVE_BAD_ARGUMENT, encodeNarrow(handle, &block, &size));
+    EXPECT_EQ(KVE_BAD_ARGUMENT, decodeNarrow(handle, &block));
+    EXPECT_EQ(KVE_BAD_ARGUMENT, termNarrow(handle, 0));
+  }
+  // The narrow job's handle means nothing to the wide exports either.
+  EXPECT_EQ(KVE_BAD_ARGUMENT, exportFiles(narrowJob, &wideRequest));
+  EXPECT_EQ(nullptr, errorText(narrowJob));
+  EXPECT_EQ(KVE_BAD_ARGUMENT, termExport(narrowJob, 0));
+  EXPECT_TRUE(Read({L"Inbox", L"Reports"}).empty()) << "nothing posted through a wrong handle";
+
+  EXPECT_EQ(0, exportNarrow(narrowJob, &narrowRequest)) << "both jobs still work: " << Text(errorTextNarrow(narrowJob));
+  EXPECT_EQ(0, exportFiles(wideJob, &wideRequest));
+  EXPECT_EQ(2u, Read({L"Inbox", L"Reports"}).size());
+  EXPECT_EQ(0, termNarrow(narrowJob, 0));
+  EXPECT_EQ(0, termExport(wideJob, 0));
 }
 
 TEST_F(NarrowExportTest, EncodeTwiceThenANewJobFromTheNarrowBlockDecodesTheDestination) {

@@ -42,8 +42,9 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
  protected:
   void SetUp() override {
     ModuleThroughProviderTest::SetUp();
-    // The default profile "Open": its Mailbox with Inbox (Reports, Q#1) and
-    // Team, and an Archive of 60 folders, more than one batch of rows.
+    // The default profile "Open": its Mailbox with Inbox (Reports, Q#1 and
+    // siblings a cut or narrow name would confuse) and Team, and an Archive
+    // of 60 folders, more than one batch of rows.
     provider::admin::ProfileRequest request;
     request.profile.name = L"Open";
     request.profile.userName = L"Erika Mustermann";
@@ -55,6 +56,7 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     }
     request.profile.defaultStore = L"Mailbox";
     request.folders = {L"Mailbox#Inbox#Reports", L"Mailbox#Team"};
+    for (const std::wstring& name : Confusable()) request.folders.push_back(L"Mailbox#Inbox#" + name);
     for (int i = 0; i < 60; ++i) request.folders.push_back(L"Archive#f" + std::to_wstring(100 + i));
     request.makeDefault = true;
     std::wstring error;
@@ -66,6 +68,25 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
     ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(inbox, L"Q#1", L"", false, made));
     injectFault_ = reinterpret_cast<KvMapiInjectFaultFunction>(GetProcAddress(mapi_, "KvMapiInjectFault"));
+  }
+
+  // A name of 79 characters and a longer one that starts with it; two names
+  // the ANSI code page cannot tell apart.
+  static std::vector<std::wstring> Confusable() {
+    const std::wstring x79(79, L'X');
+    return {x79, x79 + L"-secret", L"Berichte \U0001F4CA \u00DC", L"Berichte \U0001F4C8 \u00DC"};
+  }
+  // Messages in a folder of the Mailbox, by its path below the top.
+  size_t MessageCount(const std::wstring& path) {
+    std::unique_ptr<provider::StoreLayout> layout;
+    provider::FolderRecord folder;
+    std::vector<provider::IndexEntry> entries;
+    if (provider::StoreLayout::Open(folder_ + L"\\Open-Mailbox", layout) != provider::StoreResult::Ok ||
+        layout->FindByPath(path, folder) != provider::StoreResult::Ok ||
+        provider::ReadFolderIndex(folder.directory, entries) != provider::StoreResult::Ok) {
+      return 0;
+    }
+    return entries.size();
   }
 
   struct Outcome {
@@ -179,8 +200,7 @@ TEST_F(DialogTest, TheFolderTreeGivesTheChosenPathOrCancels) {
     std::wstring folder;   // settled path
   } cases[] = {
       {"a store", {L"Open", L"Mailbox"}, IDOK, 0, L"Mailbox"},
-      {"a folder two levels down, '#' in its name", {L"Open", L"Mailbox", L"Inbox", L"Q#1"}, IDOK, 0,
-       L"Mailbox#Inbox#Q#1"},
+      {"a folder two levels down", {L"Open", L"Mailbox", L"Inbox", L"Reports"}, IDOK, 0, L"Mailbox#Inbox#Reports"},
       {"Cancel", {L"Open", L"Archive"}, IDCANCEL, KVE_CANCELLED, L""},
       {"Escape", {L"Open", L"Mailbox", L"Inbox"}, 0, KVE_CANCELLED, L""},
       {"the close box", {L"Open"}, -1, KVE_CANCELLED, L""},
@@ -222,14 +242,51 @@ TEST_F(DialogTest, TheFolderTreeGivesTheChosenPathOrCancels) {
   }
 }
 
-TEST_F(DialogTest, OkOnTheProfileWarnsAndKeepsTheDialogInEachLanguage) {
+TEST_F(DialogTest, AFolderPickedIsTheFolderPostedTo) {
+  const std::wstring file = MakeFile(L"sales.pdf", std::vector<BYTE>(100, 7));
+  for (const std::wstring& name : Confusable()) {
+    SCOPED_TRACE(testing::PrintToString(name.size()) + " characters");
+    const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+      HWND tree = nullptr;
+      HWND dialog = FolderDialog(person, &tree);
+      if (!dialog) return;
+      HTREEITEM chosen = person.Item(tree, {L"Open", L"Mailbox", L"Inbox", name});
+      if (!chosen) return;
+      person.Select(tree, chosen);
+      person.Click(dialog, IDOK);
+      person.AwaitGone(dialog);
+    });
+    EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+    ASSERT_EQ(0, outcome.code);
+    EXPECT_EQ(L"Mailbox#Inbox#" + name, outcome.folder);
+    std::vector<size_t> before;
+    for (const std::wstring& sibling : Confusable()) before.push_back(MessageCount(L"Inbox#" + sibling));
+    std::vector<std::string> problems;
+    EXPECT_EQ(0, Export({file}, [](DialogDriver&) {}, problems));
+    for (size_t i = 0; i < Confusable().size(); ++i) {
+      EXPECT_EQ(before[i] + (Confusable()[i] == name ? 1 : 0), MessageCount(L"Inbox#" + Confusable()[i]))
+          << "posted into a folder the user did not pick";
+    }
+    EndJob();
+  }
+}
+
+TEST_F(DialogTest, OkOnTheProfileOrAFolderNoPathNamesWarnsAndKeepsTheDialogInEachLanguage) {
   struct Case {
     DWORD language;
+    Names select;  // empty: the root, selected from the start
     const wchar_t *caption, *warningCaption, *warning;
   } cases[] = {
-      {0x0409, L"Select a folder", L"Warning", L"Profile \"Open\" cannot be reported."},
-      {0x0407, L"Ordner ausw\u00e4hlen", L"Warnung",
+      {0x0409, {}, L"Select a folder", L"Warning", L"Profile \"Open\" cannot be reported."},
+      {0x0407, {}, L"Ordner ausw\u00e4hlen", L"Warnung",
        L"Das Profil \u201EOpen\u201C kann nicht als Exportziel verwendet werden."},
+      {0x0409, {L"Open", L"Mailbox", L"Inbox", L"Q#1"}, L"Select a folder", L"Warning",
+       L"The folder \"Q#1\" cannot be chosen: its name, or the name of a folder above it, is empty or contains "
+       L"\"#\", and a folder path cannot name it."},
+      {0x0407, {L"Open", L"Mailbox", L"Inbox", L"Q#1"}, L"Ordner ausw\u00e4hlen", L"Warnung",
+       L"Der Ordner \u201EQ#1\u201C kann nicht gew\u00e4hlt werden: Sein Name oder der Name eines "
+       L"\u00fcbergeordneten Ordners ist leer oder enth\u00e4lt \u201E#\u201C, und ein Ordnerpfad kann ihn nicht "
+       L"benennen."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.language);
@@ -239,7 +296,12 @@ TEST_F(DialogTest, OkOnTheProfileWarnsAndKeepsTheDialogInEachLanguage) {
       HWND tree = nullptr;
       HWND dialog = FolderDialog(person, &tree, c.caption);
       if (!dialog) return;
-      person.Click(dialog, IDOK);  // the root is selected from the start
+      if (!c.select.empty()) {
+        HTREEITEM chosen = person.Item(tree, c.select);
+        if (!chosen) return;
+        person.Select(tree, chosen);
+      }
+      person.Click(dialog, IDOK);
       HWND box = person.Await(c.warningCaption);
       if (!box) return;
       warning = DialogDriver::MessageText(box);
@@ -330,19 +392,73 @@ TEST_F(DialogTest, WithoutADefaultProfileTheProvidersChooserComesFirst) {
   EndJob();
 }
 
+TEST_F(DialogTest, AStoreThatDoesNotOpenStaysInTheTreeWithoutChildren) {
+  // How many stores the session opens before the dialog's own: counted on a
+  // first dialog, then the first store the dialog opens is made to fail.
+  auto sessionOpenings = [&] { return TraceLines("IMAPISession::OpenEntry").size(); };
+  DeleteFileW(tracePath_.c_str());
+  Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+    HWND tree = nullptr;
+    if (HWND dialog = FolderDialog(person, &tree)) person.Click(dialog, IDCANCEL);
+  });
+  EndJob();
+  const size_t beforeTheDialog = sessionOpenings() - 2;
+  DeleteFileW(tracePath_.c_str());
+  ASSERT_EQ(S_OK, injectFault_("IMAPISession::OpenEntry", static_cast<ULONG>(beforeTheDialog + 1), MAPI_E_NO_ACCESS));
+  std::vector<Names> children;
+  std::vector<int> buttons;
+  const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+    HWND tree = nullptr;
+    HWND dialog = FolderDialog(person, &tree);
+    if (!dialog) return;
+    for (const wchar_t* store : {L"Archive", L"Mailbox"}) {
+      HTREEITEM item = person.Item(tree, {L"Open", store});
+      children.push_back(DialogDriver::Children(tree, item));
+      buttons.push_back(DialogDriver::ChildrenFlag(tree, item));
+    }
+    person.Select(tree, person.Item(tree, {L"Open", children[0].empty() ? L"Mailbox" : L"Archive"}));
+    DialogDriver::Click(dialog, IDOK);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+  ASSERT_EQ(2u, children.size());
+  EXPECT_TRUE(children[0].empty() != children[1].empty()) << "one store opened, the other did not";
+  EXPECT_EQ(children[0].empty() ? 0 : 1, buttons[0]);
+  EXPECT_EQ(children[1].empty() ? 0 : 1, buttons[1]);
+  EXPECT_EQ(0, outcome.code) << "the store that opened can still be chosen";
+  EXPECT_EQ(children[0].empty() ? L"Mailbox" : L"Archive", outcome.folder);
+  EndJob();
+}
+
 TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
-  // The kind dialog: cancelled, or a personal report (no folder dialog).
-  for (int button : {IDCANCEL, IDC_KIND_PERSONAL}) {
+  // The kind dialog: cancelled, a personal report (no folder dialog), or
+  // its preselected kind taken with Enter (a report instance: documents).
+  for (int button : {IDCANCEL, IDC_KIND_PERSONAL, 0}) {
     const Outcome outcome = Choose({L"q1.RPT"}, 0x0409, [&](DialogDriver& person) {
       HWND kinds = person.Await(L"Export to Exchange Folder");
       if (!kinds) return;
       if (IsDlgButtonChecked(kinds, IDC_KIND_INSTANCE) != BST_CHECKED) person.problems.push_back("not preselected");
+      if (button == 0) {
+        DialogDriver::Key(GetDlgItem(kinds, IDC_KIND_INSTANCE), VK_RETURN);
+        HWND tree = nullptr;
+        HWND dialog = FolderDialog(person, &tree);
+        if (!dialog) return;
+        person.Select(tree, person.Item(tree, {L"Open", L"Mailbox", L"Inbox", L"Reports"}));
+        DialogDriver::Click(dialog, IDOK);
+        return;
+      }
       if (button != IDCANCEL) DialogDriver::Click(kinds, button);
       DialogDriver::Click(kinds, button == IDCANCEL ? IDCANCEL : IDOK);
     });
     EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
     EXPECT_EQ(button == IDCANCEL ? KVE_CANCELLED : 0, outcome.code);
-    if (outcome.code == 0) {
+    if (button == 0) {
+      EXPECT_EQ(ReportInstance, outcome.kind);
+      EXPECT_EQ(L"Mailbox#Inbox#Reports", outcome.folder);
+      std::vector<std::string> problems;
+      EXPECT_EQ(0, Export({MakeFile(L"i.rpt", {1})}, [](DialogDriver&) {}, problems)) << "no name asked for";
+      EXPECT_EQ(1u, MessageCount(L"Inbox#Reports"));
+      EXPECT_TRUE(Templates(L"Inbox#Reports").empty()) << "a document, not a template";
+    } else if (outcome.code == 0) {
       EXPECT_EQ(PersonalReport, outcome.kind);
       std::vector<std::string> problems;
       EXPECT_EQ(0, Export({MakeFile(L"p.rpt", {1})}, [](DialogDriver& person) {
@@ -413,15 +529,17 @@ TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
                 L"display name.",
                 L"For q2.rpt: []", L"For q3.rpt: []"}),
             seen);
-  // Exported again, q3 alone: named this time.
-  EXPECT_EQ(0, Export({paths[2]}, [&](DialogDriver& person) { answer(person, L"Budget", IDOK); }, problems));
+  // Exported again, q3 alone: named this time, with leading spaces and
+  // longer than a name may be.
+  const std::wstring budget = L"  Budget" + std::wstring(292, L'B');
+  EXPECT_EQ(0, Export({paths[2]}, [&](DialogDriver& person) { answer(person, budget, IDOK); }, problems));
   const std::vector<Template> stored = Templates(L"Inbox#Reports");
   ASSERT_EQ(2u, stored.size());
   EXPECT_EQ(L"Sales", stored[0].displayName) << "trailing spaces dropped";
   EXPECT_EQ(L"IPM.ZORLAN.REPORT.TEMPLATE", stored[0].messageClass);
   EXPECT_EQ(L"No", stored[0].comment);
   EXPECT_EQ(L"B", stored[0].body);
-  EXPECT_EQ(L"Budget", stored[1].displayName);
+  EXPECT_EQ(budget.substr(0, 254), stored[1].displayName) << "leading spaces kept, cut to 254 characters";
   EXPECT_EQ(L"<none>", stored[1].comment);
   EndJob();
 }

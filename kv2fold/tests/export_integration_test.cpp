@@ -100,6 +100,61 @@ TEST_F(ExportThroughProviderTest, PersonalReportsGoToCommonViewsAndAnEmptyCompon
   EXPECT_TRUE(TraceLines("IMsgStore::OpenEntry flags=0x00000001").empty()) << "Inbox is not the last component";
 }
 
+TEST_F(ExportThroughProviderTest, APathNamesEachFolderWholeAndExactlyOrNone) {
+  // Siblings a cut or narrow comparison would confuse: a name of 79
+  // characters and a longer one that starts with it, names that differ only
+  // outside the ANSI code page, a name over 79 characters, a name with "#".
+  const std::wstring x79(79, L'X');
+  const std::wstring longName = std::wstring(100, L'L');
+  const std::wstring chart = L"Berichte \U0001F4CA \u00DC", rising = L"Berichte \U0001F4C8 \u00DC";
+  const std::vector<std::wstring> inbox = {x79, x79 + L"-secret", chart, rising, longName};
+  std::vector<std::wstring> folders;
+  for (const std::wstring& name : inbox) folders.push_back(L"Mailbox#Inbox#" + name);
+  kvtest::RemoveTree(StoreDirectory(L"Work"));
+  MakeProfile(L"Work", L"secret", false, folders);
+  {
+    std::unique_ptr<provider::StoreLayout> layout;
+    provider::FolderRecord parent, made;
+    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(StoreDirectory(L"Work"), layout));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", parent));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(parent, L"Q#1", L"", false, made));
+  }
+  const std::wstring a = MakeFile(L"a.pdf", Pattern(100, 9));
+  struct Case {
+    std::wstring path;
+    int code;
+    std::wstring landedIn;  // the Inbox folder that holds the posting, none for a failure
+  } cases[] = {
+      {L"Mailbox#Inbox#" + x79 + L"-secret", 0, x79 + L"-secret"},
+      {L"Mailbox#Inbox#" + x79, 0, x79},
+      {L"Mailbox#Inbox#" + x79 + L"-does-not-exist", -1, L""},
+      {L"Mailbox#Inbox#" + chart, 0, chart},
+      {L"Mailbox#Inbox#" + rising, 0, rising},
+      {L"Mailbox#Inbox#" + longName, 0, longName},
+      {L"Mailbox#Inbox#" + longName.substr(0, 79), -1, L""},
+      // "Q#1" splits into "Q" and "1": neither names a folder.
+      {L"Mailbox#Inbox#Q#1", -1, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.path.size()) + " characters, ends " +
+                 testing::PrintToString(std::string(c.path.end() - 8, c.path.end())));
+    std::map<std::wstring, size_t> before;
+    for (const std::wstring& name : inbox) before[name] = Read({L"Inbox", name}).size();
+    const Outcome outcome = Export({L"Work", L"secret", FolderReport, c.path.c_str()}, {a});
+    ASSERT_EQ(0, outcome.initCode);
+    EXPECT_EQ(c.code, outcome.code);
+    for (const std::wstring& name : inbox) {
+      EXPECT_EQ(before[name] + (name == c.landedIn ? 1 : 0), Read({L"Inbox", name}).size())
+          << "a posting landed where the path does not point";
+    }
+    if (c.code != 0) {
+      EXPECT_EQ(L"MAPI object not found.", outcome.text);
+    }
+  }
+  EXPECT_EQ(0, liveObjects_());
+  EXPECT_EQ(0, outstandingBuffers_());
+}
+
 TEST_F(ExportThroughProviderTest, BadInputTellsTheHostWhatFailed) {
   const std::wstring a = MakeFile(L"a.pdf", Pattern(300, 6));
   const std::wstring b = MakeFile(L"b.txt", Pattern(20, 7));
@@ -162,10 +217,11 @@ TEST_F(ExportThroughProviderTest, AFailingTableScanIsReportedAsItselfNotAsAMissi
     HRESULT result;
     std::wstring text;
   } cases[] = {
-      {1, MAPI_E_DISK_ERROR, L"Error code 0x80040116 returned."},
+      {1, MAPI_E_DISK_ERROR, L"The message store could not read or write its disk. (0x80040116)"},
       {2, MAPI_E_CALL_FAILED, L"MAPI_E_CALL_FAILED"},
       // Busy, and the wait lets the call through without rows: not an absent name either.
-      {1, MAPI_E_BUSY, L"Error code 0x8004010B returned."},
+      {1, MAPI_E_BUSY, L"The message store was busy; try again. (0x8004010B)"},
+      {2, MAPI_E_EXTENDED_ERROR, L"Error code 0x80040119 returned."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nth);

@@ -16,6 +16,8 @@ struct BitmapTraits {
 using BitmapOwner = kvcommon::UniqueResource<BitmapTraits>;
 
 constexpr int kWarningCapacity = 256;
+// The warning on a folder no path can name says more.
+constexpr int kUnnamedWarningCapacity = 512;
 
 }  // namespace
 
@@ -47,21 +49,22 @@ BOOL CMAPIContainerDlg::OnSelChanged(CNODE* node) noexcept {
 
 BOOL CMAPIContainerDlg::OnOK() noexcept {
   if (selectedNode && selectedNode->IsRoot()) {
-    wchar_t format[kWarningCapacity];
-    if (LoadResourceString(IDS_PROFILE_CANNOT_BE_REPORTED, format, kWarningCapacity - 1, LOWORD(language)) != KVE_OK) {
-      return FALSE;
-    }
-    // A translation that asks for other arguments than the profile name is not used as a format.
-    const wchar_t* ownText = L"Profile \"%s\" cannot be reported.";  // fallback text the module carries itself
-    if (!TakesSameArguments(format, ownText)) CopyWide(format, kWarningCapacity, ownText, kWarningCapacity - 1);
+    // Without its string the warning is not shown at all.
     wchar_t text[kWarningCapacity];
-    FormatWide(text, kWarningCapacity, format, rootNode->GetName());  // a long profile name is cut
-    wchar_t caption[64];
-    if (LoadResourceString(IDS_WARNING_CAPTION, caption, 63, LOWORD(language)) != KVE_OK) {
-      CopyWide(caption, 64, L"Warning", 63);  // fallback text the module carries itself
+    if (FormatWarning(IDS_PROFILE_CANNOT_BE_REPORTED, L"Profile \"%s\" cannot be reported.",  // fallback text the module carries itself
+                      rootNode->GetName(), false, text, kWarningCapacity)) {
+      ShowWarning(text);
     }
-    MessageBeep(0xFFFFFFFF);
-    MessageBoxW(dialogWindow, text, caption, MB_OK | MB_ICONINFORMATION);
+    return FALSE;
+  }
+  // A path through a name that is empty or holds "#" would post elsewhere.
+  if (selectedNode && !static_cast<FOLDERDATA*>(selectedNode)->pathExpressible) {
+    wchar_t text[kUnnamedWarningCapacity];
+    FormatWarning(IDS_FOLDER_CANNOT_BE_NAMED,
+                  L"The folder \"%s\" cannot be chosen: its name, or the name of a folder above it, is empty or "
+                  L"contains \"#\", and a folder path cannot name it.",  // fallback text the module carries itself
+                  selectedNode->GetName(), true, text, kUnnamedWarningCapacity);
+    ShowWarning(text);
     return FALSE;
   }
   // The label always shows the selected node's path.
@@ -69,6 +72,28 @@ BOOL CMAPIContainerDlg::OnOK() noexcept {
   resultPath.reset(static_cast<wchar_t*>(ModuleAlloc((static_cast<size_t>(length) + 2) * sizeof(wchar_t))));
   if (resultPath) BridgeGetWindowText(folderLabel, resultPath.get(), length + 1);
   return TRUE;
+}
+
+bool CMAPIContainerDlg::FormatWarning(UINT id, const wchar_t* ownText, const wchar_t* name, bool ownTextWhenMissing,
+                                      wchar_t* text, int capacity) noexcept {
+  wchar_t format[kUnnamedWarningCapacity];
+  if (LoadResourceString(id, format, kUnnamedWarningCapacity - 1, LOWORD(language)) != KVE_OK) {
+    if (!ownTextWhenMissing) return false;
+    CopyWide(format, kUnnamedWarningCapacity, ownText, kUnnamedWarningCapacity - 1);
+  }
+  // A translation that asks for other arguments than the name is not used as a format.
+  if (!TakesSameArguments(format, ownText)) CopyWide(format, kUnnamedWarningCapacity, ownText, kUnnamedWarningCapacity - 1);
+  FormatWide(text, static_cast<size_t>(capacity), format, name);  // a long name is cut
+  return true;
+}
+
+void CMAPIContainerDlg::ShowWarning(const wchar_t* text) noexcept {
+  wchar_t caption[64];
+  if (LoadResourceString(IDS_WARNING_CAPTION, caption, 63, LOWORD(language)) != KVE_OK) {
+    CopyWide(caption, 64, L"Warning", 63);  // fallback text the module carries itself
+  }
+  MessageBeep(0xFFFFFFFF);
+  MessageBoxW(dialogWindow, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 void CMAPIContainerDlg::InitImageList() noexcept {

@@ -34,8 +34,9 @@ class CMAPIContainerDlg : public CTreeDialog {
   ~CMAPIContainerDlg() override = default;
 
   BOOL OnInitDialog(HWND dialog) noexcept override;
-  // OK on the profile itself shows the warning and keeps the dialog open;
-  // otherwise the folder label's text becomes the result path.
+  // OK on the profile itself, or on a folder no path can name (its name or
+  // one above it is empty or holds "#"), shows a warning and keeps the
+  // dialog open; otherwise the folder label's text becomes the result path.
   BOOL OnOK() noexcept override;
   BOOL OnSelChanged(CNODE* node) noexcept override;
   void InitImageList() noexcept override;
@@ -59,5 +60,12 @@ class CMAPIContainerDlg : public CTreeDialog {
   DWORD language = 0;
 
  private:
+  // String id in the dialog's language formatted with name into text;
+  // ownText stands in for a string that takes other arguments, and for a
+  // missing one when ownTextWhenMissing (else false: nothing to show).
+  bool FormatWarning(UINT id, const wchar_t* ownText, const wchar_t* name, bool ownTextWhenMissing, wchar_t* text,
+                     int capacity) noexcept;
+  void ShowWarning(const wchar_t* text) noexcept;
+
   ImageListOwner imageList_;
 };

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "mapi/display_name.h"
 #include "mapi/folder_resolution.h"
 #include "mapi/mapi_binding.h"
 
-const ULONG kTreeColumnTags[kTreeColumnCount] = {PR_ENTRYID, PR_DISPLAY_NAME_A, PR_SUBFOLDERS, PR_CONTENT_COUNT};
+const ULONG kTreeColumnTags[kTreeColumnCount] = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_SUBFOLDERS, PR_CONTENT_COUNT,
+                                                  PR_DISPLAY_NAME_A};
 
 namespace {
 
@@ -17,38 +19,11 @@ constexpr IID kMsgStoreInterface = {0x00020306, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0
 constexpr IID kFolderInterface = {0x0002030C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 SizedSPropTagArray(kTreeColumnCount, g_treeColumns) = {
-    kTreeColumnCount, {PR_ENTRYID, PR_DISPLAY_NAME_A, PR_SUBFOLDERS, PR_CONTENT_COUNT}};
+    kTreeColumnCount, {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_SUBFOLDERS, PR_CONTENT_COUNT, PR_DISPLAY_NAME_A}};
 
 const SPropTagArray* TreeColumns() noexcept { return reinterpret_cast<const SPropTagArray*>(&g_treeColumns); }
 
 bool NameLess(const CNODE* a, const CNODE* b) noexcept { return lstrcmpiW(a->GetName(), b->GetName()) < 0; }
-
-// A row's single-byte display name in the ANSI code page, as wide text: on
-// the stack when it is short, else on the heap.
-class RowName {
- public:
-  // False when the row has no string name or it cannot be converted.
-  bool Convert(const SPropValue& value) noexcept {
-    if (value.ulPropTag != PR_DISPLAY_NAME_A || !value.Value.lpszA) return false;
-    const int length = lstrlenA(value.Value.lpszA) + 1;
-    wchar_t* target = inline_;
-    if (length > kInlineCharacters) {
-      heap_.reset(static_cast<wchar_t*>(ModuleAlloc(static_cast<size_t>(length) * sizeof(wchar_t))));
-      if (!heap_) return false;
-      target = heap_.get();
-    }
-    if (MultiByteToWideChar(CP_ACP, 0, value.Value.lpszA, length, target, length) == 0) return false;
-    text_ = target;
-    return true;
-  }
-  const wchar_t* get() const noexcept { return text_; }
-
- private:
-  static constexpr int kInlineCharacters = 260;
-  wchar_t inline_[kInlineCharacters];
-  ModuleBlock<wchar_t> heap_;
-  const wchar_t* text_ = nullptr;
-};
 
 // The children of one branch while it is read: a growing array of nodes,
 // deleted with the array unless they were handed on.
@@ -178,6 +153,8 @@ void CContainerData::AttachChild(CContainerData* child) noexcept {
 }
 
 void CContainerData::SetPathBelow(const CContainerData& parentNode) noexcept {
+  const wchar_t* name = displayName.get();
+  pathExpressible = parentNode.pathExpressible && name[0] != L'\0' && !wcschr(name, L'#') ? TRUE : FALSE;
   if (!parentNode.path) {
     path.reset(ModuleDupWide(displayName.get()));
     return;
@@ -216,8 +193,8 @@ void FOLDERDATA::LoadStores() noexcept {
   if (!stores.Prepare(TreeColumns(), nullptr, nullptr)) return;
   while (const SRow* row = stores.NextRow()) {
     const SBinary* entryIdValue = EntryIdOf(*row);
-    RowName name;
-    if (!entryIdValue || row->cValues <= kTreeDisplayName || !name.Convert(row->lpProps[kTreeDisplayName])) continue;
+    RowDisplayName name;
+    if (!entryIdValue || !name.Read(*row, kTreeDisplayName, kTreeNarrowDisplayName)) continue;
     FOLDERDATA* node = new (std::nothrow) FOLDERDATA(session, entryIdValue->cb, entryIdValue->lpb, name.get(), TRUE, TRUE);
     if (!node) continue;
     if (!node->valid) {
@@ -261,9 +238,11 @@ void FOLDERDATA::LoadChildren() noexcept {
   PendingChildren children;
   while (const SRow* row = hierarchyTable.NextRow()) {
     const SBinary* entryIdValue = EntryIdOf(*row);
-    RowName name;
+    RowDisplayName name;
     // A folder without a usable name cannot be named in a path: skipped.
-    if (!entryIdValue || row->cValues <= kTreeSubfolders || !name.Convert(row->lpProps[kTreeDisplayName])) continue;
+    if (!entryIdValue || row->cValues <= kTreeSubfolders || !name.Read(*row, kTreeDisplayName, kTreeNarrowDisplayName)) {
+      continue;
+    }
     const BOOL subfolders = LOWORD(row->lpProps[kTreeSubfolders].Value.l) != 0 ? TRUE : FALSE;
     FOLDERDATA* node =
         new (std::nothrow) FOLDERDATA(session, entryIdValue->cb, entryIdValue->lpb, name.get(), subfolders, FALSE);

@@ -86,6 +86,9 @@ class CContainerData : public CNODE {
   ModuleBlock<BYTE> entryId;
   ModuleBlock<wchar_t> displayName;
   ModuleBlock<wchar_t> path;  // none for the root
+  // Whether path names this node: a name that is empty or holds "#", here or
+  // above, would make the path name another folder or none.
+  BOOL pathExpressible = TRUE;
   BOOL hasChildren = TRUE;    // for the expand button; after reading: a child was made
   CMAPITable hierarchyTable;  // open from the node's opening until it is destroyed
   IMAPISession* session = nullptr;
@@ -123,6 +126,14 @@ class FOLDERDATA : public CContainerData {
 };
 
 // Every table the tree reads gets these columns, in this order (the content
-// count is asked for and not used).
-enum TreeColumn : ULONG { kTreeEntryId, kTreeDisplayName, kTreeSubfolders, kTreeContentCount, kTreeColumnCount };
+// count is asked for and not used): the wide display name, and the narrow one
+// for stores that do not serve the wide one.
+enum TreeColumn : ULONG {
+  kTreeEntryId,
+  kTreeDisplayName,
+  kTreeSubfolders,
+  kTreeContentCount,
+  kTreeNarrowDisplayName,
+  kTreeColumnCount
+};
 extern const ULONG kTreeColumnTags[kTreeColumnCount];

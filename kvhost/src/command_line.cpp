@@ -116,6 +116,8 @@ bool TakeValueOption(const std::vector<std::wstring>& arguments, size_t& index, 
     options.modulePath = value;
   } else if (OptionWithValue(arguments, index, L"--profile", &value, &missing)) {
     if (missing) return fail(IDS_MISSING_VALUE, L"--profile");
+    // The module would take a record without a profile name for a lack of memory.
+    if (value.empty()) return fail(IDS_EMPTY_PROFILE, L"");
     destination.profileGiven = true;
     destination.profile = value;
     exportOptions.push_back(L"--profile");

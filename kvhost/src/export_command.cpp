@@ -10,6 +10,7 @@
 #include "export_steps.h"
 #include "messages.h"
 #include "output.h"
+#include "setup_diagnosis.h"
 
 namespace {
 
@@ -86,8 +87,8 @@ struct FileRecords {
 
 // After a successful export: the settled options encoded and saved. The
 // exit code.
-int SaveSettledOptions(ExportModule& module, KVEJobHandle job, const std::wstring& path, const Messages& messages,
-                       Output& out, Output& err) {
+int SaveSettledOptions(ExportModule& module, KVEJobHandle job, const std::wstring& path, bool chosen,
+                       const Messages& messages, Output& out, Output& err) {
   KVEDestinationOptions* encoded = nullptr;
   WORD size = 0;
   const int encodeResult = module.KVEEncodeDestinationOptionsW(job, &encoded, &size);
@@ -100,6 +101,7 @@ int SaveSettledOptions(ExportModule& module, KVEJobHandle job, const std::wstrin
     return kExitModuleFailed;
   }
   out.Write(messages.Format(IDS_OPTIONS_SAVED, path.c_str(), static_cast<unsigned>(size)));
+  NoteSavedKind(encoded->postingKind, chosen, messages, out);
   return kExitSuccess;
 }
 
@@ -110,12 +112,12 @@ int ReportOutcome(ExportModule& module, KVEJobHandle job, int result, unsigned c
   if (result != KVE_OK) {
     err.Write(messages.Format(IDS_EXPORT_FAILED, result, CodeMeaning(messages, result).c_str()));
     const wchar_t* text = module.KVEGetErrorTextW(job);
-    if (result == KVE_FAILED && text) err.Write(messages.Format(IDS_ERROR_TEXT, text));
+    if (HasFileMessage(result) && text) err.Write(messages.Format(IDS_ERROR_TEXT, text));
     return kExitModuleFailed;
   }
   out.Write(messages.Format(IDS_EXPORT_DONE, count));
   if (options.saveOptionsFile.empty()) return kExitSuccess;
-  return SaveSettledOptions(module, job, options.saveOptionsFile, messages, out, err);
+  return SaveSettledOptions(module, job, options.saveOptionsFile, options.destination.choose, messages, out, err);
 }
 
 }  // namespace
@@ -140,7 +142,7 @@ int ExportFiles(ExportModule& module, const HostOptions& options, const Messages
   const double setUp = Seconds();
   if (result != KVE_OK) {
     err.Write(messages.Format(IDS_SETUP_FAILED, result, CodeMeaning(messages, result).c_str()));
-    if (result == KVE_FAILED) err.Write(messages.Text(IDS_SETUP_HINT));
+    if (result == KVE_FAILED) ExplainFailedSetup(LogonOfDestination(options.destination, block, false), messages, err);
     // MAPI stays initialised after a refused setup: the job's end balances it.
     module.KVETermExportDestinationW(nullptr, 0);
     module.KVETerminateW();

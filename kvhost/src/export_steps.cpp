@@ -50,6 +50,14 @@ std::wstring CodeMeaning(const Messages& messages, int code) {
   }
 }
 
+bool HasFileMessage(int code) { return code == KVE_FAILED || code == KVE_NO_MEMORY || code == KVE_DISK_FULL; }
+
+void NoteSavedKind(uint16_t postingKind, bool chosen, const Messages& messages, Output& out) {
+  if (chosen && (postingKind == PersonalReport || postingKind == FolderReport)) {
+    out.Write(messages.Format(IDS_SAVED_KIND_POSTS_DOCUMENTS, KindName(postingKind)));
+  }
+}
+
 // The posting kinds as the command line names them.
 const wchar_t* KindName(uint16_t kind) {
   switch (kind) {

@@ -19,6 +19,12 @@ double PeakWorkingSetMiB();
 
 // What a result code of the module means, for the user.
 std::wstring CodeMeaning(const Messages& messages, int code);
+// Whether an export's code comes with the module's message about a file.
+bool HasFileMessage(int code);
+// After saving options a user chose in the dialogs: a personal or folder
+// report kind posts documents when exported again from them, without the
+// report name dialog.
+void NoteSavedKind(uint16_t postingKind, bool chosen, const Messages& messages, Output& out);
 // The posting kinds as the command line names them.
 const wchar_t* KindName(uint16_t kind);
 // The destination list's identifier: single-byte characters up to the first zero.

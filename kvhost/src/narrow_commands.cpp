@@ -9,6 +9,7 @@
 #include "export_steps.h"
 #include "messages.h"
 #include "output.h"
+#include "setup_diagnosis.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ int ExportFilesNarrow(NarrowExportModule& module, const HostOptions& options, co
   const double setUp = Seconds();
   if (result != KVE_OK) {
     err.Write(messages.Format(IDS_NARROW_SETUP_FAILED, result, CodeMeaning(messages, result).c_str()));
-    if (result == KVE_FAILED) err.Write(messages.Text(IDS_SETUP_HINT));
+    if (result == KVE_FAILED) ExplainFailedSetup(LogonOfDestination(destination, block, true), messages, err);
     // As with the wide exports, the job's end follows a refused setup.
     module.KVETermExportDestination(nullptr, 0);
     module.KVETerminate();
@@ -182,12 +183,15 @@ int ExportFilesNarrow(NarrowExportModule& module, const HostOptions& options, co
         exitCode = kExitModuleFailed;
       } else {
         out.Write(messages.Format(IDS_OPTIONS_SAVED, options.saveOptionsFile.c_str(), static_cast<unsigned>(size)));
+        NoteSavedKind(encoded->postingKind, destination.choose, messages, out);
       }
     }
   } else {
     err.Write(messages.Format(IDS_NARROW_EXPORT_FAILED, result, CodeMeaning(messages, result).c_str()));
     const char* text = module.KVEGetErrorText(job);
-    if (result == KVE_FAILED && text) err.Write(messages.Format(IDS_ERROR_TEXT, Widen(text, CP_THREAD_ACP).c_str()));
+    if (HasFileMessage(result) && text) {
+      err.Write(messages.Format(IDS_ERROR_TEXT, Widen(text, CP_THREAD_ACP).c_str()));
+    }
     exitCode = kExitModuleFailed;
   }
   const double beforeEnd = Seconds();

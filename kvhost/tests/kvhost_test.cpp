@@ -68,6 +68,8 @@ TEST(KvhostCommandLine, ParsesCommandsOptionsAndMistakes) {
       {{L"--export", L"--choose", L"--profile", L"W"}, HostCommand::None, kNone, L"", IDS_DESTINATION_TWICE},
       {{L"--export", L"--options-file", L"o.kvo", L"--choose"}, HostCommand::None, kNone, L"", IDS_DESTINATION_TWICE},
       {{L"--list-destinations", L"--choose"}, HostCommand::None, kNone, L"--choose", IDS_EXPORT_ONLY},
+      {{L"--export", L"--profile", L"", L"--folder", L"M", L"a.pdf"}, HostCommand::None, kNone, L"",
+       IDS_EMPTY_PROFILE},
   };
   for (const Case& c : cases) {
     std::wstring line;
@@ -366,6 +368,41 @@ TEST_F(KvhostExport, ChooseAsksThroughTheDialogsAndTheSavedChoiceRunsWithoutThem
   }
   EXPECT_EQ(kExitSuccess, second.exitCode) << Narrow(second.err);
   EXPECT_EQ((std::vector<std::wstring>{L"b.txt IPM.DOCUMENT.*TXT", L"b.txt IPM.DOCUMENT.*TXT"}), Subjects());
+
+  // A report file chosen as a folder report is named as a template; the
+  // saved choice posts it as a document, and kvhost says so when saving.
+  const std::wstring report = Path(L"q.rpt"), reportOptions = Path(L"report.kvo");
+  WriteText(report, "a report file");
+  {
+    kvtest::PersonAtTheScreen person([](kvtest::DialogDriver& driver) {
+      HWND kinds = driver.Await(L"Export to Exchange Folder");
+      if (!kinds) return;
+      kvtest::DialogDriver::Click(kinds, 1010);  // Folder Report
+      kvtest::DialogDriver::Click(kinds, IDOK);
+      HWND dialog = driver.Await(L"Select a folder");
+      if (!dialog) return;
+      HWND tree = GetDlgItem(dialog, 1000);
+      kvtest::DialogDriver::Select(tree, driver.Item(tree, {L"Work", L"Mailbox", L"Inbox", L"Reports"}));
+      kvtest::DialogDriver::Click(dialog, IDOK);
+      HWND name = driver.Await(L"Enter Report Name");
+      if (!name) return;
+      kvtest::DialogDriver::Type(name, 1012, L"Quarter");
+      kvtest::DialogDriver::Click(name, IDOK);
+    });
+    first = RunKvhost({L"--export", L"--choose", report, L"--save-options", reportOptions});
+    problems = person.Finish();
+  }
+  EXPECT_EQ(std::vector<std::string>{}, problems);
+  EXPECT_EQ(kExitSuccess, first.exitCode) << Narrow(first.err);
+  EXPECT_NE(std::wstring::npos, first.out.find(L"kvhost: note: these options name a folder report; exported again "
+                                               L"from them (without dialogs), the files are posted as documents"))
+      << Narrow(first.out);
+  {
+    kvtest::PersonAtTheScreen nobody([](kvtest::DialogDriver&) {}, 3000);
+    second = RunKvhost({L"--export", L"--options-file", reportOptions, report});
+  }
+  EXPECT_EQ(kExitSuccess, second.exitCode) << Narrow(second.err);
+  EXPECT_EQ(L"q.rpt IPM.DOCUMENT.*RPT", Subjects().back()) << "a document the second time";
 }
 
 TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
@@ -374,6 +411,7 @@ TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
     std::wstring arguments;
     std::string err;
     std::vector<std::wstring> subjects;
+    const wchar_t* faults;  // the provider's injected faults in kvhost's process
   } cases[] = {
       {L"--export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + missing + L"\" \"" + b + L"\"",
        "kvhost: the export failed: KVEExportToDestinationW returned -1 (failed)\n"
@@ -385,10 +423,20 @@ TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
        {}},
       {L"--export --profile Work --password wrong --folder Mailbox#Inbox#Reports \"" + b + L"\"",
        "kvhost: the destination could not be set up: KVEInitExportDestinationW returned -1 (failed)\n"
-       "kvhost: the module keeps no message for a job it could not set up; -1 there means that the logon to the "
-       "profile failed (check its name and password: kvmapi-admin list) or that the profile's name could not be read "
-       "from MAPI\n",
+       "kvhost: MAPI refuses to log on to profile \"Work\" with this password: check the profile's name and "
+       "password (kvmapi-admin list)\n",
        {}},
+      // The logon succeeds, reading the profile's name fails: no word of passwords.
+      {L"--export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + b + L"\"",
+       "kvhost: the destination could not be set up: KVEInitExportDestinationW returned -1 (failed)\n"
+       "kvhost: MAPI logs on to profile \"Work\", so the module failed after the logon: reading the profile's name "
+       "or its stores from MAPI\n",
+       {}, L"IMAPISession::GetStatusTable#1=0x80040115"},
+      {L"--export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + b + L"\"",
+       "kvhost: the export failed: KVEExportToDestinationW returned 2 (out of memory)\n"
+       "kvhost: the module says: The file \"b.txt\" was not posted: There was not enough memory. "
+       "(0x8007000E)\n",
+       {}, L"IMessage::SaveChanges#1=0x8007000E"},
       {L"--export --options-file \"" + b + L"\" \"" + b + L"\"",
        "kvhost: " + Narrow(b) + " does not hold an options block (save one with --save-options)\n", {}},
       {L"--ansi --export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + missing + L"\" \"" + b +
@@ -405,7 +453,11 @@ TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.arguments));
     NewStore();
+    SetEnvironmentVariableW(L"KV_MAPI_DIAGNOSTICS", c.faults ? L"1" : nullptr);
+    SetEnvironmentVariableW(L"KV_MAPI_FAULTS", c.faults);
     ProgramRun run = RunProgram(c.arguments);
+    SetEnvironmentVariableW(L"KV_MAPI_FAULTS", nullptr);
+    SetEnvironmentVariableW(L"KV_MAPI_DIAGNOSTICS", nullptr);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_EQ(c.err, run.err);
     EXPECT_EQ(c.subjects, Subjects());

@@ -112,14 +112,16 @@ std::wstring FormatMessages(const std::wstring& folderPath, const std::vector<Me
   for (const MessageSummary& message : messages) associated += message.associated ? 1 : 0;
   std::wstring out = L"Folder " + folderPath + L": " + std::to_wstring(messages.size() - associated) + L" messages, " +
                      std::to_wstring(associated) + L" associated\n";
-  if (damage.badLines > 0 || damage.header) {
-    out += L"  (the folder's index ";
-    if (damage.header) out += L"has a damaged header";
-    if (damage.header && damage.badLines > 0) out += L" and ";
+  if (damage.badLines > 0 || damage.header || damage.cut) {
+    std::wstring what;
+    auto add = [&what](const std::wstring& part) { what += (what.empty() ? L"" : L" and ") + part; };
+    if (damage.header) add(L"has a damaged header");
+    if (damage.cut) add(L"was cut short, so messages at its end are missing");
     if (damage.badLines > 0)
-      out += L"holds " + std::to_wstring(damage.badLines) + L" damaged line" + (damage.badLines > 1 ? L"s" : L"") +
-             L", the first is line " + std::to_wstring(damage.firstBadLine);
-    out += L"; what it lists is shown. kvmapi-admin repair rebuilds it from the message files.)\n";
+      add(L"holds " + std::to_wstring(damage.badLines) + L" damaged line" + (damage.badLines > 1 ? L"s" : L"") +
+          L", the first is line " + std::to_wstring(damage.firstBadLine));
+    out += L"  (the folder's index " + what +
+           L"; what it lists is shown. kvmapi-admin repair rebuilds it from the message files.)\n";
   }
   for (const MessageSummary& message : messages) {
     out += L"  " + message.id + L"  " + (message.associated ? L"(associated) " : L"") + message.messageClass +

@@ -305,6 +305,9 @@ StoreResult ReadFolderIndex(const std::wstring& folderDirectory, std::vector<Ind
   if (result != StoreResult::Ok) return result;
   IndexDamage found;
   result = ScanLines(file.get(), start, start.size, found, [&out](const IndexEntry& entry, uint64_t) { out.push_back(entry); });
+  // A writer appends before it rewrites the header: a file shorter than the
+  // header's length was cut, never caught mid-posting.
+  found.cut = start.header && start.size < start.covered;
   if (damage) *damage = found;
   return result;
 }

@@ -51,6 +51,7 @@ struct IndexDamage {
   bool header = false;        // missing or unreadable header (an empty file too)
   uint64_t badLines = 0;      // complete lines that are not index lines
   uint64_t firstBadLine = 0;  // the first of them, counting the header as line 1
+  bool cut = false;           // shorter than its header says: lines at its end are lost
 };
 
 std::wstring IndexPath(const std::wstring& folderDirectory);

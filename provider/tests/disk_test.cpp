@@ -194,7 +194,7 @@ TEST_F(DiskTest, IndexUpdatesAtTheSameTimeAreAllKept) {
       if (provider::ReadIndexCounts(inbox_.directory, counts) != provider::StoreResult::Ok ||
           provider::ReadFolderIndex(inbox_.directory, entries, &damage) != provider::StoreResult::Ok)
         readerProblem = "a read failed";
-      else if (damage.header || damage.badLines > 0)
+      else if (damage.header || damage.badLines > 0 || damage.cut)
         readerProblem = "a reader met a damaged index";
       else if (counts.contents + counts.associated < seen)
         readerProblem = "the counts went back";

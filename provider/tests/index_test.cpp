@@ -112,6 +112,13 @@ TEST_F(IndexTest, AShortenedIndexIsRebuiltFromTheMessageFiles) {
     ASSERT_NO_FATAL_FAILURE(Post({L"one", L"two", L"three"}, folder.get()));
     const std::string bytes = IndexBytes();
     ASSERT_NO_FATAL_FAILURE(SetIndexBytes(bytes.substr(0, c.cut(bytes))));
+    std::vector<provider::admin::MessageSummary> listed;
+    provider::IndexDamage damage;
+    std::wstring error;
+    ASSERT_TRUE(provider::admin::ListMessages(profilesPath_, L"", L"Mailbox#Reports", listed, error, &damage));
+    EXPECT_NE(std::wstring::npos, provider::admin::FormatMessages(L"Mailbox#Reports", listed, damage)
+                                      .find(L"kvmapi-admin repair rebuilds it"))
+        << "a listing of a cut index says that it is damaged";
     std::vector<std::string> expected = {"one", "three", "two"};
     if (c.then == Then::Posting) {
       ASSERT_NO_FATAL_FAILURE(Post({L"four"}, folder.get()));

@@ -1,0 +1,142 @@
+// The narrow job in the test program over our MAPI32.DLL, its wide side the
+// module's own logic bound as the layer binds it at process attach: running
+// out of memory at any allocation of a narrow export posts nothing under a
+// name it could not copy, and leaves the host no stale handle or record.
+#include <windows.h>
+
+#include <mapitags.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ansi/ansi_job.h"
+#include "ansi/ansi_layer.h"
+#include "folder_index.h"
+#include "platform/tests/test_support.h"
+#include "store_layout.h"
+#include "tests/support/allocation_failure.h"
+#include "tests/support/options_blocks.h"
+#include "tests/support/provider_in_process.h"
+
+namespace {
+
+class AnsiJobTest : public kvtest::ProviderInProcessTest {
+ protected:
+  void SetUp() override {
+    ProviderInProcessTest::SetUp();
+    saved_ = g_AnsiLayer.wideEntries;
+    savedCodePage_ = g_AnsiLayer.ansiCodePage;
+    WideEntryTable& wide = g_AnsiLayer.wideEntries;
+    wide.KVEInitExportDestinationW = &KVEInitExportDestinationW;
+    wide.KVETermExportDestinationW = &KVETermExportDestinationW;
+    wide.KVEExportToDestinationW = &KVEExportToDestinationW;
+    wide.KVEGetErrorTextW = &KVEGetErrorTextW;
+    wide.KVEFreeDestinationOptionsW = &KVEFreeDestinationOptionsW;
+    wide.KVEFreeDestinationOptionsA = &KVEFreeDestinationOptionsA;
+    wide.KVEDestinationOptionsA2W = &KVEDestinationOptionsA2W;
+    wide.KVEDestinationOptionsW2A = &KVEDestinationOptionsW2A;
+    g_AnsiLayer.ansiCodePage = CP_ACP;
+  }
+  void TearDown() override {
+    g_AnsiLayer.wideEntries = saved_;
+    g_AnsiLayer.ansiCodePage = savedCodePage_;
+    ProviderInProcessTest::TearDown();
+  }
+
+  // The subjects of the messages in Work's Inbox#Reports, from its index.
+  std::vector<std::wstring> Subjects() {
+    std::unique_ptr<provider::StoreLayout> layout;
+    provider::FolderRecord folder;
+    std::vector<provider::IndexEntry> entries;
+    std::vector<std::wstring> subjects;
+    if (provider::StoreLayout::Open(StoreDirectory(L"Work"), layout) != provider::StoreResult::Ok ||
+        layout->FindByPath(L"Inbox#Reports", folder) != provider::StoreResult::Ok ||
+        provider::ReadFolderIndex(folder.directory, entries) != provider::StoreResult::Ok) {
+      ADD_FAILURE() << "Inbox#Reports cannot be read";
+      return subjects;
+    }
+    for (const provider::IndexEntry& entry : entries) {
+      std::wstring subject = L"<none>";
+      for (const provider::Value& value : entry.properties) {
+        if (PROP_ID(value.tag) == PROP_ID(PR_SUBJECT)) subject = value.text;
+      }
+      subjects.push_back(subject);
+    }
+    return subjects;
+  }
+
+ private:
+  WideEntryTable saved_;
+  UINT savedCodePage_ = CP_ACP;
+};
+
+std::string Narrow(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+  narrow.resize(static_cast<size_t>(size - 1));
+  return narrow;
+}
+
+TEST_F(AnsiJobTest, RunningOutOfMemoryAnywhereInANarrowExportPostsNothingUnderAWrongName) {
+  const std::string paths[] = {Narrow(MakeFile(L"QuarterlyResults.pdf", kvtest::Pattern(300, 1))),
+                               Narrow(MakeFile(L"notes.txt", kvtest::Pattern(40, 2)))};
+  KVEExportFileA files[2] = {{sizeof(KVEExportFileA), 1, paths[0].c_str()},
+                             {sizeof(KVEExportFileA), 1, paths[1].c_str()}};
+  KVEExportFileA* filePointers[2] = {&files[0], &files[1]};
+  KVEExportInfoA info{sizeof(KVEExportInfoA), 0, 0, 2, filePointers};
+  info.language = 0x0409;
+  const char* pathPointers[2] = {paths[0].c_str(), paths[1].c_str()};
+  const KVEExportRequestA request{sizeof(KVEExportRequestA), 2, pathPointers};
+  const KVEDestinationOptionsA record =
+      kvtest::NarrowPointerRecord({"Work", "secret", FolderReport, "Mailbox#Inbox#Reports"});
+  size_t posted = 0;
+  int refusedSetups = 0, refusedExports = 0;
+  for (int nth = 1;; ++nth) {
+    SCOPED_TRACE("allocation " + std::to_string(nth) + " fails");
+    auto job = reinterpret_cast<KVEJobHandle>(0x4444);
+    auto jobRecord = reinterpret_cast<KVEJobRecordA*>(0x5555);
+    int setUp = -99, exported = -99;
+    bool reached = false;
+    {
+      kvtest::ScopedAllocationFailure failure(nth);
+      setUp = AnsiInitExportDestination(nullptr, 0, &record, &info, &job, &jobRecord);
+      if (setUp == KVE_OK) exported = AnsiExportToDestination(job, &request);
+      reached = failure.failed();
+    }
+    if (setUp != KVE_OK) {
+      EXPECT_EQ(KVE_NO_MEMORY, setUp);
+      EXPECT_EQ(nullptr, job) << "no stale handle for the host to end";
+      EXPECT_EQ(nullptr, jobRecord);
+      ++refusedSetups;
+      EXPECT_EQ(KVE_OK, AnsiTermExportDestination(nullptr, 0));
+    } else {
+      EXPECT_TRUE(exported == KVE_OK || exported == KVE_NO_MEMORY)
+          << "code " << exported << ": " << kvtest::Text(AnsiGetErrorText(job));
+      refusedExports += exported == KVE_NO_MEMORY;
+      EXPECT_EQ(KVE_OK, AnsiTermExportDestination(job, 0));
+    }
+    const std::vector<std::wstring> subjects = Subjects();
+    for (size_t i = posted; i < subjects.size(); ++i) {
+      EXPECT_TRUE(subjects[i] == L"QuarterlyResults.pdf" || subjects[i] == L"notes.txt")
+          << "posted as " << testing::PrintToString(subjects[i]);
+    }
+    if (exported == KVE_OK) {
+      EXPECT_EQ(posted + 2, subjects.size()) << "a success posts both files";
+    }
+    posted = subjects.size();
+    ExpectEverythingReleased();
+    if (!reached) {
+      EXPECT_EQ(KVE_OK, exported);
+      break;
+    }
+    ASSERT_LT(nth, 300);
+  }
+  EXPECT_GE(refusedSetups, 6) << "job, record, options, export info, files and their names";
+  EXPECT_GE(refusedExports, 3) << "request and its paths";
+}
+
+}  // namespace
