@@ -20,6 +20,44 @@ const size_t kReadChunk = 16 * 1024 + 512;  // one TLS record and its framing
 // we do not want its declarations here.
 const DWORD kIgnoreUnknownAuthority = 0x00000100;  // SECURITY_FLAG_IGNORE_UNKNOWN_CA
 const DWORD kIgnoreDates = 0x00002000;             // SECURITY_FLAG_IGNORE_CERT_DATE_INVALID
+const DWORD kIgnoreName = 0x00001000;              // SECURITY_FLAG_IGNORE_CERT_CN_INVALID
+
+struct LocalFreeCall {
+  void operator()(void* p) const noexcept { LocalFree(p); }
+};
+
+// The address when serverName is an IPv4 or IPv6 literal; empty otherwise.
+std::string IpAddressOf(const std::wstring& serverName) {
+  in_addr v4;
+  in6_addr v6;
+  if (InetPtonW(AF_INET, serverName.c_str(), &v4) == 1) return std::string(reinterpret_cast<const char*>(&v4), sizeof(v4));
+  if (InetPtonW(AF_INET6, serverName.c_str(), &v6) == 1) return std::string(reinterpret_cast<const char*>(&v6), sizeof(v6));
+  return std::string();
+}
+
+// Whether the certificate's subjectAltName lists this IP address. Wine's SSL
+// policy compares DNS names only, so addresses are compared here.
+bool CertificateNamesAddress(const CERT_CONTEXT* certificate, const std::string& address) {
+  const CERT_INFO* info = certificate->pCertInfo;
+  const CERT_EXTENSION* extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (extension == nullptr) return false;
+  kvcommon::UniquePointer<void, LocalFreeCall> decoded;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, decoded.put(), &size)) {
+    return false;
+  }
+  const auto* names = static_cast<const CERT_ALT_NAME_INFO*>(decoded.get());
+  for (DWORD i = 0; i < names->cAltEntry; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+        std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
 
 Status CertificateFailure(CertificateProblem problem, const char* text, long code = 0) noexcept {
   Status status = Failure(Result::CertificateRefused, text, code);
@@ -41,7 +79,10 @@ std::string NormalizePin(const std::string& pin) {
 
 // CERT_CHAIN_POLICY_SSL for serverName over the certificate's chain; with a
 // pin the pin stands in for the root and we checked the dates ourselves.
-Status CheckPolicy(const CERT_CONTEXT* certificate, const std::wstring& serverName, bool pinned) noexcept {
+Status CheckPolicy(const CERT_CONTEXT* certificate, const std::wstring& serverName, bool pinned) {
+  std::string address = IpAddressOf(serverName);
+  if (!address.empty() && !CertificateNamesAddress(certificate, address))
+    return CertificateFailure(CertificateProblem::WrongHost, "the certificate is for another server");
   static char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
   char* usages[] = {serverAuth};
   CERT_CHAIN_PARA chainPara = {};
@@ -58,7 +99,7 @@ Status CheckPolicy(const CERT_CONTEXT* certificate, const std::wstring& serverNa
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
   ssl.cbSize = sizeof(ssl);
   ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.fdwChecks = pinned ? kIgnoreUnknownAuthority | kIgnoreDates : 0;
+  ssl.fdwChecks = (pinned ? kIgnoreUnknownAuthority | kIgnoreDates : 0) | (address.empty() ? 0 : kIgnoreName);
   ssl.pwszServerName = const_cast<wchar_t*>(serverName.c_str());
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof(policy);
