@@ -203,8 +203,12 @@ Status TlsStream::Handshake(const TlsOptions& options) {
   credentials_.reset({credentials, sspi_});
 
   wchar_t* target = const_cast<wchar_t*>(serverName_.c_str());
-  for (int round = 0;; ++round) {
-    if (round > 100) return Failure(Result::TlsUnavailable, "the TLS handshake does not end");
+  // Bounds against a server that never finishes: handshake messages, and
+  // bytes waiting for one message to be complete.
+  const size_t kMaxPending = 256 * 1024;
+  for (int messages = 0;;) {
+    if (messages > 100 || incoming_.size() > kMaxPending)
+      return Failure(Result::TlsUnavailable, "the TLS handshake does not end");
     SecBuffer in[2] = {{static_cast<ULONG>(incoming_.size()), SECBUFFER_TOKEN, &incoming_[0]},
                        {0, SECBUFFER_EMPTY, nullptr}};
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
@@ -230,6 +234,7 @@ Status TlsStream::Handshake(const TlsOptions& options) {
       if (!read.ok()) return read;
       continue;
     }
+    ++messages;
     if (ss == SEC_I_INCOMPLETE_CREDENTIALS) continue;  // asked for a client certificate: go on without
     if (ss != SEC_I_CONTINUE_NEEDED && ss != SEC_E_OK) {
       (void)SendToken(out[0]);  // the alert, if Schannel made one
