@@ -116,11 +116,14 @@ bool ImapClient::HasCapability(const char* name) const noexcept {
   return false;
 }
 
-Status ImapClient::Lost(Status status) {
+Status ImapClient::Lost(Status status) noexcept {
   broken_ = true;
   if (stream_) stream_->Close();
   stream_.reset();
-  if (status.result == Result::ConnectionLost && !byeText_.empty()) status.serverText = byeText_;
+  try {
+    if (status.result == Result::ConnectionLost && !byeText_.empty()) status.serverText = byeText_;
+  } catch (...) {  // the category stands without the server's words
+  }
   return status;
 }
 

@@ -2,6 +2,7 @@
 
 #include <kvimap/mailbox_name.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -12,6 +13,7 @@ class RecordingStream final : public kvimap::ByteStream {
   RecordingStream(std::unique_ptr<kvimap::ByteStream> inner, std::shared_ptr<Recording> recording)
       : inner_(std::move(inner)), recording_(std::move(recording)) {}
   kvimap::Status ReadSome(void* buffer, size_t capacity, size_t* received) noexcept override {
+    if (recording_->readLimit != 0) capacity = std::min(capacity, recording_->readLimit);
     return inner_->ReadSome(buffer, capacity, received);
   }
   kvimap::Status WriteAll(const void* data, size_t size) noexcept override {
@@ -66,11 +68,13 @@ std::wstring WindowsPath(const std::string& unixPath) {
 }
 
 kvimap::Status OpenRecorded(kvimap::ImapClient& client, const std::wstring& tcpHost, uint16_t port,
-                            const kvimap::ConnectOptions& options, std::shared_ptr<Recording>* recording) {
+                            const kvimap::ConnectOptions& options, std::shared_ptr<Recording>* recording,
+                            size_t readLimit) {
   std::unique_ptr<kvimap::ByteStream> tcp;
   kvimap::Status status = kvimap::ConnectTcp(tcpHost, port, options.tcp, &tcp);
   if (!status.ok()) return status;
   *recording = std::make_shared<Recording>();
+  (*recording)->readLimit = readLimit;
   return client.Open(std::make_unique<RecordingStream>(std::move(tcp), *recording), options);
 }
 

@@ -19,15 +19,18 @@ uint16_t Port(const char* key);
 std::wstring Wide(const std::string& utf8);
 std::wstring WindowsPath(const std::string& unixPath);  // through Wine's Z: drive
 
-// Everything the client wrote, as it went to the socket (below TLS).
+// Everything the client wrote, as it went to the socket (below TLS); reads
+// may be cut to readLimit bytes to split TLS records and replies anywhere.
 struct Recording {
   std::string written;
+  size_t readLimit = 0;
 };
 
 // Connects TCP to host:port and hands the client a recording stream; the
 // options' host names the certificate.
 kvimap::Status OpenRecorded(kvimap::ImapClient& client, const std::wstring& tcpHost, uint16_t port,
-                            const kvimap::ConnectOptions& options, std::shared_ptr<Recording>* recording);
+                            const kvimap::ConnectOptions& options, std::shared_ptr<Recording>* recording,
+                            size_t readLimit = 0);
 
 // Bytes (i * 7 + i / 251) & 0xff, generated on the fly: big sources cost no memory.
 class PatternSource final : public kvimap::ByteSource {

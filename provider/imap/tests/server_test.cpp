@@ -4,6 +4,7 @@
 #include <kvimap/mailbox_name.h>
 #include <kvimap/mime_message.h>
 
+#include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
 #include <wincrypt.h>
@@ -58,18 +59,24 @@ TEST(Dovecot, LogsInAndSendsNoPasswordBeforeTls) {
   const struct {
     Security security;
     const char* port;
-  } cases[] = {{Security::None, "IMAP_PLAIN_PORT"}, {Security::ImplicitTls, "IMAP_TLS_PORT"},
-               {Security::StartTls, "IMAP_PLAIN_PORT"}};
+    size_t readLimit;  // TLS records and replies arriving in pieces of at most this
+  } cases[] = {{Security::None, "IMAP_PLAIN_PORT", 0}, {Security::ImplicitTls, "IMAP_TLS_PORT", 0},
+               {Security::StartTls, "IMAP_PLAIN_PORT", 0}, {Security::ImplicitTls, "IMAP_TLS_PORT", 3}};
   for (const auto& c : cases) {
     ImapClient client;
     std::shared_ptr<Recording> recording;
-    Status status = OpenRecorded(client, L"127.0.0.1", Port(c.port), Options(c.security, c.port), &recording);
+    Status status =
+        OpenRecorded(client, L"127.0.0.1", Port(c.port), Options(c.security, c.port), &recording, c.readLimit);
     ASSERT_TRUE(status.ok()) << Describe(status);
     EXPECT_EQ(c.security != Security::None, client.IsSecure());
     status = client.Login(L"alice", Wide(Setting("IMAP_PASSWORD")));
     ASSERT_TRUE(status.ok()) << Describe(status);
     EXPECT_EQ(c.security == Security::None, HoldsPassword(recording->written, "alice", Setting("IMAP_PASSWORD")))
         << "security " << static_cast<int>(c.security);
+    std::vector<MailboxInfo> mailboxes;
+    status = client.List(L"", L"*", &mailboxes);
+    EXPECT_TRUE(status.ok()) << Describe(status);
+    EXPECT_LE(4u, mailboxes.size());
     EXPECT_TRUE(client.Logout().ok());
   }
 }
@@ -279,6 +286,27 @@ TEST(Dovecot, StreamsALargeAttachmentInFlatMemory) {
   ASSERT_TRUE(alice.FetchSummaries(appended.uid, appended.uid, &summaries).ok());
   ASSERT_EQ(1u, summaries.size());
   EXPECT_EQ(message.Size(), summaries[0].size);
+}
+
+TEST(Connection, TellsAServerNobodyListensOn) {
+  WSADATA winsock;
+  ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &winsock));
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // a port that was free a moment ago
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof(address);
+  ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&address), size));
+  ASSERT_EQ(0, getsockname(s, reinterpret_cast<sockaddr*>(&address), &size));
+  closesocket(s);
+  ConnectOptions options;
+  options.host = L"127.0.0.1";
+  options.port = ntohs(address.sin_port);
+  ImapClient client;
+  Status status = client.Connect(options);
+  EXPECT_EQ(Result::Unreachable, status.result) << Describe(status);
+  EXPECT_EQ(Result::ConnectionLost, client.Login(L"alice", L"x").result);
+  WSACleanup();
 }
 
 ConnectOptions Fake() {

@@ -137,7 +137,7 @@ class ImapClient {
   Status Finish(const std::string& tag, Response* completion, std::vector<Response>* untagged);
   Status Write(const std::string& text);
   Status StreamLiteral(ByteSource* literal);
-  Status Lost(Status status);
+  Status Lost(Status status) noexcept;
   Status AskCapabilities();
   void TakeCapabilities(const std::vector<Response>& untagged, const Response& completion);
 
@@ -158,6 +158,6 @@ class ImapClient {
 
 // The category of a tagged NO, from its response code; fallback when the
 // code says nothing.
-Status StatusFromCompletion(const Response& completion, Result fallback) noexcept;
+[[nodiscard]] Status StatusFromCompletion(const Response& completion, Result fallback) noexcept;
 
 }  // namespace kvimap
