@@ -39,7 +39,10 @@ check("attachments", 1, len(attachments))
 if attachments:
     check("file name", expected["FILENAME"], attachments[0].get_filename())
     with open(expected["ATTACHMENT"], "rb") as f:
-        check("attachment bytes", f.read(), attachments[0].get_content())
+        sent, got = f.read(), attachments[0].get_content()
+    if sent != got:
+        failures.append(f"attachment bytes: sent {len(sent)}, read {len(got)}, differing from byte "
+                        f"{next((i for i, (a, b) in enumerate(zip(sent, got)) if a != b), min(len(sent), len(got)))}")
 check("body", "Grüße\r\n", message.get_body(("plain",)).get_content().replace("\n", "\r\n").replace("\r\r", "\r"))
 if failures:
     print("\n".join(failures))
