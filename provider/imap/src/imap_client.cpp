@@ -434,18 +434,41 @@ Status ImapClient::GetNamespaces(Namespaces* namespaces) noexcept {
 Status ImapClient::List(const std::wstring& reference, const std::wstring& pattern,
                         std::vector<MailboxInfo>* mailboxes) noexcept {
   try {
+    return List(reference, std::vector<std::wstring>{pattern}, true, mailboxes);
+  } catch (...) {
+    return Status(Result::OutOfMemory);
+  }
+}
+
+Status ImapClient::List(const std::wstring& reference, const std::vector<std::wstring>& patterns, bool withCounts,
+                        std::vector<MailboxInfo>* mailboxes) noexcept {
+  try {
     mailboxes->clear();
-    std::string ref, pat;
+    if (patterns.empty()) return Status(Result::InvalidArgument);
+    std::string ref;
+    std::vector<std::string> encoded(patterns.size());
     Status status = MailboxArgument(reference, &ref);
-    if (status.ok()) status = MailboxArgument(pattern, &pat);
+    for (size_t i = 0; status.ok() && i < patterns.size(); ++i) status = MailboxArgument(patterns[i], &encoded[i]);
     if (!status.ok()) return status;
-    std::string command = "LIST " + ref + " " + pat;
-    bool withStatus = HasCapability("LIST-STATUS");
-    if (withStatus) command += " RETURN (CHILDREN STATUS (MESSAGES UNSEEN))";
-    else if (HasCapability("LIST-EXTENDED")) command += " RETURN (CHILDREN)";
+    const bool extended = HasCapability("LIST-EXTENDED");
+    const bool withStatus = withCounts && HasCapability("LIST-STATUS");
+    std::vector<std::string> commands;
+    if (extended && encoded.size() > 1) {
+      std::string all;
+      for (const std::string& pattern : encoded) all += (all.empty() ? "(" : " ") + pattern;
+      commands.push_back("LIST " + ref + " " + all + ")");
+    } else {
+      for (const std::string& pattern : encoded) commands.push_back("LIST " + ref + " " + pattern);
+    }
+    for (std::string& command : commands) {
+      if (withStatus) command += " RETURN (CHILDREN STATUS (MESSAGES UNSEEN))";
+      else if (extended) command += " RETURN (CHILDREN)";
+    }
     std::vector<Response> untagged;
-    status = Run(command, nullptr, &untagged);
-    if (!status.ok()) return status;
+    for (const std::string& command : commands) {
+      status = Run(command, nullptr, &untagged);
+      if (!status.ok()) return status;
+    }
 
     auto countsOf = [](const Value& list, MailboxInfo* info) {
       for (size_t i = 0; i + 1 < list.items.size(); i += 2) {
@@ -457,6 +480,9 @@ Status ImapClient::List(const std::wstring& reference, const std::wstring& patte
     for (const Response& response : untagged) {
       const std::vector<Value>& d = response.data;
       if (d.size() >= 4 && d[0].IsAtom("LIST") && d[1].kind == Value::Kind::List) {
+        if (std::any_of(mailboxes->begin(), mailboxes->end(),
+                        [&](const MailboxInfo& known) { return known.wireName == d[3].text; }))
+          continue;
         MailboxInfo info;
         info.wireName = d[3].text;
         info.name = DecodedName(info.wireName);
@@ -475,7 +501,7 @@ Status ImapClient::List(const std::wstring& reference, const std::wstring& patte
     // Servers without LIST-STATUS: one STATUS per folder. A folder we may
     // not read keeps hasCounts false.
     for (MailboxInfo& info : *mailboxes) {
-      if (info.hasCounts || !info.selectable) continue;
+      if (!withCounts || info.hasCounts || !info.selectable) continue;
       untagged.clear();
       status = Run("STATUS " + Quote(info.wireName) + " (MESSAGES UNSEEN)", nullptr, &untagged);
       if (status.result == Result::ConnectionLost || status.result == Result::OutOfMemory) return status;
@@ -520,6 +546,17 @@ Status ImapClient::Create(const std::wstring& mailbox) noexcept {
     Status status = MailboxArgument(mailbox, &name);
     if (!status.ok()) return status;
     return Run("CREATE " + name, nullptr, nullptr);
+  } catch (...) {
+    return Status(Result::OutOfMemory);
+  }
+}
+
+Status ImapClient::Delete(const std::wstring& mailbox) noexcept {
+  try {
+    std::string name;
+    Status status = MailboxArgument(mailbox, &name);
+    if (!status.ok()) return status;
+    return Run("DELETE " + name, nullptr, nullptr);
   } catch (...) {
     return Status(Result::OutOfMemory);
   }
@@ -575,7 +612,7 @@ Status ImapClient::FetchSummaries(uint32_t first, uint32_t last, std::vector<Mes
     std::vector<Response> untagged;
     Status status = Run("UID FETCH " + range +
                             " (UID RFC822.SIZE INTERNALDATE BODY.PEEK[HEADER.FIELDS (SUBJECT FROM MESSAGE-ID "
-                            "X-MAPI-MESSAGE-CLASS)])",
+                            "X-MAPI-MESSAGE-CLASS X-MAPI-DISPLAY-NAME)])",
                         nullptr, &untagged);
     if (!status.ok()) return status;
     for (const Response& response : untagged) {
@@ -594,7 +631,10 @@ Status ImapClient::FetchSummaries(uint32_t first, uint32_t last, std::vector<Mes
           summary.subject = DecodeHeaderText(HeaderField(block, "Subject"));
           summary.from = DecodeHeaderText(HeaderField(block, "From"));
           summary.messageId = HeaderField(block, "Message-ID");
-          summary.messageClass = HeaderField(block, "X-MAPI-Message-Class");
+          Status decoded = Utf16ToUtf8(DecodeHeaderText(HeaderField(block, "X-MAPI-Message-Class")),
+                                       &summary.messageClass);
+          if (!decoded.ok()) summary.messageClass.clear();
+          summary.displayName = DecodeHeaderText(HeaderField(block, "X-MAPI-Display-Name"));
         }
       }
       // "n:*" names the last message even when its uid is below n.

@@ -143,7 +143,10 @@ Status MimeMessage::Prepare(const MimeMessageFields& fields) noexcept {
   encodedPosition_ = 0;
   if (!IsAsciiAddress(fields.fromAddress)) return Failure(Result::InvalidArgument, "the sender's address is not ASCII");
   if (!IsMessageId(fields.messageId)) return Failure(Result::InvalidArgument, "the Message-ID is not <...>");
-  if (!fields.messageClass.empty() && !IsToken(fields.messageClass))
+  // A class beyond ASCII (a file extension in it) goes in RFC 2047 words.
+  const bool plainClass = fields.messageClass.empty() || IsToken(fields.messageClass);
+  if (!plainClass && std::none_of(fields.messageClass.begin(), fields.messageClass.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
     return Failure(Result::InvalidArgument, "the message class is not printable ASCII");
   try {
     std::string date = DateHeader(fields.date);
@@ -168,7 +171,14 @@ Status MimeMessage::Prepare(const MimeMessageFields& fields) noexcept {
       headers += "Thread-Topic: " + UnstructuredText(utf8, 14) + "\r\n";
     }
     headers += std::string("Importance: ") + ImportanceText(fields.importance) + "\r\n";
-    if (!fields.messageClass.empty()) headers += "X-MAPI-Message-Class: " + fields.messageClass + "\r\n";
+    if (!fields.messageClass.empty())
+      headers += "X-MAPI-Message-Class: " +
+                 (plainClass ? fields.messageClass : UnstructuredText(fields.messageClass, 22)) + "\r\n";
+    if (!fields.displayName.empty()) {
+      status = Utf8(fields.displayName, &utf8);
+      if (!status.ok()) return status;
+      headers += "X-MAPI-Display-Name: " + UnstructuredText(utf8, 21) + "\r\n";
+    }
     headers += "MIME-Version: 1.0\r\n";
     headers += std::string("Content-Type: multipart/mixed; boundary=\"") + kBoundary + "\"\r\n\r\n";
 

@@ -67,7 +67,8 @@ struct MessageSummary {
   std::wstring subject;        // RFC 2047 words decoded (UTF-8 and ASCII charsets)
   std::wstring from;           // the header's text, words decoded
   std::string messageId;
-  std::string messageClass;    // X-MAPI-Message-Class, empty when absent
+  std::string messageClass;    // X-MAPI-Message-Class in UTF-8, words decoded; empty when absent
+  std::wstring displayName;    // X-MAPI-Display-Name, words decoded; empty when absent
 };
 
 struct AppendResult {
@@ -101,10 +102,16 @@ class ImapClient {
   // STATUS (MESSAGES UNSEEN)) with LIST-STATUS, else LIST and a STATUS each.
   [[nodiscard]] Status List(const std::wstring& reference, const std::wstring& pattern,
                             std::vector<MailboxInfo>* mailboxes) noexcept;
+  // The same for several patterns: one command with LIST-EXTENDED (RFC 5258),
+  // else one LIST each. A folder two patterns match is listed once. Without
+  // withCounts no counts are asked for.
+  [[nodiscard]] Status List(const std::wstring& reference, const std::vector<std::wstring>& patterns,
+                            bool withCounts, std::vector<MailboxInfo>* mailboxes) noexcept;
   // The rights letters of RFC 4314 for the logged-in user ("lr" reads only).
   // Without ACL the answer is "lrswipkxtea" (the server will say NO itself).
   [[nodiscard]] Status MyRights(const std::wstring& mailbox, std::string* rights) noexcept;
   [[nodiscard]] Status Create(const std::wstring& mailbox) noexcept;
+  [[nodiscard]] Status Delete(const std::wstring& mailbox) noexcept;
   // SELECT, or EXAMINE when readOnly.
   [[nodiscard]] Status Select(const std::wstring& mailbox, bool readOnly, SelectedMailbox* selected) noexcept;
   // UIDs in the selected folder whose Message-ID header holds messageId.

@@ -6,7 +6,8 @@
 //
 // Headers: From, Date, Subject, Message-ID, Thread-Topic, Importance,
 // X-MAPI-Message-Class (the MAPI message class, which MIME has no field for),
-// MIME-Version, Content-Type. Text outside ASCII goes in RFC 2047 words; no
+// X-MAPI-Display-Name (the message's own name, when it has one), MIME-Version,
+// Content-Type. Text outside ASCII goes in RFC 2047 words; no
 // line exceeds 78 octets except base64 lines (76 + CRLF).
 #pragma once
 
@@ -36,7 +37,8 @@ struct MimeMessageFields {
   std::string messageId;     // with the angle brackets
   std::wstring threadTopic;  // empty: no Thread-Topic header
   Importance importance = Importance::Normal;
-  std::string messageClass;  // IPM.Note; empty: no class header
+  std::string messageClass;  // UTF-8, IPM.Note; empty: no class header
+  std::wstring displayName;  // PR_DISPLAY_NAME (a report's name); empty: no header
   std::wstring body;
   std::vector<MimeAttachment> attachments;
 };
