@@ -7,6 +7,7 @@
 
 #include "directory_store.h"
 #include "properties.h"
+#include "server_store.h"
 #include "text.h"
 
 namespace provider {
@@ -54,7 +55,7 @@ std::shared_ptr<StoreState> SessionState::FindStore(const ObjectId& storeId) con
 }
 
 HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& profilesPath,
-                           const std::wstring&, std::shared_ptr<SessionState>& out) {
+                           const std::wstring& password, std::shared_ptr<SessionState>& out) {
   out.reset();
   auto state = std::make_shared<SessionState>();
   state->profileName = profile.name;
@@ -64,7 +65,15 @@ HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& pro
     auto store = std::make_shared<StoreState>();
     store->config = config;
     store->isDefault = !profile.defaultStore.empty() && profile.defaultStore == config.name;
-    StoreResult result = DirectoryStore::Open(ResolveStoreDirectory(profilesPath, config.directory), store->store);
+    StoreResult result = StoreResult::Ok;
+    if (config.onServer) {
+      ServerLogon logon{password, state->userName, state->userAddress};
+      result = OpenServerStore(config.server, logon, store->store);
+      // The password is the logon's: a server that refuses it fails the logon.
+      if (result == StoreResult::LogonFailed || result == StoreResult::OutOfMemory) return StoreResultToHresult(result);
+    } else {
+      result = DirectoryStore::Open(ResolveStoreDirectory(profilesPath, config.directory), store->store);
+    }
     if (result != StoreResult::Ok) {
       store->unavailable = result == StoreResult::NotFound      ? MAPI_E_NOT_FOUND
                            : result == StoreResult::Corrupt      ? MAPI_E_CORRUPT_DATA
