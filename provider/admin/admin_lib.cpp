@@ -2,6 +2,7 @@
 
 #include <mapitags.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "directory_store.h"
@@ -149,6 +150,10 @@ bool PutProfile(ProfilesFile& file, const ProfileConfig& profile, bool makeDefau
 // A server store's request: its folders made on the server.
 bool CreateServerFolders(const StoreConfig& config, const std::wstring& password,
                          const std::vector<std::wstring>& folders, std::wstring& error) {
+  // Only folders to make take the server: a profile is written while it is away too.
+  if (std::none_of(folders.begin(), folders.end(),
+                   [&](const std::wstring& path) { return SplitPath(path)[0] == config.name; }))
+    return true;
   std::unique_ptr<MessageStore> store;
   StoreResult result = OpenServerStore(config.server, ServerLogon{password, L"", L""}, store);
   for (const std::wstring& path : folders) {

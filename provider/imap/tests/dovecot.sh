@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The mail servers of the IMAP tests, all inside <dir> (a folder of the build tree):
-#   dovecot.sh start <dir>   a Dovecot 2.3 with users alice and bob, a public
-#                            Team/ namespace (Team/Reports writable, Team/ReadOnly
-#                            read-only for bob), a plain and a TLS listener, a
-#                            TLS listener with an expired certificate on
-#                            127.0.0.2, and the scripted fake server; writes
-#                            <dir>/imap-test.env for the tests
+#   dovecot.sh start <dir>   a Dovecot 2.3 with users alice, bob and carol, a
+#                            public Team/ namespace (Team/Reports writable,
+#                            Team/ReadOnly read-only for bob, Team/Archive a
+#                            container that holds no messages), a plain and a
+#                            TLS listener, TLS listeners with an expired
+#                            certificate on 127.0.0.2 and with a certificate
+#                            that does not name 127.0.0.3, and the scripted
+#                            fake server; writes <dir>/imap-test.env for the tests
 #   dovecot.sh stop <dir>    ends them
 set -euo pipefail
 action=$1
@@ -47,9 +49,9 @@ fi
 uid=$(id -u "$user")
 gid=$(getent group "$group" | cut -d: -f3)
 
-read -r plain tls expired < <(python3 -c '
+read -r plain tls expired othername unused < <(python3 -c '
 import socket
-socks = [socket.socket() for _ in range(3)]
+socks = [socket.socket() for _ in range(5)]
 for s in socks: s.bind(("127.0.0.1", 0))
 print(*[s.getsockname()[1] for s in socks])')
 
@@ -74,11 +76,12 @@ certificate() {  # name, then "valid" or "expired"
 pin=$(certificate cert valid)
 expired_pin=$(certificate expired expired)
 
-printf '%s\n' 'alice:{PLAIN}alice-secret::::::' 'bob:{PLAIN}bob-secret::::::' >"$dir/users"
+printf '%s\n' 'alice:{PLAIN}alice-secret::::::' 'bob:{PLAIN}bob-secret::::::' 'carol:{PLAIN}carol-secret::::::' \
+  >"$dir/users"
 echo 'anyone lrwstipekxa' >"$dir/public/dovecot-acl"
 cat >"$dir/dovecot.conf" <<EOF
 protocols = imap
-listen = 127.0.0.1, 127.0.0.2
+listen = 127.0.0.1, 127.0.0.2, 127.0.0.3
 base_dir = $dir/run
 state_dir = $dir/run/state
 log_path = $dir/log/dovecot.log
@@ -148,6 +151,11 @@ service imap-login {
     port = $expired
     ssl = yes
   }
+  inet_listener imaps_other_name {
+    address = 127.0.0.3
+    port = $othername
+    ssl = yes
+  }
 }
 EOF
 [ "$(id -u)" -eq 0 ] && chown -R "$user:$group" "$dir"
@@ -170,7 +178,7 @@ greeted 127.0.0.1 "$plain" || { echo "dovecot.sh: Dovecot did not greet; see $di
 [ -s "$dir/fake.port" ] || { echo "dovecot.sh: the fake server did not start" >&2; cat "$dir/log/fake.out" >&2; stop; exit 1; }
 
 doveadm() { "${as_user[@]}" /usr/bin/doveadm -c "$dir/dovecot.conf" "$@"; }
-doveadm mailbox create -u alice Team/Reports Team/ReadOnly
+doveadm mailbox create -u alice Team/Reports Team/ReadOnly Team/Archive/2024
 # bob reads Team/ReadOnly and nothing more; everyone else keeps the namespace's rights.
 doveadm acl set -u alice Team/ReadOnly user=bob lookup read
 
@@ -180,6 +188,9 @@ IMAP_PLAIN_PORT=$plain
 IMAP_TLS_PORT=$tls
 IMAP_EXPIRED_HOST=127.0.0.2
 IMAP_EXPIRED_PORT=$expired
+IMAP_OTHER_NAME_HOST=127.0.0.3
+IMAP_OTHER_NAME_PORT=$othername
+IMAP_UNUSED_PORT=$unused
 IMAP_PIN=$pin
 IMAP_EXPIRED_PIN=$expired_pin
 IMAP_FAKE_PORT=$(cat "$dir/fake.port")
@@ -187,6 +198,8 @@ IMAP_USER=alice
 IMAP_PASSWORD=alice-secret
 IMAP_READER=bob
 IMAP_READER_PASSWORD=bob-secret
+IMAP_THIRD=carol
+IMAP_THIRD_PASSWORD=carol-secret
 IMAP_HANDOFF=$dir/handoff
 IMAP_CONF=$dir/dovecot.conf
 EOF

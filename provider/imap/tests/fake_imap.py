@@ -2,7 +2,8 @@
 """A scripted IMAP server for what Dovecot will not do: no UIDPLUS, no
 LIST-STATUS, no STARTTLS, no AUTH=PLAIN (LOGIN only), "." as separator under an
 "INBOX." namespace. The user "bye" gets a BYE half-way through an APPEND's
-literal. Usage: fake_imap.py <file to write the port to>"""
+literal; "full" and "huge" get NO [OVERQUOTA] and NO [TOOBIG] in place of
+its continuation. Usage: fake_imap.py <file to write the port to>"""
 import re
 import socket
 import socketserver
@@ -47,8 +48,9 @@ class Session(socketserver.StreamRequestHandler):
         if len(head) < 3 or head[1].upper() != b"APPEND":
             return "take"
         box = head[2].strip(b'"').decode()
-        if box not in boxes:
-            self.send(head[0].decode() + " NO [TRYCREATE] no such mailbox")
+        refusals = {b"full": "NO [OVERQUOTA] quota exceeded", b"huge": "NO [TOOBIG] message too large"}
+        if box not in boxes or self.user in refusals:
+            self.send(head[0].decode() + " " + refusals.get(self.user, "NO [TRYCREATE] no such mailbox"))
             return "answered"  # refused before the literal: nothing of it follows
         if self.user == b"bye":
             self.send("+ go on")
