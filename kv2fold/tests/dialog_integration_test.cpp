@@ -18,6 +18,7 @@
 #include <msgfile/message_reader.h>
 
 #include "folder_index.h"
+#include "imap_test_support.h"
 #include "interface/kve_api.h"
 #include "resources/resource_ids.h"
 #include "store_layout.h"
@@ -220,6 +221,53 @@ TEST_F(DialogTest, TheFolderTreeGivesTheChosenPathOrCancels) {
     }
     EndJob();
   }
+}
+
+// The default profile's one store on the Dovecot of the imap_servers
+// fixture (its password kept in the profile): the tree reads the server's
+// folders, a person opens a branch with the arrow keys and picks a folder.
+TEST_F(DialogTest, TheFolderTreeBrowsesAStoreOnAServer) {
+  if (kvimap_test::Servers().empty()) GTEST_SKIP() << "no servers (KV_IMAP_ENV): ctest runs this as kv2fold_server_dialog";
+  provider::admin::ProfileRequest request;
+  request.profile.name = L"Open";
+  provider::StoreConfig store;
+  store.name = L"Team";
+  store.onServer = true;
+  store.server.host = L"127.0.0.1";
+  store.server.port = kvimap_test::Port("IMAP_TLS_PORT");
+  store.server.user = L"alice";
+  store.server.root = L"Team/";
+  store.server.pin = kvimap_test::Setting("IMAP_PIN");
+  request.profile.stores.push_back(store);
+  request.serverPassword = kvimap_test::Wide(kvimap_test::Setting("IMAP_PASSWORD"));
+  request.rememberServerPassword = true;
+  request.folders = {L"Team#Reports#Monthly"};
+  request.makeDefault = true;
+  std::wstring error;
+  ASSERT_TRUE(provider::admin::CreateProfile(ProfilesPath(), request, error)) << Narrow(error);
+  Names top, reports;
+  bool opened = false;
+  const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+    HWND tree = nullptr;
+    HWND dialog = FolderDialog(person, &tree);
+    if (!dialog) return;
+    top = person.Children(tree, person.Item(tree, {L"Open", L"Team"}));
+    HTREEITEM branch = person.Item(tree, {L"Open", L"Team", L"Reports"});
+    opened = branch && person.Toggle(tree, branch, true);
+    reports = DialogDriver::Children(tree, branch);
+    HTREEITEM chosen = person.Item(tree, {L"Open", L"Team", L"Reports", L"Monthly"});
+    if (!chosen) return;
+    person.Select(tree, chosen);
+    person.Click(dialog, IDOK);
+    person.AwaitGone(dialog);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+  EXPECT_EQ((Names{L"Archive", L"ReadOnly", L"Reports"}), top) << "the server's Team/ folders, hidden ones not";
+  EXPECT_TRUE(opened);
+  EXPECT_EQ((Names{L"Monthly"}), reports);
+  EXPECT_EQ(0, outcome.code);
+  EXPECT_EQ(L"Team#Reports#Monthly", outcome.folder);
+  EndJob();
 }
 
 TEST_F(DialogTest, OkOnTheProfileWarnsAndKeepsTheDialogInEachLanguage) {
