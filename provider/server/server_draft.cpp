@@ -4,6 +4,7 @@
 #include <mapitags.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <kvcommon/unique_resource.h>
 #include <kvimap/mailbox_name.h>
@@ -24,35 +25,39 @@ constexpr uint64_t kLargestMessage = 0xFFFFFFFFull;
 // A body streamed rather than set is read into memory; beyond this it is too big.
 constexpr uint64_t kLargestBody = 64u << 20;
 
-// A value's bytes in a temporary file the system deletes when it is closed.
+// A value's bytes: the first MiB in memory, more in a temporary file the
+// system deletes when it is closed (also when the process dies). The module
+// writes 4096 bytes at a time; they go to the file a MiB at a time.
 class SpoolFile final : public kvimap::ByteSource {
  public:
-  HRESULT Create() {
-    wchar_t directory[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
-    if (length == 0 || length > MAX_PATH) return MAPI_E_DISK_ERROR;
-    const std::string id = ObjectIdText(NewObjectId());
-    const std::wstring path = std::wstring(directory) + L"kv2fold-" + std::wstring(id.begin(), id.end()) + L".spool";
-    file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    return file_ ? S_OK : MAPI_E_DISK_ERROR;
-  }
   HRESULT Append(const void* data, ULONG size) {
-    DWORD written = 0;
-    if (!WriteFile(file_.get(), data, size, &written, nullptr) || written != size)
-      return GetLastError() == ERROR_DISK_FULL ? MAPI_E_NOT_ENOUGH_DISK : MAPI_E_DISK_ERROR;
+    const char* bytes = static_cast<const char*>(data);
     size_ += size;
+    if (pending_.size() + size > kGathered) {
+      HRESULT hr = Flush();
+      if (FAILED(hr)) return hr;
+      if (size > kGathered) return Write(bytes, size);
+    }
+    pending_.insert(pending_.end(), bytes, bytes + size);
     return S_OK;
   }
   // Reading starts over from the first byte.
   bool Rewind() {
+    read_ = 0;
+    if (!file_) return true;
     LARGE_INTEGER start = {};
-    return SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) != 0;
+    return SUCCEEDED(Flush()) && SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) != 0;
   }
   uint64_t Size() const noexcept override { return size_; }
   kvimap::Status Read(void* buffer, size_t capacity, size_t* received) noexcept override {
+    if (!file_) {
+      *received = std::min(capacity, pending_.size() - read_);
+      if (*received) memcpy(buffer, pending_.data() + read_, *received);
+      read_ += *received;
+      return kvimap::Status();
+    }
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(capacity, 1u << 20));
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(capacity, kGathered));
     if (!ReadFile(file_.get(), buffer, want, &got, nullptr))
       return kvimap::Failure(kvimap::Result::SourceFailed, "the spooled value cannot be read",
                              static_cast<long>(GetLastError()));
@@ -61,7 +66,33 @@ class SpoolFile final : public kvimap::ByteSource {
   }
 
  private:
-  kvcommon::UniqueFile file_;
+  static constexpr size_t kGathered = 1u << 20;
+
+  HRESULT Write(const char* data, DWORD size) {
+    if (!file_) {
+      wchar_t directory[MAX_PATH + 1];
+      const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
+      if (length == 0 || length > MAX_PATH) return MAPI_E_DISK_ERROR;
+      const std::string id = ObjectIdText(NewObjectId());
+      const std::wstring path = std::wstring(directory) + L"kv2fold-" + std::wstring(id.begin(), id.end()) + L".spool";
+      file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      if (!file_) return MAPI_E_DISK_ERROR;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file_.get(), data, size, &written, nullptr) || written != size)
+      return GetLastError() == ERROR_DISK_FULL ? MAPI_E_NOT_ENOUGH_DISK : MAPI_E_DISK_ERROR;
+    return S_OK;
+  }
+  HRESULT Flush() {
+    HRESULT hr = pending_.empty() ? S_OK : Write(pending_.data(), static_cast<DWORD>(pending_.size()));
+    pending_.clear();
+    return hr;
+  }
+
+  kvcommon::UniqueFile file_;  // none while everything fits in pending_
+  std::vector<char> pending_;
+  size_t read_ = 0;  // of pending_, while there is no file
   uint64_t size_ = 0;
 };
 
@@ -104,10 +135,7 @@ class ServerDraft final : public MessageDraft {
   HRESULT BeginValueStream(ObjectRef object, ULONG tag) noexcept override {
     if (open_) return E_UNEXPECTED;
     try {
-      std::unique_ptr<SpoolFile> file(new SpoolFile());
-      HRESULT hr = file->Create();
-      if (FAILED(hr)) return hr;
-      open_ = std::move(file);
+      open_.reset(new SpoolFile());
       openObject_ = object;
       openTag_ = tag;
       return S_OK;

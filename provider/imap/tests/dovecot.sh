@@ -49,10 +49,11 @@ fi
 uid=$(id -u "$user")
 gid=$(getent group "$group" | cut -d: -f3)
 
+# Each port free on the address that listens on it (another fixture may use the others).
 read -r plain tls expired othername unused < <(python3 -c '
 import socket
 socks = [socket.socket() for _ in range(5)]
-for s in socks: s.bind(("127.0.0.1", 0))
+for s, address in zip(socks, ["127.0.0.1", "127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.1"]): s.bind((address, 0))
 print(*[s.getsockname()[1] for s in socks])')
 
 certificate() {  # name, then "valid" or "expired"

@@ -143,7 +143,7 @@ class ImapClient {
   Status Run(const std::string& command, Response* completion, std::vector<Response>* untagged);
   Status Finish(const std::string& tag, Response* completion, std::vector<Response>* untagged);
   Status Write(const std::string& text);
-  Status StreamLiteral(ByteSource* literal);
+  Status StreamLiteral(ByteSource* literal, const std::string& after);
   Status Lost(Status status) noexcept;
   Status AskCapabilities();
   void TakeCapabilities(const std::vector<Response>& untagged, const Response& completion);
