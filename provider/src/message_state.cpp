@@ -89,9 +89,7 @@ HRESULT MessageState::Create(const std::shared_ptr<StoreState>& store, const Sto
   state->associated_ = associated;
   std::lock_guard<std::mutex> guard(store->lock);
   StoreResult result = store->store->NewDraft(folder, associated, state->draft_);
-  if (result != StoreResult::Ok) return result == StoreResult::OutOfMemory ? MAPI_E_NOT_ENOUGH_MEMORY
-                                        : result == StoreResult::IoError   ? MAPI_E_DISK_ERROR
-                                                                            : StoreResultToHresult(result);
+  if (result != StoreResult::Ok) return StoreResultToHresult(result);
   out = std::move(state);
   return S_OK;
 }

@@ -282,7 +282,7 @@ ProfilesStatus LoadProfiles(const std::wstring& path, ProfilesFile& out, std::ws
 }
 
 std::string SerializeProfiles(const ProfilesFile& file) {
-  std::string text = "; Profiles of the KV2FOLD local message store (MAPI32.DLL), UTF-8.\r\n";
+  std::string text = "; Profiles of the KV2FOLD message stores (MAPI32.DLL), UTF-8.\r\n";
   if (!file.defaultProfile.empty()) text += "[General]\r\nDefaultProfile=" + QuoteIfNeeded(file.defaultProfile) + "\r\n";
   for (const ProfileConfig& profile : file.profiles) {
     text += "\r\n[Profile]\r\nName=" + QuoteIfNeeded(profile.name) + "\r\n";

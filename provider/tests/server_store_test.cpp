@@ -279,6 +279,15 @@ TEST_F(ServerStoreTest, FailuresAnswerTheModulesCodes) {
     if (!c.counted.empty()) {
       EXPECT_EQ(before, ServerCount(c.counted)) << "nothing half-posted";
     }
+    if (c.large) {  // opening the store again connects again
+      folder.reset();
+      store = OpenStore(session.get(), L"Team", MDB_WRITE);
+      folder = OpenPath(store.get(), c.folder, MAPI_MODIFY);
+      posting.sourcePath.clear();
+      posting.bytes.assign(1000, 0x42);
+      EXPECT_EQ(S_OK, module_client::PostThroughMapi(folder.get(), posting));
+      EXPECT_EQ(before + 1, ServerCount(c.counted));
+    }
   }
 
   // A folder gone between opening and saving: the server refuses the APPEND
