@@ -104,18 +104,6 @@ struct SpooledValue {
 
 bool SameObject(ObjectRef a, ObjectRef b) { return a.kind == b.kind && a.number == b.number; }
 
-const Value* Find(const std::vector<Value>& values, ULONG tag) {
-  for (const Value& value : values)
-    if (PropId(value.tag) == PropId(tag)) return &value;
-  return nullptr;
-}
-
-std::wstring Text(const std::vector<Value>& values, ULONG tag) {
-  const Value* value = Find(values, tag);
-  return value && (PROP_TYPE(value->tag) == PT_UNICODE || PROP_TYPE(value->tag) == PT_STRING8) ? value->text
-                                                                                                 : std::wstring();
-}
-
 class ServerDraft final : public MessageDraft {
  public:
   ServerDraft(std::shared_ptr<ServerConnection> connection, DraftTarget target)
@@ -193,7 +181,7 @@ class ServerDraft final : public MessageDraft {
 
   // The body: set as a value, or streamed (read back whole, within kLargestBody).
   StoreResult Body(const std::vector<Value>& values, std::wstring& body) {
-    body = Text(values, PR_BODY_W);
+    body = TextValue(values, PR_BODY_W);
     SpooledValue* value = Spooled(ObjectRef::Message(), PR_BODY_W);
     if (!value) return StoreResult::Ok;
     SpoolFile* spooled = value->file.get();
@@ -217,10 +205,10 @@ class ServerDraft final : public MessageDraft {
   StoreResult Fields(const DraftContents& contents, kvimap::MimeMessageFields& fields,
                      std::vector<std::unique_ptr<kvimap::MemorySource>>& inMemory) {
     const std::vector<Value>& values = *contents.values;
-    fields.fromName = Text(values, PR_SENDER_NAME_W);
+    fields.fromName = TextValue(values, PR_SENDER_NAME_W);
     if (fields.fromName.empty()) fields.fromName = target_.senderName;
     fields.fromAddress = target_.senderAddress;
-    const Value* submitted = Find(values, PR_CLIENT_SUBMIT_TIME);
+    const Value* submitted = FindValue(values, PR_CLIENT_SUBMIT_TIME);
     FILETIME when;
     if (submitted && PROP_TYPE(submitted->tag) == PT_SYSTIME) {
       when.dwLowDateTime = static_cast<DWORD>(submitted->number);
@@ -229,15 +217,15 @@ class ServerDraft final : public MessageDraft {
       GetSystemTimeAsFileTime(&when);
     }
     if (!FileTimeToSystemTime(&when, &fields.date)) GetSystemTime(&fields.date);
-    fields.subject = Text(values, PR_SUBJECT_W);
-    fields.threadTopic = Text(values, PR_CONVERSATION_TOPIC_W);
-    const Value* importance = Find(values, PR_IMPORTANCE);
+    fields.subject = TextValue(values, PR_SUBJECT_W);
+    fields.threadTopic = TextValue(values, PR_CONVERSATION_TOPIC_W);
+    const Value* importance = FindValue(values, PR_IMPORTANCE);
     if (importance && PROP_TYPE(importance->tag) == PT_LONG)
       fields.importance = importance->number == IMPORTANCE_LOW    ? kvimap::Importance::Low
                           : importance->number == IMPORTANCE_HIGH ? kvimap::Importance::High
                                                                   : kvimap::Importance::Normal;
-    fields.messageClass = ToUtf8(Text(values, PR_MESSAGE_CLASS_W));
-    fields.displayName = Text(values, PR_DISPLAY_NAME_W);
+    fields.messageClass = ToUtf8(TextValue(values, PR_MESSAGE_CLASS_W));
+    fields.displayName = TextValue(values, PR_DISPLAY_NAME_W);
     const size_t at = fields.fromAddress.find('@');
     if (!kvimap::NewMessageId(at == std::string::npos ? "kv2fold.invalid" : fields.fromAddress.substr(at + 1),
                               &fields.messageId)
@@ -248,10 +236,10 @@ class ServerDraft final : public MessageDraft {
     for (const DraftContents::Attachment& attachment : contents.attachments) {
       kvimap::MimeAttachment part;
       for (ULONG tag : {PR_ATTACH_LONG_FILENAME_W, PR_ATTACH_FILENAME_W, PR_DISPLAY_NAME_W}) {
-        part.fileName = Text(*attachment.values, tag);
+        part.fileName = TextValue(*attachment.values, tag);
         if (!part.fileName.empty()) break;
       }
-      const std::wstring mimeType = Text(*attachment.values, PR_ATTACH_MIME_TAG_W);
+      const std::wstring mimeType = TextValue(*attachment.values, PR_ATTACH_MIME_TAG_W);
       if (mimeType.find(L'/') != std::wstring::npos &&
           std::all_of(mimeType.begin(), mimeType.end(), [](wchar_t c) { return c > L' ' && c <= L'~'; }))
         part.contentType = ToUtf8(mimeType);
@@ -260,7 +248,7 @@ class ServerDraft final : public MessageDraft {
         if (!spooled->file->Rewind()) return StoreResult::IoError;
         part.content = spooled->file.get();
       } else {
-        const Value* data = Find(*attachment.values, PR_ATTACH_DATA_BIN);
+        const Value* data = FindValue(*attachment.values, PR_ATTACH_DATA_BIN);
         const std::vector<uint8_t> none;
         const std::vector<uint8_t>& bytes = data && PROP_TYPE(data->tag) == PT_BINARY ? data->bytes : none;
         inMemory.emplace_back(new kvimap::MemorySource(bytes.data(), bytes.size()));

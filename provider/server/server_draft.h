@@ -18,7 +18,7 @@ struct DraftTarget {
   // A hidden folder (associated messages) is made when it is not there yet.
   bool createIfMissing = false;
   std::wstring senderName;    // when the message names no sender
-  std::string senderAddress;  // ASCII addr-spec
+  std::string senderAddress;  // an ASCII mail address
 };
 
 StoreResult NewServerDraft(std::shared_ptr<ServerConnection> connection, DraftTarget target,

@@ -31,7 +31,7 @@ struct MimeAttachment {
 
 struct MimeMessageFields {
   std::wstring fromName;     // may be empty
-  std::string fromAddress;   // ASCII addr-spec: alice@example.org
+  std::string fromAddress;   // an ASCII mail address: alice@example.org
   SYSTEMTIME date = {};      // UTC
   std::wstring subject;
   std::string messageId;     // with the angle brackets
