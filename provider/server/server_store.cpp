@@ -1,8 +1,5 @@
 #include "server_store.h"
 
-#include <mapicode.h>
-#include <mapitags.h>
-
 #include <algorithm>
 #include <unordered_map>
 
@@ -18,8 +15,8 @@
 namespace provider {
 namespace {
 
+// As a store on disk names it.
 const wchar_t kTopName[] = L"Top of Information Store";
-const wchar_t kRootName[] = L"";
 
 bool IsHidden(const std::wstring& name) { return name == kAssociatedFolderName || name == kCommonViewsFolderName; }
 
@@ -271,7 +268,6 @@ class ServerStore final : public MessageStore {
     StoreFolder top;
     top.id = rootId_;
     top.kind = FolderKind::Root;
-    top.name = kRootName;
     folders_[top.id] = top;
     StoreFolder ipm;
     ipm.id = ipmId_ = FolderKey(root);
