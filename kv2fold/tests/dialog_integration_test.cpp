@@ -227,7 +227,8 @@ TEST_F(DialogTest, TheFolderTreeGivesTheChosenPathOrCancels) {
 // The default profile's one store on the Dovecot of the imap_servers
 // fixture (its password kept in the profile): the tree reads the server's
 // folders, a person opens a branch with the arrow keys and picks a folder
-// two levels down.
+// two levels down for two report templates, whose second name is refused
+// while the first template, stored on the server, holds it.
 TEST_F(DialogTest, TheFolderTreeBrowsesAStoreOnAServer) {
   if (kvimap_test::Servers().empty()) GTEST_SKIP() << "no servers (KV_IMAP_ENV): ctest runs this as kv2fold_server_dialog";
   provider::admin::ProfileRequest request;
@@ -251,7 +252,11 @@ TEST_F(DialogTest, TheFolderTreeBrowsesAStoreOnAServer) {
   ASSERT_TRUE(provider::admin::CreateProfile(ProfilesPath(), request, error)) << Narrow(error);
   Names top, below;
   bool opened = false;
-  const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
+  const Outcome outcome = Choose({L"q1.rpt", L"q2.rpt"}, 0x0409, [&](DialogDriver& person) {
+    HWND kinds = person.Await(L"Export to Exchange Folder");
+    if (!kinds) return;
+    DialogDriver::Click(kinds, IDC_KIND_FOLDER);
+    DialogDriver::Click(kinds, IDOK);
     HWND tree = nullptr;
     HWND dialog = FolderDialog(person, &tree);
     if (!dialog) return;
@@ -270,9 +275,54 @@ TEST_F(DialogTest, TheFolderTreeBrowsesAStoreOnAServer) {
     EXPECT_NE(top.end(), std::find(top.begin(), top.end(), name)) << "the server's Team/ folders: " << Narrow(name);
   EXPECT_TRUE(opened);
   EXPECT_EQ((Names{L"Monthly"}), below);
-  EXPECT_EQ(0, outcome.code);
+  ASSERT_EQ(0, outcome.code);
   EXPECT_EQ(L"Team#" + branch + L"#Monthly", outcome.folder);
+  EXPECT_EQ(FolderReport, outcome.kind);
+
+  std::vector<std::wstring> seen;
+  auto answer = [&](DialogDriver& person, const std::wstring& name) {
+    HWND dialog = person.Await(L"Enter Report Name");
+    if (!dialog) return;
+    seen.push_back(DialogDriver::Text(dialog, IDC_REPORT_NAME_LABEL));
+    DialogDriver::Type(dialog, IDC_REPORT_NAME_EDIT, name);
+    DialogDriver::Click(dialog, IDOK);
+    person.AwaitGone(dialog);
+  };
+  std::vector<std::string> problems;
+  EXPECT_EQ(0, Export({MakeFile(L"q1.rpt", {1}), MakeFile(L"q2.rpt", {2})}, [&](DialogDriver& person) {
+              answer(person, L"Sales");
+              answer(person, L"sALES");  // taken: the server's associated table holds it
+              HWND box = person.Await(L"KVEFold.DLL");
+              if (!box) return;
+              seen.push_back(DialogDriver::MessageText(box).substr(0, 41));
+              PostMessageW(box, WM_COMMAND, IDOK, 0);
+              person.AwaitGone(box);
+              answer(person, L"Budget");
+            }, problems));
+  EXPECT_EQ(std::vector<std::string>{}, problems);
+  EXPECT_EQ((std::vector<std::wstring>{L"For q1.rpt:", L"For q2.rpt:",
+                                       L"Report Display Name has already been used", L"For q2.rpt:"}),
+            seen);
   EndJob();
+  // On the server: both templates in the folder's hidden one, none among its messages.
+  kvimap::ImapClient client;
+  kvimap::ConnectOptions options;
+  options.host = L"127.0.0.1";
+  options.port = kvimap_test::Port("IMAP_PLAIN_PORT");
+  options.security = kvimap::Security::None;
+  ASSERT_TRUE(client.Connect(options).ok() && client.Login(L"bob", kvimap_test::Wide(kvimap_test::Setting(
+                                                                         "IMAP_READER_PASSWORD"))).ok());
+  kvimap::SelectedMailbox selected;
+  ASSERT_TRUE(client.Select(L"Team/" + branch + L"/Monthly", true, &selected).ok());
+  EXPECT_EQ(0u, selected.exists);
+  ASSERT_TRUE(client.Select(L"Team/" + branch + L"/Monthly/KV2FOLD Associated", true, &selected).ok());
+  std::vector<kvimap::MessageSummary> templates;
+  ASSERT_TRUE(client.FetchSummaries(1, 0, &templates).ok());
+  ASSERT_EQ(2u, templates.size());
+  EXPECT_EQ(L"Sales", templates[0].displayName);
+  EXPECT_EQ(L"Budget", templates[1].displayName);
+  EXPECT_EQ("IPM.ZORLAN.REPORT.TEMPLATE", templates[0].messageClass);
+  EXPECT_TRUE(client.Logout().ok());
 }
 
 TEST_F(DialogTest, OkOnTheProfileWarnsAndKeepsTheDialogInEachLanguage) {
