@@ -201,6 +201,21 @@ TEST_F(ServerStoreTest, PostingsAndReportTemplatesAreOneMessageEach) {
   const std::string folderName = provider::ToUtf8(name);
   EXPECT_NE(rows.end(), std::find(rows.begin(), rows.end(), std::vector<std::string>{folderName, "false", "1", "1"}))
       << "the templates' hidden folder is no subfolder";
+  // Folder names: the server's separator refused, the rest in modified UTF-7 on the wire.
+  Folder made;
+  EXPECT_EQ(MAPI_E_INVALID_PARAMETER, folder->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(
+                                                               L"Q1/Q2")), nullptr, nullptr, MAPI_UNICODE, made.put()));
+  EXPECT_EQ(S_OK, folder->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(L"Q1 \x00dc")),
+                                       nullptr, nullptr, MAPI_UNICODE, made.put()));
+  OtherClient([&](kvimap::ImapClient& client) {
+    std::vector<kvimap::MailboxInfo> listed;
+    EXPECT_TRUE(client.List(L"", L"Team/" + name + L"/%", &listed).ok());
+    std::vector<std::string> wire;
+    for (const kvimap::MailboxInfo& box : listed) wire.push_back(box.wireName);
+    std::sort(wire.begin(), wire.end());
+    const std::string parent = provider::ToUtf8(L"Team/" + name + L"/");
+    EXPECT_EQ((std::vector<std::string>{parent + "KV2FOLD Associated", parent + "Q1 &ANw-"}), wire);
+  });
   // A server's messages are listed, not opened again.
   ULONG type = 0;
   UniqueInterface<IUnknown> opened;
