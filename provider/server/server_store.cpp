@@ -260,8 +260,10 @@ class ServerStore final : public MessageStore {
       std::vector<kvimap::MailboxInfo> boxes;
       result = List({root}, false, boxes);
       if (result != StoreResult::Ok) return result;
-      if (boxes.empty()) return StoreResult::NotFound;
-      if (boxes[0].separator) separator_ = boxes[0].separator;
+      auto found = std::find_if(boxes.begin(), boxes.end(),
+                                [&](const kvimap::MailboxInfo& box) { return box.name == root; });
+      if (found == boxes.end()) return StoreResult::NotFound;
+      if (found->separator) separator_ = found->separator;
     }
     std::wstring personal = spaces.personal.empty() ? std::wstring() : spaces.personal[0].prefix;
 
