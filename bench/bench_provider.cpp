@@ -40,7 +40,7 @@ bool LogOnProvider(const std::wstring& folder, Provider& out) {
                                MAPI_UNICODE | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, out.session.put()));
 }
 
-bool OpenPostingFolder(Provider& out) {
+bool OpenPostingFolder(Provider& out, const std::wstring& name) {
   kvcommon::UniqueInterface<IMAPITable> stores;
   if (FAILED(out.session->GetMsgStoresTable(0, stores.put()))) return false;
   kvcommon::UniqueRowSet rows;
@@ -63,12 +63,17 @@ bool OpenPostingFolder(Provider& out) {
                                     &type, ipm.putUnknown())))
       return false;
     kvcommon::UniqueInterface<IMAPITable> children;
-    if (FAILED(ipm->GetHierarchyTable(0, children.put()))) return false;
-    if (FAILED(HrQueryAllRows(children.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+    if (FAILED(ipm->GetHierarchyTable(MAPI_UNICODE, children.put()))) return false;
+    SizedSPropTagArray(2, named) = {2, {PR_ENTRYID, PR_DISPLAY_NAME_W}};
+    if (FAILED(HrQueryAllRows(children.get(), reinterpret_cast<LPSPropTagArray>(&named), nullptr, nullptr, 0,
                               rows.put())))
       return false;
-    SBinary child = rows->aRow[0].lpProps[0].Value.bin;
-    folderId.assign(child.lpb, child.lpb + child.cb);
+    for (ULONG i = 0; i < rows->cRows && folderId.empty(); ++i) {
+      const SPropValue* row = rows->aRow[i].lpProps;
+      if (!name.empty() && (row[1].ulPropTag != PR_DISPLAY_NAME_W || name != row[1].Value.lpszW)) continue;
+      folderId.assign(row[0].Value.bin.lpb, row[0].Value.bin.lpb + row[0].Value.bin.cb);
+    }
+    if (folderId.empty()) return false;
   }
   ULONG type = 0;
   return SUCCEEDED(out.store->OpenEntry(static_cast<ULONG>(folderId.size()), reinterpret_cast<LPENTRYID>(folderId.data()),

@@ -29,8 +29,9 @@ constexpr const wchar_t* kFolderPath = L"Mailbox#Postings";
 bool PrepareProvider(const std::wstring& folder, Provider& out);
 // That, then a logon.
 bool LogOnProvider(const std::wstring& folder, Provider& out);
-// Opens the store and the folder for writing in a session LogOnProvider made.
-bool OpenPostingFolder(Provider& provider);
+// Opens the first store and its top's first folder (or the one named) for
+// writing in a session LogOnProvider made.
+bool OpenPostingFolder(Provider& provider, const std::wstring& name = L"");
 // Both.
 bool OpenProvider(const std::wstring& folder, Provider& out);
 

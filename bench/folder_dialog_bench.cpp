@@ -6,7 +6,10 @@
 // insertion one by one and the tree control's TVI_SORT insertion in the
 // nodes' order. The dialog's items are checked against that TVI_SORT order.
 //
-//   folder_dialog_bench [work folder] [--folders N]
+//   folder_dialog_bench [work folder] [--folders N] [--server imap-test.env]
+// With --server the store is on the Dovecot that provider/imap/tests/dovecot.sh
+// started (the file it wrote, as a Windows path): the folders are made below
+// its Team/ namespace, and the branch is read from the server.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -21,6 +24,8 @@
 
 #include "admin_lib.h"
 #include "bench_support.h"
+#include "files.h"
+#include "text.h"
 #include "interface/module_state.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
@@ -51,6 +56,49 @@ std::vector<std::wstring> FolderNames(int count) {
 
 // Profile "Bench" with the store "Big": count folders below its top of
 // information store, made once per work folder.
+// The same store on a server: the settings dovecot.sh wrote ("KEY=value" lines).
+bool MakeServerStore(const std::wstring& folder, int count, const std::wstring& settingsPath) {
+  std::string text;
+  if (provider::ReadWholeFile(settingsPath, text) != provider::FileRead::Ok) return false;
+  text.insert(0, "\n");
+  auto setting = [&](const std::string& key) {
+    const size_t at = text.find("\n" + key + "=");
+    std::wstring value;
+    if (at != std::string::npos)
+      provider::FromUtf8(text.substr(at + key.size() + 2, text.find('\n', at + 1) - at - key.size() - 2), value);
+    return value;
+  };
+  SetEnvironmentVariableW(L"KV_MAPI_PROFILES", (folder + L"\\server-profiles.ini").c_str());
+  // Made once per server (each one the fixture starts listens on a port of its own).
+  const std::wstring marker =
+      folder + L"\\server-" + setting("IMAP_TLS_PORT") + L"-" + std::to_wstring(count) + L".complete";
+  if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const double start = bench::Seconds();
+  provider::admin::ProfileRequest request;
+  request.profile.name = L"Bench";
+  provider::StoreConfig store;
+  store.name = L"Big";
+  store.onServer = true;
+  store.server.host = setting("IMAP_HOST");
+  store.server.port = static_cast<uint16_t>(_wtoi(setting("IMAP_TLS_PORT").c_str()));
+  store.server.user = setting("IMAP_USER");
+  store.server.root = L"Team/";
+  store.server.pin = provider::ToUtf8(setting("IMAP_PIN"));
+  request.profile.stores.push_back(store);
+  request.serverPassword = setting("IMAP_PASSWORD");
+  request.rememberServerPassword = true;
+  request.makeDefault = true;
+  for (const std::wstring& name : FolderNames(count)) request.folders.push_back(L"Big#" + name);
+  std::wstring error;
+  if (!provider::admin::CreateProfile(folder + L"\\server-profiles.ini", request, error)) {
+    std::printf("cannot make the store on the server: %ls\n", error.c_str());
+    return false;
+  }
+  CloseHandle(CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  std::printf("made the store on the server (%d folders) in %.1f s\n", count, bench::Seconds() - start);
+  return true;
+}
+
 bool MakeStore(const std::wstring& folder, int count) {
   const std::wstring marker = folder + L"\\big-" + std::to_wstring(count) + L".complete";
   SetEnvironmentVariableW(L"KV_MAPI_PROFILES", (folder + L"\\profiles.ini").c_str());
@@ -144,17 +192,19 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  std::wstring given;
+  std::wstring given, server;
   int count = 10000;
   for (int i = 1; i < argc; ++i) {
     if (lstrcmpW(argv[i], L"--folders") == 0 && i + 1 < argc) {
       count = std::max(1, _wtoi(argv[++i]));
+    } else if (lstrcmpW(argv[i], L"--server") == 0 && i + 1 < argc) {
+      server = argv[++i];
     } else {
       given = argv[i];
     }
   }
   const std::wstring folder = bench::WorkFolder(given, L"kvbench-dialog");
-  if (!MakeStore(folder, count)) return 1;
+  if (server.empty() ? !MakeStore(folder, count) : !MakeServerStore(folder, count, server)) return 1;
 
   // The module's pieces in this program: its resources are built in.
   g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
@@ -177,7 +227,8 @@ int wmain(int argc, wchar_t** argv) {
   HWND owner = CreateWindowExW(0, ownerClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                ownerClass.hInstance, nullptr);
 
-  std::printf("folder dialog over %d folders below the top of information store (one run)\n", count);
+  std::printf("folder dialog over %d folders below the top of information store%s (one run)\n", count,
+              server.empty() ? "" : ", on the server");
   {
     CMAPIContainerDlg dialog(GetModuleHandleW(nullptr), 0x0409);
     g_run.started = bench::Seconds();

@@ -9,5 +9,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/${KV_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# 32-bit Windows programs run under 32-bit Wine through qemu-user (scripts/setup-win32).
+# 32-bit Windows programs run under 32-bit Wine: natively, or through qemu-user
+# where the kernel refuses i386 code (scripts/setup-win32).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run32)

@@ -56,6 +56,8 @@ const Reason kReasons[] = {
     {STG_E_DOCFILETOOLARGE, IDS_REASON_TOO_BIG, L"It is larger than the message store accepts."},
     {MAPI_E_DISK_ERROR, IDS_REASON_DISK_ERROR, L"The message store could not read or write its disk."},
     {MAPI_E_BUSY, IDS_REASON_BUSY, L"The message store was busy; try again."},
+    {MAPI_E_NETWORK_ERROR, IDS_REASON_NETWORK,
+     L"The message store's server could not be reached, or the connection to it was lost."},
 };
 const Reason kStorageReason = {S_OK, IDS_REASON_STORAGE, L"The message store could not store the message."};
 

@@ -36,6 +36,7 @@
 #define IDS_REASON_NO_MEMORY 29
 #define IDS_REASON_DISK_FULL 30
 #define IDS_NO_DEFAULT_STORE 31
+#define IDS_REASON_NETWORK 32
 
 // The folder selection dialog. Its tree control (1000) is not in the
 // template: the dialog creates it.

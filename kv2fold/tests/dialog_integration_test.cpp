@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include <msgfile/message_reader.h>
 
 #include "folder_index.h"
+#include "imap_test_support.h"
 #include "interface/kve_api.h"
 #include "resources/resource_ids.h"
 #include "store_layout.h"
@@ -269,6 +271,107 @@ TEST_F(DialogTest, AFolderPickedIsTheFolderPostedTo) {
     }
     EndJob();
   }
+}
+
+// The default profile's one store on the Dovecot of the imap_servers
+// fixture (its password kept in the profile): the tree reads the server's
+// folders, a person opens a branch with the arrow keys and picks a folder
+// two levels down for two report templates, whose second name is refused
+// while the first template, stored on the server, holds it.
+TEST_F(DialogTest, TheFolderTreeBrowsesAStoreOnAServer) {
+  if (kvimap_test::Servers().empty()) GTEST_SKIP() << "no servers (KV_IMAP_ENV): ctest runs this as kv2fold_server_dialog";
+  provider::admin::ProfileRequest request;
+  request.profile.name = L"Open";
+  provider::StoreConfig store;
+  store.name = L"Team";
+  store.onServer = true;
+  store.server.host = L"127.0.0.1";
+  store.server.port = kvimap_test::Port("IMAP_TLS_PORT");
+  store.server.user = L"alice";
+  store.server.root = L"Team/";
+  store.server.pin = kvimap_test::Setting("IMAP_PIN");
+  request.profile.stores.push_back(store);
+  request.serverPassword = kvimap_test::Wide(kvimap_test::Setting("IMAP_PASSWORD"));
+  request.rememberServerPassword = true;
+  // A branch of its own: other tests make folders in Team/ at the same time.
+  const std::wstring branch = L"Dialog " + std::to_wstring(GetTickCount());
+  request.folders = {L"Team#" + branch + L"#Monthly"};
+  request.makeDefault = true;
+  std::wstring error;
+  ASSERT_TRUE(provider::admin::CreateProfile(ProfilesPath(), request, error)) << Narrow(error);
+  Names top, below;
+  bool opened = false;
+  const Outcome outcome = Choose({L"q1.rpt", L"q2.rpt"}, 0x0409, [&](DialogDriver& person) {
+    HWND kinds = person.Await(L"Export to Exchange Folder");
+    if (!kinds) return;
+    DialogDriver::Click(kinds, IDC_KIND_FOLDER);
+    DialogDriver::Click(kinds, IDOK);
+    HWND tree = nullptr;
+    HWND dialog = FolderDialog(person, &tree);
+    if (!dialog) return;
+    top = person.Children(tree, person.Item(tree, {L"Open", L"Team"}));
+    HTREEITEM item = person.Item(tree, {L"Open", L"Team", branch});
+    opened = item && person.Toggle(tree, item, true);
+    below = DialogDriver::Children(tree, item);
+    HTREEITEM chosen = person.Item(tree, {L"Open", L"Team", branch, L"Monthly"});
+    if (!chosen) return;
+    person.Select(tree, chosen);
+    person.Click(dialog, IDOK);
+    person.AwaitGone(dialog);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
+  for (const std::wstring& name : {std::wstring(L"Archive"), std::wstring(L"ReadOnly"), branch})
+    EXPECT_NE(top.end(), std::find(top.begin(), top.end(), name)) << "the server's Team/ folders: " << Narrow(name);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ((Names{L"Monthly"}), below);
+  ASSERT_EQ(0, outcome.code);
+  EXPECT_EQ(L"Team#" + branch + L"#Monthly", outcome.folder);
+  EXPECT_EQ(FolderReport, outcome.kind);
+
+  std::vector<std::wstring> seen;
+  auto answer = [&](DialogDriver& person, const std::wstring& name) {
+    HWND dialog = person.Await(L"Enter Report Name");
+    if (!dialog) return;
+    seen.push_back(DialogDriver::Text(dialog, IDC_REPORT_NAME_LABEL));
+    DialogDriver::Type(dialog, IDC_REPORT_NAME_EDIT, name);
+    DialogDriver::Click(dialog, IDOK);
+    person.AwaitGone(dialog);
+  };
+  std::vector<std::string> problems;
+  EXPECT_EQ(0, Export({MakeFile(L"q1.rpt", {1}), MakeFile(L"q2.rpt", {2})}, [&](DialogDriver& person) {
+              answer(person, L"Sales");
+              answer(person, L"sALES");  // taken: the server's associated table holds it
+              HWND box = person.Await(L"KVEFold.DLL");
+              if (!box) return;
+              seen.push_back(DialogDriver::MessageText(box).substr(0, 41));
+              PostMessageW(box, WM_COMMAND, IDOK, 0);
+              person.AwaitGone(box);
+              answer(person, L"Budget");
+            }, problems));
+  EXPECT_EQ(std::vector<std::string>{}, problems);
+  EXPECT_EQ((std::vector<std::wstring>{L"For q1.rpt:", L"For q2.rpt:",
+                                       L"Report Display Name has already been used", L"For q2.rpt:"}),
+            seen);
+  EndJob();
+  // On the server: both templates in the folder's hidden one, none among its messages.
+  kvimap::ImapClient client;
+  kvimap::ConnectOptions options;
+  options.host = L"127.0.0.1";
+  options.port = kvimap_test::Port("IMAP_PLAIN_PORT");
+  options.security = kvimap::Security::None;
+  ASSERT_TRUE(client.Connect(options).ok() && client.Login(L"bob", kvimap_test::Wide(kvimap_test::Setting(
+                                                                         "IMAP_READER_PASSWORD"))).ok());
+  kvimap::SelectedMailbox selected;
+  ASSERT_TRUE(client.Select(L"Team/" + branch + L"/Monthly", true, &selected).ok());
+  EXPECT_EQ(0u, selected.exists);
+  ASSERT_TRUE(client.Select(L"Team/" + branch + L"/Monthly/KV2FOLD Associated", true, &selected).ok());
+  std::vector<kvimap::MessageSummary> templates;
+  ASSERT_TRUE(client.FetchSummaries(1, 0, &templates).ok());
+  ASSERT_EQ(2u, templates.size());
+  EXPECT_EQ(L"Sales", templates[0].displayName);
+  EXPECT_EQ(L"Budget", templates[1].displayName);
+  EXPECT_EQ("IPM.ZORLAN.REPORT.TEMPLATE", templates[0].messageClass);
+  EXPECT_TRUE(client.Logout().ok());
 }
 
 TEST_F(DialogTest, OkOnTheProfileOrAFolderNoPathNamesWarnsAndKeepsTheDialogInEachLanguage) {

@@ -2,9 +2,13 @@
 
 #include <mapitags.h>
 
+#include <algorithm>
 #include <memory>
 
+#include "directory_store.h"
 #include "folder_index.h"
+#include "protected_text.h"
+#include "server_store.h"
 #include "store_layout.h"
 
 namespace provider {
@@ -28,35 +32,63 @@ const wchar_t* ResultText(StoreResult result) {
     case StoreResult::NotFound: return L"not created yet";
     case StoreResult::Corrupt: return L"damaged, or the directory holds other files";
     case StoreResult::Collision: return L"a folder of that name exists";
-    case StoreResult::InvalidName: return L"the name is not valid";
+    case StoreResult::InvalidName: return L"the name is not valid (on a server: it holds the server's separator)";
+    case StoreResult::NoAccess: return L"the server does not allow it";
+    case StoreResult::LogonFailed: return L"the server refused the user or password, or its certificate was refused";
+    case StoreResult::NetworkError: return L"the server cannot be reached";
     default: return L"cannot be read or written";
   }
 }
 
-void ListFolder(StoreLayout& store, const FolderRecord& folder, int depth, std::wstring& out) {
-  std::vector<FolderRecord> children;
+// The messages of a listing, subjects (report names for associated ones).
+void ListMessages(MessageStore& store, const StoreFolder& folder, bool associated, size_t indent, std::wstring& out) {
+  std::unique_ptr<MessageList> messages;
+  if (store.OpenMessages(folder, associated, messages) != StoreResult::Ok) return;
+  IndexEntry entry;
+  for (size_t i = 0; i < messages->Count(); ++i) {
+    if (messages->Read(i, entry) != StoreResult::Ok) continue;
+    const std::string id = ObjectIdText(entry.id);
+    std::wstring subject(id.begin(), id.end());
+    for (const Value& value : entry.properties)
+      if (value.tag == PR_SUBJECT_W || (associated && value.tag == PR_DISPLAY_NAME_W)) subject = value.text;
+    out += std::wstring(indent, L' ') + (associated ? L"(associated) " : L"- ") + subject + L"\n";
+  }
+}
+
+void ListFolder(MessageStore& store, const StoreFolder& folder, int depth, std::wstring& out) {
+  std::vector<StoreFolder> children;
   if (store.Children(folder, children) != StoreResult::Ok) {
     out += std::wstring(static_cast<size_t>(depth) * 2, L' ') + L"(folders cannot be read)\n";
     return;
   }
-  for (const FolderRecord& child : children) {
-    IndexCounts counts;
-    ReadIndexCounts(child.directory, counts);
+  for (const StoreFolder& child : children) {
+    FolderCounts counts = child.counts;
+    if (!child.countsKnown) store.Counts(child, counts);
     out += std::wstring(static_cast<size_t>(depth) * 2, L' ') + child.name + L"  [" + std::to_wstring(counts.contents) +
            L" messages, " + std::to_wstring(counts.associated) + L" associated]\n";
-    std::vector<IndexEntry> entries;
-    if (counts.contents + counts.associated > 0 && ReadFolderIndex(child.directory, entries) == StoreResult::Ok) {
-      for (const IndexEntry& entry : entries) {
-        const std::string id = ObjectIdText(entry.id);
-        std::wstring subject(id.begin(), id.end());
-        for (const Value& value : entry.properties)
-          if (value.tag == PR_SUBJECT_W || (entry.associated && value.tag == PR_DISPLAY_NAME_W)) subject = value.text;
-        out += std::wstring(static_cast<size_t>(depth + 1) * 2, L' ') + (entry.associated ? L"(associated) " : L"- ") +
-               subject + L"\n";
-      }
-    }
+    const size_t indent = static_cast<size_t>(depth + 1) * 2;
+    if (counts.contents > 0) ListMessages(store, child, false, indent, out);
+    if (counts.associated > 0) ListMessages(store, child, true, indent, out);
     ListFolder(store, child, depth + 1, out);
   }
+}
+
+std::wstring ServerText(const ServerConfig& server) {
+  static const wchar_t* const kSecurity[] = {L"tls", L"starttls", L"none"};
+  return server.user + L"@" + server.host + L":" + std::to_wstring(server.EffectivePort()) + L" (" +
+         kSecurity[static_cast<int>(server.security)] + L"), folder \"" + server.root + L"\"";
+}
+
+// The folder at parts[1...] below the top of information store, made where missing.
+StoreResult CreatePath(MessageStore& store, const std::vector<std::wstring>& parts) {
+  StoreFolder current;
+  StoreResult result = store.Find(store.ipmSubtreeId(), current);
+  for (size_t i = 1; i < parts.size() && result == StoreResult::Ok; ++i) {
+    StoreFolder child;
+    result = store.CreateFolder(current, parts[i], L"", true, child);
+    current = std::move(child);
+  }
+  return result;
 }
 
 }  // namespace
@@ -115,10 +147,40 @@ bool PutProfile(ProfilesFile& file, const ProfileConfig& profile, bool makeDefau
   return true;
 }
 
+// A server store's request: its folders made on the server.
+bool CreateServerFolders(const StoreConfig& config, const std::wstring& password,
+                         const std::vector<std::wstring>& folders, std::wstring& error) {
+  // Only folders to make take the server: a profile is written while it is away too.
+  if (std::none_of(folders.begin(), folders.end(),
+                   [&](const std::wstring& path) { return SplitPath(path)[0] == config.name; }))
+    return true;
+  std::unique_ptr<MessageStore> store;
+  StoreResult result = OpenServerStore(config.server, ServerLogon{password, L"", L""}, store);
+  for (const std::wstring& path : folders) {
+    std::vector<std::wstring> parts = SplitPath(path);
+    if (parts[0] != config.name || result != StoreResult::Ok) continue;
+    result = CreatePath(*store, parts);
+    if (result != StoreResult::Ok) {
+      error = L"folder " + path + L": " + ResultText(result);
+      return false;
+    }
+  }
+  if (result != StoreResult::Ok) {
+    error = L"store " + config.name + L" on " + ServerText(config.server) + L": " + ResultText(result);
+    return false;
+  }
+  return true;
+}
+
 // The profile's stores, and the request's folders in them.
 bool CreateStoresAndFolders(const std::wstring& profilesPath, const ProfileConfig& profile,
-                            const std::vector<std::wstring>& folders, std::wstring& error) {
+                            const std::vector<std::wstring>& folders, const std::wstring& serverPassword,
+                            std::wstring& error) {
   for (const StoreConfig& config : profile.stores) {
+    if (config.onServer) {
+      if (!CreateServerFolders(config, serverPassword, folders, error)) return false;
+      continue;
+    }
     std::unique_ptr<StoreLayout> store;
     StoreResult result = StoreLayout::OpenOrCreate(ResolveStoreDirectory(profilesPath, config.directory), store);
     if (result != StoreResult::Ok) {
@@ -159,12 +221,22 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
     return false;
   }
   ProfileConfig profile = request.profile;
+  bool onServer = false;
+  for (StoreConfig& store : profile.stores) {
+    if (!store.onServer) continue;
+    onServer = true;
+    if (request.rememberServerPassword && !ProtectText(request.serverPassword, store.server.protectedPassword)) {
+      error = L"the password cannot be protected for this user";
+      return false;
+    }
+  }
+  if (onServer) profile.password.clear();  // never in plain text: the server judges the logon's
   if (!MarkReadOnlyFolders(request, profile, error) || !FoldersNameStores(request, profile, error) ||
       !PutProfile(file, profile, request.makeDefault, error)) {
     return false;
   }
   // Stores and folders next, so that a failure leaves the profiles file as it was.
-  if (!CreateStoresAndFolders(profilesPath, profile, request.folders, error)) return false;
+  if (!CreateStoresAndFolders(profilesPath, profile, request.folders, request.serverPassword, error)) return false;
   if (!SaveProfiles(profilesPath, file)) {
     error = L"cannot write " + profilesPath;
     return false;
@@ -173,7 +245,7 @@ bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& reque
 }
 
 bool ListProfiles(const std::wstring& profilesPath, const std::wstring& profileName, std::wstring& listing,
-                  std::wstring& error) {
+                  std::wstring& error, const std::wstring& serverPassword) {
   ProfilesFile file;
   std::wstring problem;
   ProfilesStatus status = LoadProfiles(profilesPath, file, &problem);
@@ -195,10 +267,14 @@ bool ListProfiles(const std::wstring& profilesPath, const std::wstring& profileN
     for (const StoreConfig& config : profile.stores) {
       std::wstring directory = ResolveStoreDirectory(profilesPath, config.directory);
       listing += L"  Store " + config.name + (config.name == profile.defaultStore ? L" (default)" : L"") +
-                 (config.readOnly ? L" (read-only)" : L"") + L" in " + directory + L"\n";
-      std::unique_ptr<StoreLayout> store;
-      StoreResult result = StoreLayout::Open(directory, store);  // listing never creates a store
-      FolderRecord top;
+                 (config.readOnly ? L" (read-only)" : L"") +
+                 (config.onServer ? L" on " + ServerText(config.server) : L" in " + directory) + L"\n";
+      std::unique_ptr<MessageStore> store;
+      // Listing never creates a store.
+      StoreResult result = config.onServer
+                               ? OpenServerStore(config.server, ServerLogon{serverPassword, L"", L""}, store)
+                               : DirectoryStore::Open(directory, store);
+      StoreFolder top;
       if (result == StoreResult::Ok) result = store->Find(store->ipmSubtreeId(), top);
       if (result != StoreResult::Ok) {
         listing += std::wstring(L"    (") + ResultText(result) + L")\n";

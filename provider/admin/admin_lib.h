@@ -14,7 +14,14 @@ namespace provider {
 namespace admin {
 
 struct ProfileRequest {
-  ProfileConfig profile;  // name, password, user, stores, default store
+  // name, password, user, stores, default store. A profile with a store on a
+  // server keeps no password of its own: its server judges the logon's.
+  ProfileConfig profile;
+  // Logs on to the profile's server stores to create their folders; kept
+  // in the profile, protected for the user (ServerConfig::protectedPassword),
+  // when rememberServerPassword.
+  std::wstring serverPassword;
+  bool rememberServerPassword = false;
   bool makeDefault = false;
   // Folders to create, each "Store#Folder#Subfolder" (display names; the
   // store's name first). Parents are created as needed; existing ones are kept.
@@ -24,13 +31,16 @@ struct ProfileRequest {
 };
 
 // Adds the profile to the profiles file (replacing one of the same name),
-// creates its stores on disk and the requested folders.
+// creates its stores on disk and the requested folders (on disk or on the
+// server).
 bool CreateProfile(const std::wstring& profilesPath, const ProfileRequest& request, std::wstring& error);
 
 // A readable listing of a profile (or of every profile): stores, whether each
-// is the default or read-only, and the folder tree with message counts.
+// is the default or read-only, and the folder tree with message counts, from
+// the disk or from the server (logged on with serverPassword, else the one
+// the profile keeps).
 bool ListProfiles(const std::wstring& profilesPath, const std::wstring& profileName, std::wstring& listing,
-                  std::wstring& error);
+                  std::wstring& error, const std::wstring& serverPassword = L"");
 
 // One message of a folder as the admin tool shows it: from the folder's index
 // (class, subject, display name) and from its file (the attachments).

@@ -27,6 +27,10 @@ bool FindStore(const std::wstring& profilesPath, const std::wstring& profileName
     error = L"profile " + profile->name + L" has no store " + storeName;
     return false;
   }
+  if (config->onServer) {
+    error = L"store " + storeName + L" is on a server: list shows its folders, a mail client its messages";
+    return false;
+  }
   StoreResult result = StoreLayout::Open(ResolveStoreDirectory(profilesPath, config->directory), store);
   if (result != StoreResult::Ok) {
     error = L"store " + storeName + (result == StoreResult::NotFound ? L" does not exist in " : L" cannot be read in ") +

@@ -1,5 +1,5 @@
-// kvmapi-admin: sets up and shows the profiles of the local message store,
-// and repairs its folders.
+// kvmapi-admin: sets up and shows the profiles of the message stores (on disk
+// and on IMAP servers), and repairs the folders of stores on disk.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -24,11 +24,16 @@ void Write(HANDLE handle, const std::wstring& text) {
 const wchar_t kUsage[] =
     L"Usage:\n"
     L"  kvmapi-admin create-profile NAME --store STORE=DIRECTORY [--store ...]\n"
+    L"      [--server STORE=HOST[:PORT] --login USER [--security tls|starttls|none] [--root SERVER-FOLDER]\n"
+    L"       [--sender ADDRESS] [--pin SHA256] [--remember-password] ...]\n"
     L"      [--password PASSWORD] [--user DISPLAY-NAME] [--address ADDRESS] [--default]\n"
     L"      [--default-store STORE] [--read-only-store STORE]\n"
     L"      [--folder STORE#FOLDER#SUBFOLDER ...] [--read-only-folder STORE#FOLDER ...]\n"
     L"      [--profiles FILE]\n"
-    L"  kvmapi-admin list [PROFILE] [--profiles FILE]\n"
+    L"      --server makes a store on an IMAP server (tls on 993 unless told otherwise); the options after it\n"
+    L"      are its own. With a server store --password is the server's: it creates the folders there and is\n"
+    L"      kept only with --remember-password, protected for this Windows user (CryptProtectData)\n"
+    L"  kvmapi-admin list [PROFILE] [--password PASSWORD] [--profiles FILE]\n"
     L"  kvmapi-admin messages STORE#FOLDER [--profile PROFILE] [--profiles FILE]\n"
     L"  kvmapi-admin extract STORE#FOLDER MESSAGE-ID ATTACHMENT OUTPUT-FILE [--profile PROFILE] [--profiles FILE]\n"
     L"      MESSAGE-ID as listed by messages (or a prefix naming one message); ATTACHMENT counts from 1\n"
@@ -63,18 +68,55 @@ int UsageError(const std::wstring& problem) {
   return 2;
 }
 
+// "HOST[:PORT]" of --server; false for a port that is no number from 1 to 65535.
+bool ParseServer(const std::wstring& text, provider::ServerConfig& server) {
+  const size_t colon = text.rfind(L':');
+  server.host = text.substr(0, colon);
+  if (colon == std::wstring::npos) return !server.host.empty();
+  wchar_t* end = nullptr;
+  const unsigned long port = wcstoul(text.c_str() + colon + 1, &end, 10);
+  server.port = static_cast<uint16_t>(port);
+  return !server.host.empty() && colon + 1 < text.size() && *end == L'\0' && port > 0 && port <= 65535;
+}
+
+// An option of the --server store named last.
+bool TakeServerOption(const std::wstring& name, const std::wstring& value, Options& options, std::wstring& problem) {
+  std::vector<provider::StoreConfig>& stores = options.request.profile.stores;
+  if (stores.empty() || !stores.back().onServer) return problem = name + L" belongs after --server", false;
+  provider::ServerConfig& server = stores.back().server;
+  if (name == L"--login") server.user = value;
+  else if (name == L"--sender") server.sender = value;
+  else if (name == L"--root") server.root = value;
+  else if (name == L"--pin") server.pin = provider::ToUtf8(value);
+  else if (value == L"tls") server.security = provider::ServerSecurity::Tls;
+  else if (value == L"starttls") server.security = provider::ServerSecurity::StartTls;
+  else if (value == L"none") server.security = provider::ServerSecurity::None;
+  else return problem = L"--security takes tls, starttls or none", false;
+  return true;
+}
+
 // One option with its value; false with a problem for the user.
 bool TakeOption(const std::wstring& name, const std::wstring& value, Options& options, std::wstring& problem) {
   if (name == L"--profiles") options.profilesPath = value;
   else if (name == L"--profile") options.profileName = value;
-  else if (name == L"--password") options.request.profile.password = value;
+  else if (name == L"--password") options.request.profile.password = options.request.serverPassword = value;
   else if (name == L"--user") options.request.profile.userName = value;
   else if (name == L"--address") options.request.profile.userAddress = value;
   else if (name == L"--default-store") options.request.profile.defaultStore = value;
   else if (name == L"--read-only-store") options.readOnlyStores.push_back(value);
   else if (name == L"--folder") options.request.folders.push_back(value);
   else if (name == L"--read-only-folder") options.request.readOnlyFolders.push_back(value);
-  else if (name == L"--store") {
+  else if (name == L"--login" || name == L"--sender" || name == L"--root" || name == L"--pin" || name == L"--security")
+    return TakeServerOption(name, value, options, problem);
+  else if (name == L"--server") {
+    const size_t equals = value.find(L'=');
+    provider::StoreConfig store;
+    store.onServer = true;
+    if (equals == std::wstring::npos || equals == 0 || !ParseServer(value.substr(equals + 1), store.server))
+      return problem = L"--server takes STORE=HOST or STORE=HOST:PORT", false;
+    store.name = value.substr(0, equals);
+    options.request.profile.stores.push_back(store);
+  } else if (name == L"--store") {
     const size_t equals = value.find(L'=');
     if (equals == std::wstring::npos || equals == 0) return problem = L"--store takes STORE=DIRECTORY", false;
     provider::StoreConfig store;
@@ -98,6 +140,8 @@ bool ParseOptions(const std::vector<std::wstring>& args, Options& options, std::
       options.request.makeDefault = true;
     } else if (arg == L"--all") {
       options.allFolders = true;
+    } else if (arg == L"--remember-password") {
+      options.request.rememberServerPassword = true;
     } else if (i + 1 >= args.size()) {
       return problem = arg + L" needs a value", false;
     } else if (!TakeOption(arg, args[++i], options, problem)) {
@@ -116,7 +160,9 @@ int Where(const Options& options) {
 
 int List(const Options& options) {
   std::wstring listing, error;
-  if (!provider::admin::ListProfiles(options.profilesPath, First(options), listing, error)) return Fail(error);
+  if (!provider::admin::ListProfiles(options.profilesPath, First(options), listing, error,
+                                     options.request.serverPassword))
+    return Fail(error);
   Write(Out(), listing);
   return 0;
 }

@@ -29,17 +29,6 @@ bool OpenFolder(const std::wstring& profilesPath, const std::wstring& profileNam
   return FindFolder(profilesPath, profileName, folderPath, store, folder, error);
 }
 
-const Value* Find(const std::vector<Value>& values, ULONG tag) {
-  for (const Value& value : values)
-    if (PropId(value.tag) == PropId(tag)) return &value;
-  return nullptr;
-}
-
-std::wstring Text(const std::vector<Value>& values, ULONG tag) {
-  const Value* value = Find(values, tag);
-  return value && (PROP_TYPE(value->tag) == PT_UNICODE || PROP_TYPE(value->tag) == PT_STRING8) ? value->text : L"";
-}
-
 std::wstring FileText(const msgfile::MessageReader& reader, msgfile::ObjectRef object, ULONG tag) {
   msgfile::Property value;
   if (FAILED(reader.GetProperty(object, CHANGE_PROP_TYPE(tag, msgfile::kAnyPropertyType), &value))) return L"";
@@ -97,9 +86,9 @@ bool ListMessages(const std::wstring& profilesPath, const std::wstring& profileN
     std::string id = ObjectIdText(entry.id);
     summary.id.assign(id.begin(), id.end());
     summary.associated = entry.associated;
-    summary.messageClass = Text(entry.properties, PR_MESSAGE_CLASS_W);
-    summary.subject = Text(entry.properties, PR_SUBJECT_W);
-    summary.displayName = Text(entry.properties, PR_DISPLAY_NAME_W);
+    summary.messageClass = TextValue(entry.properties, PR_MESSAGE_CLASS_W);
+    summary.subject = TextValue(entry.properties, PR_SUBJECT_W);
+    summary.displayName = TextValue(entry.properties, PR_DISPLAY_NAME_W);
     ReadAttachments(MessagePath(folder.directory, entry.id), summary);
     messages.push_back(std::move(summary));
   }

@@ -25,16 +25,16 @@ const std::vector<ULONG>& IdentityColumns() {
   return columns;
 }
 
-class IndexRows final : public RowSource {
+class MessageRows final : public RowSource {
  public:
-  IndexRows(const StoreState& store, const ObjectId& folderId)
+  MessageRows(const StoreState& store, const ObjectId& folderId, std::unique_ptr<MessageList> messages)
       : storeId_(store.storeId), folderId_(folderId), parentEntryId_(FolderEntryId(store, folderId)),
-        storeEntryId_(store.StoreEntryId()) {}
-  IndexSnapshot& snapshot() { return snapshot_; }
+        storeEntryId_(store.StoreEntryId()), messages_(std::move(messages)) {}
+  const MessageList& messages() const { return *messages_; }
 
-  size_t Count() const override { return snapshot_.Count(); }
+  size_t Count() const override { return messages_->Count(); }
   HRESULT Row(size_t index, const TableRow*& row) override {
-    StoreResult result = snapshot_.Read(index, entry_);
+    StoreResult result = messages_->Read(index, entry_);
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
     EntryId id;
     id.kind = EntryKind::Message;
@@ -59,24 +59,28 @@ class IndexRows final : public RowSource {
  private:
   ObjectId storeId_, folderId_;
   std::vector<uint8_t> parentEntryId_, storeEntryId_;
-  IndexSnapshot snapshot_;
+  std::unique_ptr<MessageList> messages_;
   IndexEntry entry_;
   TableRow row_;
 };
 
 }  // namespace
 
-HRESULT OpenContentsTable(const std::shared_ptr<StoreState>& store, const FolderRecord& folder, ULONG flags,
+HRESULT OpenContentsTable(const std::shared_ptr<StoreState>& store, const StoreFolder& folder, ULONG flags,
                           LPMAPITABLE* table) {
-  std::unique_ptr<IndexRows> rows(new IndexRows(*store, folder.id));
-  StoreResult result = rows->snapshot().Open(folder.directory, (flags & MAPI_ASSOCIATED) != 0);
-  if (result != StoreResult::Ok) return StoreResultToHresult(result);
+  std::unique_ptr<MessageList> messages;
+  {
+    std::lock_guard<std::mutex> guard(store->lock);
+    StoreResult result = store->store->OpenMessages(folder, (flags & MAPI_ASSOCIATED) != 0, messages);
+    if (result != StoreResult::Ok) return StoreResultToHresult(result);
+  }
+  std::unique_ptr<MessageRows> rows(new MessageRows(*store, folder.id, std::move(messages)));
   std::vector<ULONG> all = ContentsColumns();
   auto add = [&all](ULONG tag) {
     if (std::none_of(all.begin(), all.end(), [tag](ULONG t) { return PropId(t) == PropId(tag); })) all.push_back(tag);
   };
   for (ULONG tag : IdentityColumns()) add(tag);
-  for (ULONG tag : rows->snapshot().Tags()) add(tag);
+  for (ULONG tag : rows->messages().Tags()) add(tag);
   *table = new TableObject(std::move(rows), ContentsColumns(), all, (flags & MAPI_UNICODE) != 0);
   return S_OK;
 }

@@ -30,7 +30,4 @@ extern const MAPIUID kProviderUid;
 std::vector<uint8_t> EncodeEntryId(const EntryId& id);
 bool DecodeEntryId(ULONG size, const ENTRYID* bytes, EntryId& out);
 
-// 128 bits derived from bytes (two FNV-1a hashes): the user's stable key.
-ObjectId DeriveKey(const std::vector<uint8_t>& bytes);
-
 }  // namespace provider

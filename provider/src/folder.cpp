@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "contents_table.h"
-#include "folder_repair.h"
 #include "message.h"
 #include "msg_store.h"
 #include "table.h"
@@ -18,19 +17,19 @@ constexpr ULONG kShowSoftDeletes = 0x00000002;  // SHOW_SOFT_DELETES, missing fr
 
 // The folder a hierarchy row stands for, kept to fill in its deferred values.
 struct RowFolder {
-  FolderRecord folder;
+  StoreFolder folder;
   ULONG depth;
 };
 
 // Rows of entry id and name only (see DeferredColumns).
-void AddHierarchyRows(StoreState& store, const FolderRecord& parent, ULONG depth, bool recursive,
+void AddHierarchyRows(StoreState& store, const StoreFolder& parent, ULONG depth, bool recursive,
                       std::vector<TableRow>& rows, std::vector<RowFolder>& folders) {
-  std::vector<FolderRecord> children;
-  StoreResult result = store.layout->Children(parent, children);
+  std::vector<StoreFolder> children;
+  StoreResult result = store.store->Children(parent, children);
   if (result != StoreResult::Ok) throw result;
   rows.reserve(rows.size() + children.size());
   folders.reserve(folders.size() + children.size());
-  for (FolderRecord& child : children) {
+  for (StoreFolder& child : children) {
     rows.push_back(FolderNameValues(store, child));
     if (!recursive) {
       folders.push_back(RowFolder{std::move(child), depth});
@@ -51,12 +50,12 @@ const std::vector<ULONG>& HierarchyColumns() {
 
 }  // namespace
 
-HRESULT RepairForWriting(const FolderRecord& folder) {
-  RepairReport report;
-  return StoreResultToHresult(RepairFolder(folder.directory, report));
+HRESULT RepairForWriting(StoreState& store, const StoreFolder& folder) {
+  std::lock_guard<std::mutex> guard(store.lock);
+  return StoreResultToHresult(store.store->PrepareForWriting(folder));
 }
 
-FolderObject::FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable,
+FolderObject::FolderObject(std::shared_ptr<StoreState> store, StoreFolder folder, bool writable, bool storeWritable,
                            bool repaired)
     : PropObject(kName), store_(std::move(store)), folder_(std::move(folder)), writable_(writable),
       storeWritable_(storeWritable), repaired_(repaired) {}
@@ -67,9 +66,9 @@ bool FolderObject::Supports(REFIID iid) const {
 
 HRESULT FolderObject::CollectProps(std::vector<Value>& out) {
   std::lock_guard<std::mutex> guard(store_->lock);
-  FolderRecord current;
+  StoreFolder current;
   // Reread the folder: another process may have added subfolders or messages.
-  StoreResult result = store_->layout->Find(folder_.id, current);
+  StoreResult result = store_->store->Find(folder_.id, current);
   if (result != StoreResult::Ok) return StoreResultToHresult(result);
   ULONG depth = 0;
   out = FolderValues(*store_, current, depth);
@@ -117,8 +116,16 @@ STDMETHODIMP FolderObject::GetHierarchyTable(ULONG flags, LPMAPITABLE* table) {
     };
     deferred[1].tags = kFolderCountTags;
     deferred[1].fill = [store = store_, shared](size_t row, TableRow& values) {
+      const StoreFolder& folder = (*shared)[row].folder;
+      if (folder.countsKnown) {  // learnt with the listing itself
+        values.push_back(Value::Bool(PR_SUBFOLDERS, folder.counts.hasSubfolders));
+        values.push_back(Value::Long(PR_CONTENT_COUNT, folder.counts.contents));
+        values.push_back(Value::Long(PR_ASSOC_CONTENT_COUNT, folder.counts.associated));
+        values.push_back(Value::Long(PR_CONTENT_UNREAD, folder.counts.unread));
+        return;
+      }
       std::lock_guard<std::mutex> guard(store->lock);
-      std::vector<Value> counts = FolderCountValues(*store, (*shared)[row].folder);
+      std::vector<Value> counts = FolderCountValues(*store, folder);
       values.insert(values.end(), counts.begin(), counts.end());
     };
     *table = new TableObject(std::move(rows), HierarchyColumns(), HierarchyColumns(), (flags & MAPI_UNICODE) != 0,
@@ -159,7 +166,7 @@ STDMETHODIMP FolderObject::CreateMessage(LPCIID iface, ULONG flags, LPMESSAGE* m
     if (!writable_) return MAPI_E_NO_ACCESS;
     // A folder opened without MAPI_MODIFY is put right before its first posting.
     if (!repaired_) {
-      HRESULT repaired = RepairForWriting(folder_);
+      HRESULT repaired = RepairForWriting(*store_, folder_);
       if (FAILED(repaired)) return repaired;
       repaired_ = true;
     }
@@ -194,12 +201,12 @@ STDMETHODIMP FolderObject::CreateFolder(ULONG type, LPTSTR name, LPTSTR comment,
     std::wstring folderName = TextArgument(name, unicode);
     std::wstring folderComment = TextArgument(comment, unicode);
     if (folderName.empty()) return MAPI_E_INVALID_PARAMETER;
-    FolderRecord created;
+    StoreFolder created;
     bool writable = false;
     {
       std::lock_guard<std::mutex> guard(store_->lock);
-      StoreResult result = store_->layout->CreateFolder(folder_, folderName, folderComment,
-                                                        (flags & OPEN_IF_EXISTS) != 0, created);
+      StoreResult result = store_->store->CreateFolder(folder_, folderName, folderComment,
+                                                       (flags & OPEN_IF_EXISTS) != 0, created);
       if (result != StoreResult::Ok) return StoreResultToHresult(result);
       writable = store_->FolderWritable(created);
     }

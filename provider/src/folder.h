@@ -1,4 +1,4 @@
-// IMAPIFolder over one folder directory of a store.
+// IMAPIFolder over one folder of a store.
 #pragma once
 
 #include <atomic>
@@ -13,7 +13,7 @@ class FolderObject final : public PropObject<IMAPIFolder> {
  public:
   // repaired: the folder was put right against its message files when it was
   // opened for writing; otherwise that happens before its first posting.
-  FolderObject(std::shared_ptr<StoreState> store, FolderRecord folder, bool writable, bool storeWritable,
+  FolderObject(std::shared_ptr<StoreState> store, StoreFolder folder, bool writable, bool storeWritable,
                bool repaired);
 
   // IMAPIContainer
@@ -41,14 +41,13 @@ class FolderObject final : public PropObject<IMAPIFolder> {
 
  private:
   std::shared_ptr<StoreState> store_;
-  FolderRecord folder_;
+  StoreFolder folder_;
   bool writable_;
   bool storeWritable_;
   std::atomic<bool> repaired_;
 };
 
-// Puts a folder right before it is written to: stale composing files go, and
-// an index that does not describe the message files is rebuilt from them.
-HRESULT RepairForWriting(const FolderRecord& folder);
+// Puts a folder right before it is written to (see MessageStore::PrepareForWriting).
+HRESULT RepairForWriting(StoreState& store, const StoreFolder& folder);
 
 }  // namespace provider

@@ -1,6 +1,6 @@
 // MAPILogonEx: finds the profile in the profiles file, checks its password,
 // shows the profile chooser when the caller allows a dialog, and creates the
-// session.
+// session (whose server stores log on with the password given).
 #include <windows.h>
 
 #include <mapix.h>
@@ -23,6 +23,7 @@ struct ChooserState {
   const ProfilesFile* file;
   std::wstring preselected;
   const ProfileConfig* chosen = nullptr;
+  std::wstring password;  // what was typed: a server store logs on with it
 };
 
 bool PasswordMatches(const ProfileConfig& profile, const std::wstring& password) {
@@ -65,6 +66,7 @@ INT_PTR CALLBACK ChooserProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             return TRUE;
           }
           state->chosen = &profile;
+          state->password = password;
           EndDialog(dialog, IDOK);
           return TRUE;
         }
@@ -123,10 +125,11 @@ HRESULT Logon(ULONG_PTR uiParam, const void* profileArgument, const void* passwo
     if (answer == IDCANCEL) return MAPI_E_USER_CANCEL;
     if (answer != IDOK || !state.chosen) return MAPI_E_LOGON_FAILED;
     chosen = state.chosen;
+    password = state.password;
   }
 
   std::shared_ptr<SessionState> state;
-  HRESULT hr = CreateSessionState(*chosen, path, state);
+  HRESULT hr = CreateSessionState(*chosen, path, password, state);
   if (FAILED(hr)) return hr;
   *session = new SessionObject(std::move(state));
   return S_OK;

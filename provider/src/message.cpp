@@ -284,10 +284,10 @@ HRESULT OpenMessage(const std::shared_ptr<StoreState>& store, const ObjectId& fo
       !IsEqualIID(*iface, IID_IUnknown))
     return MAPI_E_INTERFACE_NOT_SUPPORTED;
   if (flags & MAPI_MODIFY) return MAPI_E_NO_ACCESS;
-  FolderRecord folder;
+  StoreFolder folder;
   {
     std::lock_guard<std::mutex> guard(store->lock);
-    HRESULT hr = StoreResultToHresult(store->layout->Find(folderId, folder));
+    HRESULT hr = StoreResultToHresult(store->store->Find(folderId, folder));
     if (FAILED(hr)) return hr;
   }
   std::shared_ptr<MessageState> state;

@@ -6,9 +6,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "files.h"
-#include "folder_repair.h"
-#include "message_files.h"
 #include "properties.h"
 #include "property_streams.h"
 #include "property_values.h"
@@ -63,13 +60,6 @@ HRESULT ReaderResult(HRESULT hr) {
   return MAPI_E_CORRUPT_DATA;
 }
 
-// The writer's failures as MAPI reports them; a file beyond its limit is too big.
-HRESULT WriterResult(HRESULT hr) {
-  if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
-  if (hr == STG_E_DOCFILETOOLARGE) return MAPI_E_TOO_BIG;
-  return hr;
-}
-
 // Room kept for what a save adds besides the caller's values.
 constexpr uint64_t kSaveReserveBytes = 64u << 10;
 constexpr uint32_t kSaveReserveValues = 16;
@@ -91,31 +81,33 @@ void PropertySet::Remove(ULONG tag) {
 
 // ---- creating and opening ----
 
-HRESULT MessageState::Create(const std::shared_ptr<StoreState>& store, const FolderRecord& folder, bool associated,
+HRESULT MessageState::Create(const std::shared_ptr<StoreState>& store, const StoreFolder& folder, bool associated,
                              std::shared_ptr<MessageState>& out) {
   std::shared_ptr<MessageState> state(new MessageState());
   state->store_ = store;
   state->folder_ = folder;
   state->associated_ = associated;
-  state->id_ = NewObjectId();
-  const std::wstring directory = MessagesDirectory(folder.directory);
-  if (!CreateDirectoryTree(directory)) return MAPI_E_DISK_ERROR;
-  state->temporaryPath_ = ComposingPath(folder.directory, state->id_);
-  HRESULT hr = state->writer_.Create(state->temporaryPath_.c_str());
-  if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
-  if (FAILED(hr)) return MAPI_E_DISK_ERROR;
+  std::lock_guard<std::mutex> guard(store->lock);
+  StoreResult result = store->store->NewDraft(folder, associated, state->draft_);
+  if (result != StoreResult::Ok) return StoreResultToHresult(result);
   out = std::move(state);
   return S_OK;
 }
 
-HRESULT MessageState::Open(const std::shared_ptr<StoreState>& store, const FolderRecord& folder, const ObjectId& id,
+HRESULT MessageState::Open(const std::shared_ptr<StoreState>& store, const StoreFolder& folder, const ObjectId& id,
                            std::shared_ptr<MessageState>& out) {
   std::shared_ptr<MessageState> state(new MessageState());
   state->store_ = store;
   state->folder_ = folder;
   state->id_ = id;
   state->phase_ = Phase::Saved;
-  HRESULT hr = state->LoadFromFile(MessagePath(folder.directory, id));
+  std::wstring path;
+  {
+    std::lock_guard<std::mutex> guard(store->lock);
+    StoreResult result = store->store->SavedMessageFile(folder, id, path);
+    if (result != StoreResult::Ok) return StoreResultToHresult(result);
+  }
+  HRESULT hr = state->LoadFromFile(path);
   if (FAILED(hr)) return hr;
   out = std::move(state);
   return S_OK;
@@ -123,6 +115,8 @@ HRESULT MessageState::Open(const std::shared_ptr<StoreState>& store, const Folde
 
 HRESULT MessageState::EnsureReader() {
   if (reader_) return S_OK;
+  // A message that went to a server is not read back.
+  if (path_.empty()) return MAPI_E_NO_SUPPORT;
   std::unique_ptr<msgfile::MessageReader> reader(new msgfile::MessageReader());
   HRESULT hr = reader->Open(path_.c_str());
   if (FAILED(hr)) return ReaderResult(hr);
@@ -203,7 +197,7 @@ ObjectRef MessageState::FileObject(ObjectRef object) {
 void MessageState::RemoveValue(ObjectRef object, PropertySet& set, ULONG tag) {
   if (phase_ == Phase::Composing) {
     for (const PropertySet::InFile& f : set.inFile)
-      if (PropId(f.tag) == PropId(tag)) writer_.DeleteProperty(object, f.tag);
+      if (PropId(f.tag) == PropId(tag)) draft_->DeleteStreamedValue(object, f.tag);
   }
   set.Remove(tag);
 }
@@ -310,7 +304,7 @@ HRESULT MessageState::SetProps(ObjectRef object, ULONG count, const SPropValue* 
   for (Value& value : accepted) {
     if (streamToken_ && streamObject_.kind == object.kind && streamObject_.number == object.number &&
         PropId(streamTag_) == PropId(value.tag)) {
-      writer_.CancelValueStream();  // the stream's writes now go nowhere
+      draft_->CancelValueStream();  // the stream's writes now go nowhere
       streamToken_ = 0;
     }
     if (object.kind == ObjectKind::Message && PropId(value.tag) == PropId(PR_MESSAGE_FLAGS)) {
@@ -362,8 +356,8 @@ HRESULT MessageState::OpenPropertyStream(ObjectRef object, ULONG tag, ULONG flag
     if (!inMemory && inFile == set->inFile.end() && !(flags & MAPI_CREATE)) return MAPI_E_NOT_FOUND;
     if (streamToken_) return MAPI_E_BUSY;  // one value is written at a time
     RemoveValue(object, *set, tag);
-    HRESULT hr = writer_.BeginValueStream(object, tag);
-    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? MAPI_E_NOT_ENOUGH_MEMORY : hr;
+    HRESULT hr = draft_->BeginValueStream(object, tag);
+    if (FAILED(hr)) return hr;
     streamToken_ = ++nextToken_;
     streamObject_ = object;
     streamTag_ = tag;
@@ -397,15 +391,15 @@ bool MessageState::FitsLocked(uint64_t bytes) const {
   };
   add(message_);
   for (const AttachmentRecord& record : attachments_) add(record.properties);
-  return writer_.Fits(bytes, pending, values);
+  return draft_->Fits(bytes, pending, values);
 }
 
 HRESULT MessageState::StreamWrite(uint64_t token, const void* data, ULONG size) {
   std::lock_guard<std::mutex> guard(lock_);
   if (token != streamToken_) return STG_E_REVERTED;
   if (!FitsLocked(size)) return MAPI_E_TOO_BIG;
-  HRESULT hr = writer_.WriteValueStream(data, size);
-  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? STG_E_INSUFFICIENTMEMORY : WriterResult(hr);
+  HRESULT hr = draft_->WriteValueStream(data, size);
+  if (FAILED(hr)) return hr;
   streamSize_ += size;
   return S_OK;
 }
@@ -429,9 +423,9 @@ void MessageState::StreamClose(uint64_t token) noexcept {
 
 HRESULT MessageState::EndStreamLocked() {
   streamToken_ = 0;
-  HRESULT hr = writer_.EndValueStream();
+  HRESULT hr = draft_->EndValueStream();
   if (FAILED(hr)) {
-    failure_ = WriterResult(hr);
+    failure_ = hr;
     return hr;
   }
   PropertySet* set = Properties(streamObject_);
@@ -447,8 +441,8 @@ HRESULT MessageState::EndStreamLocked() {
 HRESULT MessageState::CreateAttachment(ULONG* number) {
   std::lock_guard<std::mutex> guard(lock_);
   if (phase_ != Phase::Composing) return MAPI_E_NO_ACCESS;
-  HRESULT hr = writer_.CreateAttachment(number);
-  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? MAPI_E_NOT_ENOUGH_MEMORY : hr;
+  HRESULT hr = draft_->CreateAttachment(number);
+  if (FAILED(hr)) return hr;
   AttachmentRecord record;
   record.number = *number;
   attachments_.push_back(std::move(record));
@@ -467,8 +461,8 @@ HRESULT MessageState::DeleteAttachment(ULONG number) {
   AttachmentRecord* record = Attachment(number);
   if (!record) return MAPI_E_NOT_FOUND;
   if (streamToken_ && streamObject_.kind == ObjectKind::Attachment && streamObject_.number == number)
-    streamToken_ = 0;  // the writer drops the open value with the attachment
-  writer_.DeleteAttachment(number);
+    streamToken_ = 0;  // the draft drops the open value with the attachment
+  draft_->DeleteAttachment(number);
   attachments_.erase(attachments_.begin() + (record - attachments_.data()));
   return S_OK;
 }
@@ -488,7 +482,7 @@ void MessageState::ReleaseAttachment(ULONG number) {
   AttachmentRecord* record = Attachment(number);
   if (!record || record->saved) return;
   if (streamToken_ && streamObject_.kind == ObjectKind::Attachment && streamObject_.number == number) streamToken_ = 0;
-  writer_.DeleteAttachment(number);
+  draft_->DeleteAttachment(number);
   attachments_.erase(attachments_.begin() + (record - attachments_.data()));
 }
 
@@ -531,16 +525,16 @@ HRESULT MessageState::Save(ULONG flags) {
     case Phase::Failed: return failure_;
     default: break;
   }
-  HRESULT hr = WriteAndPlace(flags);
+  HRESULT hr = SaveDraft();
   if (FAILED(hr)) {
     phase_ = Phase::Failed;
     failure_ = hr;
-    writer_.Abandon();
+    draft_->Abandon();
   }
   return hr;
 }
 
-HRESULT MessageState::WriteAndPlace(ULONG) {
+HRESULT MessageState::SaveDraft() {
   if (streamToken_) EndStreamLocked();
   if (FAILED(failure_)) return failure_;
   FILETIME now;
@@ -549,57 +543,34 @@ HRESULT MessageState::WriteAndPlace(ULONG) {
   for (ULONG tag : times)
     if (!FindValue(message_.values, tag)) message_.values.push_back(Value::Long(tag, FileTimeNumber(now)));
 
-  auto put = [this](ObjectRef object, const msgfile::Property& property) {
-    return WriterResult(writer_.SetProperty(object, property));
-  };
-  HRESULT hr = S_OK;
   // Attachments never saved are not part of the message.
   for (auto it = attachments_.begin(); it != attachments_.end();) {
     if (it->saved) {
       ++it;
       continue;
     }
-    writer_.DeleteAttachment(it->number);
+    draft_->DeleteAttachment(it->number);
     it = attachments_.erase(it);
   }
+  DraftContents contents;
+  contents.associated = associated_;
+  contents.messageFlags = messageFlags_ | (attachments_.empty() ? 0 : MSGFLAG_HASATTACH) |
+                          (associated_ ? MSGFLAG_ASSOCIATED : 0);
+  contents.values = &message_.values;
   ULONG fileIndex = 0;
   for (AttachmentRecord& record : attachments_) {
-    const ObjectRef object = ObjectRef::Attachment(record.number);
-    for (const Value& value : record.properties.values)
-      if (FAILED(hr = put(object, FilePropertyFromValue(value)))) return hr;
-    const uint64_t size = std::min<uint64_t>(AttachmentSize(record), 0x7FFFFFFF);
-    if (FAILED(hr = put(object, msgfile::LongProperty(PR_ATTACH_SIZE, static_cast<int32_t>(size))))) return hr;
+    contents.attachments.push_back({record.number, &record.properties.values, AttachmentSize(record)});
     record.fileIndex = fileIndex++;  // the file numbers the storages densely, in this order
   }
-  for (const Value& value : message_.values)
-    if (FAILED(hr = put(ObjectRef::Message(), FilePropertyFromValue(value)))) return hr;
-  const ULONG messageFlags = messageFlags_ | (attachments_.empty() ? 0 : MSGFLAG_HASATTACH) |
-                             (associated_ ? MSGFLAG_ASSOCIATED : 0);
-  if (FAILED(hr = put(ObjectRef::Message(), msgfile::LongProperty(PR_MESSAGE_FLAGS, static_cast<int32_t>(messageFlags)))))
-    return hr;
-
-  // The index lock before the file is finished and moved: whoever holds it
-  // sees this message either being composed or saved with its line, never
-  // placed without it.
-  IndexWriter index(folder_.directory);
-  StoreResult result = index.Begin();
-  if (result != StoreResult::Ok) return StoreResultToHresult(result);
-  hr = writer_.Finish();
-  if (FAILED(hr)) return WriterResult(hr);
-  fileSize_ = FileSize(temporaryPath_);
-  const std::wstring finalPath = MessagePath(folder_.directory, id_);
-  if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0)) {
-    DeleteFileW(temporaryPath_.c_str());
-    return MAPI_E_DISK_ERROR;
-  }
-  result = index.Append({MakeIndexEntry(id_, associated_, message_.values, fileSize_, !attachments_.empty(), messageFlags)});
-  if (result != StoreResult::Ok) {
-    DeleteFileW(finalPath.c_str());
-    return StoreResultToHresult(result);
-  }
+  SavedMessage saved;
+  HRESULT hr = draft_->Save(contents, saved);
+  if (FAILED(hr)) return hr;
+  id_ = saved.id;
+  fileSize_ = saved.size;
+  path_ = saved.file;
   phase_ = Phase::Saved;
   savedHere_ = true;
-  path_ = finalPath;
+  draft_.reset();
   return S_OK;
 }
 

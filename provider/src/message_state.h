@@ -1,14 +1,14 @@
 // One message of a folder, as its IMessage, its IAttach objects and their
-// streams share it: either a new message being composed, whose file is
-// written aside as values and attachment data arrive, or a saved message,
-// read from its file and read-only.
+// streams share it: either a new message being composed, whose large values
+// (attachment data) go to the store's draft as they arrive, or a saved
+// message, read from its file and read-only.
 //
-// A new message's file is created under a temporary name in the folder's
-// messages\ directory and stays marked for deletion until the final
-// SaveChanges, so a message that is released unsaved, or whose process dies,
-// leaves nothing. SaveChanges finishes the file, moves it to its final name
-// and only then adds the message to the folder's index: the message appears
-// in its contents table through that one step.
+// What a draft is depends on the store (message_store.h): on disk a message
+// file written aside and marked for deletion until the final SaveChanges
+// places it and lists it in the folder's index; on a server spooled values
+// that SaveChanges sends as one message. Either way a message released
+// unsaved, or whose process dies, leaves nothing, and a saved one appears in
+// its contents table whole.
 #pragma once
 
 #include <windows.h>
@@ -21,7 +21,6 @@
 #include <vector>
 
 #include <msgfile/message_reader.h>
-#include <msgfile/message_writer.h>
 
 #include "session_state.h"
 #include "table.h"
@@ -60,11 +59,11 @@ struct PropertyProblem {
 
 class MessageState : public std::enable_shared_from_this<MessageState> {
  public:
-  // A new message in a folder; its file is created aside at once.
-  static HRESULT Create(const std::shared_ptr<StoreState>& store, const FolderRecord& folder, bool associated,
+  // A new message in a folder; its draft is made at once.
+  static HRESULT Create(const std::shared_ptr<StoreState>& store, const StoreFolder& folder, bool associated,
                         std::shared_ptr<MessageState>& out);
   // A saved message of a folder, read from its file.
-  static HRESULT Open(const std::shared_ptr<StoreState>& store, const FolderRecord& folder, const ObjectId& id,
+  static HRESULT Open(const std::shared_ptr<StoreState>& store, const StoreFolder& folder, const ObjectId& id,
                       std::shared_ptr<MessageState>& out);
 
   MessageState(const MessageState&) = delete;
@@ -123,12 +122,12 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   void ComputedValues(msgfile::ObjectRef object, std::vector<Value>& out);
   uint64_t AttachmentSize(const AttachmentRecord& record) const;
   HRESULT LoadFromFile(const std::wstring& path);
-  HRESULT WriteAndPlace(ULONG flags);
+  HRESULT SaveDraft();
   std::vector<uint8_t> EntryIdBytes() const;
 
   std::mutex lock_;
   std::shared_ptr<StoreState> store_;
-  FolderRecord folder_;
+  StoreFolder folder_;
   ObjectId id_{};
   bool associated_ = false;
   Phase phase_ = Phase::Composing;
@@ -139,9 +138,8 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   std::vector<AttachmentRecord> attachments_;
   uint64_t fileSize_ = 0;
 
-  // Composing: the file written aside, and the one value stream open on it.
-  msgfile::MessageWriter writer_;
-  std::wstring temporaryPath_;
+  // Composing: the store's draft, and the one value stream open on it.
+  std::unique_ptr<MessageDraft> draft_;
   uint64_t nextToken_ = 0;
   uint64_t streamToken_ = 0;
   msgfile::ObjectRef streamObject_;
@@ -149,7 +147,7 @@ class MessageState : public std::enable_shared_from_this<MessageState> {
   uint64_t streamSize_ = 0;
   bool savedHere_ = false;
 
-  // Saved: the file, read on demand.
+  // Saved: the file, read on demand (none when the store keeps none at hand).
   std::wstring path_;
   std::unique_ptr<msgfile::MessageReader> reader_;
 };

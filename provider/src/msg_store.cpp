@@ -25,11 +25,11 @@ HRESULT OpenFolder(const std::shared_ptr<StoreState>& store, bool storeWritable,
   if (iface && !IsEqualIID(*iface, IID_IMAPIFolder) && !IsEqualIID(*iface, IID_IMAPIContainer) &&
       !IsEqualIID(*iface, IID_IMAPIProp) && !IsEqualIID(*iface, IID_IUnknown))
     return MAPI_E_INTERFACE_NOT_SUPPORTED;
-  FolderRecord folder;
+  StoreFolder folder;
   bool allowed = false;
   {
     std::lock_guard<std::mutex> guard(store->lock);
-    HRESULT hr = StoreResultToHresult(store->layout->Find(folderId, folder));
+    HRESULT hr = StoreResultToHresult(store->store->Find(folderId, folder));
     if (FAILED(hr)) return hr;
     allowed = storeWritable && store->FolderWritable(folder);
   }
@@ -38,7 +38,7 @@ HRESULT OpenFolder(const std::shared_ptr<StoreState>& store, bool storeWritable,
   // Opened for writing: put right against its message files first.
   const bool repair = (flags & MAPI_MODIFY) != 0;
   if (repair) {
-    HRESULT hr = RepairForWriting(folder);
+    HRESULT hr = RepairForWriting(*store, folder);
     if (FAILED(hr)) return hr;
   }
   *object = static_cast<IMAPIFolder*>(new FolderObject(store, std::move(folder), writable, storeWritable, repair));
@@ -49,7 +49,7 @@ HRESULT OpenFolder(const std::shared_ptr<StoreState>& store, bool storeWritable,
 HRESULT OpenStoreEntry(const std::shared_ptr<StoreState>& store, bool storeWritable, ULONG size, LPENTRYID id,
                        LPCIID iface, ULONG flags, ULONG* type, LPUNKNOWN* object) {
   if (!object) return MAPI_E_INVALID_PARAMETER;
-  if (size == 0) return OpenFolder(store, storeWritable, store->layout->rootId(), iface, flags, type, object);
+  if (size == 0) return OpenFolder(store, storeWritable, store->store->rootId(), iface, flags, type, object);
   EntryId entry;
   if (!DecodeEntryId(size, id, entry)) return MAPI_E_INVALID_ENTRYID;
   if (entry.store != store->storeId) return MAPI_E_INVALID_ENTRYID;
@@ -74,9 +74,10 @@ HRESULT StoreObject::CollectProps(std::vector<Value>& out) {
   ObjectId ipm, views;
   {
     std::lock_guard<std::mutex> guard(store_->lock);
-    ipm = store_->layout->ipmSubtreeId();
-    views = store_->layout->commonViewsId();
+    ipm = store_->store->ipmSubtreeId();
+    views = store_->store->commonViewsId();
   }
+  const bool hasViews = views != ObjectId{};
   out.push_back(Value::Text(PR_DISPLAY_NAME_W, store_->config.name));
   out.push_back(Value::Binary(PR_ENTRYID, store_->StoreEntryId()));
   out.push_back(Value::Binary(PR_STORE_ENTRYID, store_->StoreEntryId()));
@@ -86,8 +87,8 @@ HRESULT StoreObject::CollectProps(std::vector<Value>& out) {
   out.push_back(Value::Binary(PR_MDB_PROVIDER, std::vector<uint8_t>(kProviderUid.ab, kProviderUid.ab + 16)));
   out.push_back(Value::Long(PR_OBJECT_TYPE, MAPI_STORE));
   out.push_back(Value::Binary(PR_IPM_SUBTREE_ENTRYID, FolderEntryId(*store_, ipm)));
-  out.push_back(Value::Binary(PR_COMMON_VIEWS_ENTRYID, FolderEntryId(*store_, views)));
-  out.push_back(Value::Long(PR_VALID_FOLDER_MASK, FOLDER_IPM_SUBTREE_VALID | FOLDER_COMMON_VIEWS_VALID));
+  if (hasViews) out.push_back(Value::Binary(PR_COMMON_VIEWS_ENTRYID, FolderEntryId(*store_, views)));
+  out.push_back(Value::Long(PR_VALID_FOLDER_MASK, FOLDER_IPM_SUBTREE_VALID | (hasViews ? FOLDER_COMMON_VIEWS_VALID : 0)));
   ULONG support = STORE_ENTRYID_UNIQUE | kStoreUnicodeOk | (writable_ ? STORE_MODIFY_OK : 0);
   out.push_back(Value::Long(PR_STORE_SUPPORT_MASK, static_cast<LONG>(support)));
   out.push_back(Value::Long(PR_STORE_STATE, 0));

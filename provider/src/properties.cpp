@@ -28,12 +28,6 @@ std::wstring TextArgument(const void* text, bool unicode) {
   return unicode ? std::wstring(static_cast<const wchar_t*>(text)) : WideText(static_cast<const char*>(text));
 }
 
-const Value* FindValue(const std::vector<Value>& values, ULONG tag) {
-  for (const Value& value : values)
-    if (PropId(value.tag) == PropId(tag)) return &value;
-  return nullptr;
-}
-
 ULONG NaturalTag(ULONG storedTag, bool unicode) {
   ULONG type = PROP_TYPE(storedTag);
   if (type != PT_UNICODE && type != PT_STRING8) return storedTag;

@@ -23,7 +23,6 @@ std::string NarrowText(const std::wstring& text);   // ANSI code page
 std::wstring WideText(const char* text);            // ANSI code page
 std::wstring TextArgument(const void* text, bool unicode);
 
-const Value* FindValue(const std::vector<Value>& values, ULONG tag);  // by property id
 // The tag a stored value has when nobody asks for a type: strings are narrow
 // unless the caller passed MAPI_UNICODE.
 ULONG NaturalTag(ULONG storedTag, bool unicode);

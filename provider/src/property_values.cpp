@@ -19,28 +19,6 @@ HRESULT ValueFromPropValue(const SPropValue& prop, Value& out) {
   return S_OK;
 }
 
-msgfile::Property FilePropertyFromValue(const Value& value) {
-  const ULONG type = PROP_TYPE(value.tag);
-  switch (type) {
-    case PT_UNICODE:
-    case PT_STRING8:
-      return msgfile::UnicodeProperty(CHANGE_PROP_TYPE(value.tag, PT_UNICODE), value.text);
-    case PT_BINARY:
-    case PT_CLSID: {
-      msgfile::Property property = msgfile::BinaryProperty(value.tag, value.bytes.data(), value.bytes.size());
-      return property;
-    }
-    default: {
-      msgfile::Property property;
-      property.tag = value.tag;
-      const size_t bytes = msgfile::FixedValueBytes(type);
-      const uint64_t mask = bytes >= 8 ? ~0ull : ((1ull << (8 * bytes)) - 1);
-      property.fixed = static_cast<uint64_t>(value.number) & mask;
-      return property;
-    }
-  }
-}
-
 Value ValueFromFileProperty(const msgfile::Property& property) {
   Value value;
   value.tag = property.tag;

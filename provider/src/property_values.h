@@ -20,8 +20,6 @@ namespace provider {
 // byte block or class id whose pointer is missing.
 HRESULT ValueFromPropValue(const SPropValue& prop, Value& out);
 
-// Narrow strings are written as Unicode: a message file holds one form.
-msgfile::Property FilePropertyFromValue(const Value& value);
 Value ValueFromFileProperty(const msgfile::Property& property);
 
 // What a value adds to a message's or an attachment's size.

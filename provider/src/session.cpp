@@ -69,7 +69,8 @@ STDMETHODIMP SessionObject::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID id, LP
     if (!DecodeEntryId(size, id, entry) || entry.kind != EntryKind::Store) return MAPI_E_INVALID_ENTRYID;
     std::shared_ptr<StoreState> found = state_->FindStore(entry.store);
     if (!found) return MAPI_E_NOT_FOUND;
-    if (FAILED(found->unavailable)) return found->unavailable;
+    HRESULT available = found->Available();
+    if (FAILED(available)) return available;
     bool wantsWrite = (flags & MDB_WRITE) != 0;
     if (wantsWrite && found->config.readOnly) return MAPI_E_NO_ACCESS;
     bool writable = !found->config.readOnly && (flags & (MDB_WRITE | MAPI_BEST_ACCESS));
@@ -146,7 +147,8 @@ STDMETHODIMP SessionObject::OpenEntry(ULONG size, LPENTRYID id, LPCIID iface, UL
     }
     std::shared_ptr<StoreState> store = state_->FindStore(entry.store);
     if (!store) return MAPI_E_NOT_FOUND;
-    if (FAILED(store->unavailable)) return store->unavailable;
+    HRESULT available = store->Available();
+    if (FAILED(available)) return available;
     bool wantsWrite = (flags & MAPI_MODIFY) != 0;
     bool storeWritable = !store->config.readOnly;
     if (entry.kind == EntryKind::Store) {

@@ -5,7 +5,9 @@
 #include <mapicode.h>
 #include <mapitags.h>
 
+#include "directory_store.h"
 #include "properties.h"
+#include "server_store.h"
 #include "text.h"
 
 namespace provider {
@@ -17,22 +19,30 @@ std::vector<uint8_t> StoreState::StoreEntryId() const {
   return EncodeEntryId(id);
 }
 
-bool StoreState::FolderWritable(const FolderRecord& folder) {
+HRESULT StoreState::Available() {
+  if (!store) return unavailable;
+  std::lock_guard<std::mutex> guard(lock);
+  return StoreResultToHresult(store->Reconnect());
+}
+
+bool StoreState::FolderWritable(const StoreFolder& folder) {
   if (config.readOnly) return false;
+  bool writable = false;
+  if (store->Writable(folder, writable) != StoreResult::Ok || !writable) return false;
   if (config.readOnlyFolders.empty()) return true;
   // The folder's path below the top of information store, as the profile writes it.
   std::wstring path;
-  FolderRecord current = folder;
+  StoreFolder current = folder;
   for (int depth = 0; depth < 1000; ++depth) {
-    if (current.id == layout->ipmSubtreeId()) {
+    if (current.id == store->ipmSubtreeId()) {
       for (const std::wstring& marked : config.readOnlyFolders)
         if (marked == path) return false;
       return true;
     }
     if (current.kind == FolderKind::Root) return true;
     path = path.empty() ? current.name : current.name + L"#" + path;
-    FolderRecord parent;
-    if (layout->Find(current.parentId, parent) != StoreResult::Ok) return true;
+    StoreFolder parent;
+    if (store->Find(current.parentId, parent) != StoreResult::Ok) return true;
     current = std::move(parent);
   }
   return true;
@@ -44,33 +54,35 @@ std::shared_ptr<StoreState> SessionState::FindStore(const ObjectId& storeId) con
   return nullptr;
 }
 
-HRESULT StoreResultToHresult(StoreResult result) {
-  switch (result) {
-    case StoreResult::Ok: return S_OK;
-    case StoreResult::NotFound: return MAPI_E_NOT_FOUND;
-    case StoreResult::Corrupt: return MAPI_E_CORRUPT_DATA;
-    case StoreResult::Collision: return MAPI_E_COLLISION;
-    case StoreResult::InvalidName: return MAPI_E_INVALID_PARAMETER;
-    default: return MAPI_E_DISK_ERROR;
-  }
-}
-
 HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& profilesPath,
-                           std::shared_ptr<SessionState>& out) {
+                           const std::wstring& password, std::shared_ptr<SessionState>& out) {
   out.reset();
   auto state = std::make_shared<SessionState>();
   state->profileName = profile.name;
+  state->userName = profile.userName.empty() ? profile.name : profile.userName;
+  state->userAddress = profile.userAddress.empty() ? state->userName : profile.userAddress;
   for (const StoreConfig& config : profile.stores) {
     auto store = std::make_shared<StoreState>();
     store->config = config;
     store->isDefault = !profile.defaultStore.empty() && profile.defaultStore == config.name;
-    StoreResult result = StoreLayout::Open(ResolveStoreDirectory(profilesPath, config.directory), store->layout);
-    if (result == StoreResult::Ok) {
-      store->storeId = store->layout->storeId();
+    StoreResult result = StoreResult::Ok;
+    if (config.onServer) {
+      ServerLogon logon{password, state->userName, state->userAddress};
+      result = OpenServerStore(config.server, logon, store->store);
+      // The password is the logon's: a server that refuses it fails the logon.
+      if (result == StoreResult::LogonFailed || result == StoreResult::OutOfMemory) return StoreResultToHresult(result);
     } else {
-      store->unavailable = result == StoreResult::NotFound  ? MAPI_E_NOT_FOUND
-                           : result == StoreResult::Corrupt ? MAPI_E_CORRUPT_DATA
-                                                            : MAPI_E_DISK_ERROR;
+      result = DirectoryStore::Open(ResolveStoreDirectory(profilesPath, config.directory), store->store);
+    }
+    if (result != StoreResult::Ok) {
+      store->unavailable = result == StoreResult::NotFound      ? MAPI_E_NOT_FOUND
+                           : result == StoreResult::Corrupt      ? MAPI_E_CORRUPT_DATA
+                           : result == StoreResult::NetworkError ? MAPI_E_NETWORK_ERROR
+                                                                 : MAPI_E_DISK_ERROR;
+    }
+    if (store->store) {
+      store->storeId = store->store->storeId();
+    } else {
       // An id of its own, the same in every session, for its entry identifier.
       std::string key = ToUtf8(UpperCase(profile.name) + L"\n" + config.name);
       store->storeId = DeriveKey(std::vector<uint8_t>(key.begin(), key.end()));
@@ -79,8 +91,6 @@ HRESULT CreateSessionState(const ProfileConfig& profile, const std::wstring& pro
   }
   // The identity: a search key in MAPI's "TYPE:ADDRESS" form, upper case, and
   // an entry identifier derived from it, so both stay the same in every session.
-  state->userName = profile.userName.empty() ? profile.name : profile.userName;
-  state->userAddress = profile.userAddress.empty() ? state->userName : profile.userAddress;
   state->addressType = state->userAddress.find(L'@') != std::wstring::npos ? L"SMTP" : L"KV";
   std::string key = ToUtf8(UpperCase(state->addressType + L":" + state->userAddress));
   state->userSearchKey.assign(key.begin(), key.end());
@@ -107,7 +117,7 @@ const std::vector<ULONG> kFolderDetailTags = {PR_INSTANCE_KEY, PR_RECORD_KEY,   
                                               PR_FOLDER_TYPE,  PR_OBJECT_TYPE,    PR_DEPTH,
                                               PR_PARENT_ENTRYID, PR_STORE_ENTRYID, PR_STORE_RECORD_KEY};
 
-std::vector<Value> FolderNameValues(StoreState& store, const FolderRecord& folder) {
+std::vector<Value> FolderNameValues(StoreState& store, const StoreFolder& folder) {
   std::vector<Value> values;  // filled by moving: a list of thousands of rows is made here
   values.reserve(2);
   values.push_back(Value::Binary(PR_ENTRYID, FolderEntryId(store, folder.id)));
@@ -115,7 +125,7 @@ std::vector<Value> FolderNameValues(StoreState& store, const FolderRecord& folde
   return values;
 }
 
-std::vector<Value> FolderDetailValues(StoreState& store, const FolderRecord& folder, ULONG depth) {
+std::vector<Value> FolderDetailValues(StoreState& store, const StoreFolder& folder, ULONG depth) {
   std::vector<Value> values;
   values.push_back(Value::Binary(PR_INSTANCE_KEY, folder.id));
   values.push_back(Value::Binary(PR_RECORD_KEY, folder.id));
@@ -130,16 +140,21 @@ std::vector<Value> FolderDetailValues(StoreState& store, const FolderRecord& fol
   return values;
 }
 
-std::vector<Value> FolderCountValues(StoreState& store, const FolderRecord& folder) {
-  std::vector<FolderRecord> children;
-  bool hasChildren = store.layout->Children(folder, children) == StoreResult::Ok && !children.empty();
-  IndexCounts counts;
-  ReadIndexCounts(folder.directory, counts);
-  return {Value::Bool(PR_SUBFOLDERS, hasChildren), Value::Long(PR_CONTENT_COUNT, counts.contents),
-          Value::Long(PR_ASSOC_CONTENT_COUNT, counts.associated), Value::Long(PR_CONTENT_UNREAD, 0)};
+std::vector<Value> FolderCountValues(StoreState& store, const StoreFolder& folder) {
+  FolderCounts counts;
+  StoreResult result = store.store->Counts(folder, counts);
+  if (result != StoreResult::Ok) {
+    const int64_t code = StoreResultToHresult(result);
+    return {Value::Long(CHANGE_PROP_TYPE(PR_SUBFOLDERS, PT_ERROR), code),
+            Value::Long(CHANGE_PROP_TYPE(PR_CONTENT_COUNT, PT_ERROR), code),
+            Value::Long(CHANGE_PROP_TYPE(PR_ASSOC_CONTENT_COUNT, PT_ERROR), code),
+            Value::Long(CHANGE_PROP_TYPE(PR_CONTENT_UNREAD, PT_ERROR), code)};
+  }
+  return {Value::Bool(PR_SUBFOLDERS, counts.hasSubfolders), Value::Long(PR_CONTENT_COUNT, counts.contents),
+          Value::Long(PR_ASSOC_CONTENT_COUNT, counts.associated), Value::Long(PR_CONTENT_UNREAD, counts.unread)};
 }
 
-std::vector<Value> FolderValues(StoreState& store, const FolderRecord& folder, ULONG depth) {
+std::vector<Value> FolderValues(StoreState& store, const StoreFolder& folder, ULONG depth) {
   std::vector<Value> values = FolderNameValues(store, folder);
   for (Value& value : FolderDetailValues(store, folder, depth)) values.push_back(std::move(value));
   for (Value& value : FolderCountValues(store, folder)) values.push_back(std::move(value));

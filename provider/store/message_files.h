@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <msgfile/message_property.h>
+
 #include "folder_index.h"
 #include "message_paths.h"
 #include "object_id.h"
@@ -42,6 +44,10 @@ bool RemoveIfStale(const std::wstring& path);
 // of its file, whether it has attachments, and its flags.
 IndexEntry MakeIndexEntry(const ObjectId& id, bool associated, const std::vector<Value>& values, uint64_t fileSize,
                           bool hasAttachments, ULONG messageFlags);
+// A value as a message file holds it: narrow strings are written as Unicode
+// (a message file holds one form).
+msgfile::Property FilePropertyFromValue(const Value& value);
+
 // The same read from a saved message file, for a message the index lacks.
 // Corrupt when the file is not a message file.
 StoreResult ReadIndexEntry(const std::wstring& path, const ObjectId& id, IndexEntry& out);

@@ -56,4 +56,18 @@ size_t ObjectIdHash::operator()(const ObjectId& id) const noexcept {
   return hash;
 }
 
+ObjectId DeriveKey(const std::vector<uint8_t>& bytes) {
+  ObjectId key{};
+  uint64_t seeds[2] = {0xcbf29ce484222325ull, 0x84222325cbf29ce4ull};
+  for (int half = 0; half < 2; ++half) {
+    uint64_t hash = seeds[half];
+    for (uint8_t b : bytes) {
+      hash ^= b;
+      hash *= 0x100000001b3ull;
+    }
+    memcpy(key.data() + half * 8, &hash, 8);
+  }
+  return key;
+}
+
 }  // namespace provider

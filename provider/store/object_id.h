@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace provider {
 
@@ -15,6 +16,10 @@ std::string ObjectIdText(const ObjectId& id);
 // Upper-case digits are taken too.
 bool ParseObjectId(const char* text, size_t length, ObjectId& id);
 bool ParseObjectId(const std::string& hex, ObjectId& id);
+
+// 128 bits derived from bytes (two FNV-1a hashes): a stable id for something
+// known by name (the user, a store or folder on a server).
+ObjectId DeriveKey(const std::vector<uint8_t>& bytes);
 
 // Ids are random: their first bytes make a good hash.
 struct ObjectIdHash {

@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include <cstdlib>
+
 #include <kvcommon/unique_resource.h>
 
 #include "files.h"
@@ -147,11 +149,47 @@ class ProfilesReader {
       store.name = value;
     } else if (key == "Directory") {
       store.directory = value;
+    } else if (key == "Server" || key == "Port" || key == "Security" || key == "User" ||
+               key == "Sender" || key == "Root" || key == "CertificatePin" || key == "ProtectedPassword") {
+      return ServerValue(store, key, text, value);
     } else if (key == "ReadOnly") {
       if (!ParseBool(text, store.readOnly)) return L"ReadOnly is neither yes nor no";
     } else if (key == "ReadOnlyFolder") {
       if (value.empty()) return L"an empty ReadOnlyFolder";
       store.readOnlyFolders.push_back(value);
+    } else {
+      return L"an unknown key in [Store]";
+    }
+    return nullptr;
+  }
+
+  const wchar_t* ServerValue(StoreConfig& store, const std::string& key, const std::string& text,
+                             const std::wstring& value) {
+    ServerConfig& server = store.server;
+    if (key == "Server") {
+      if (value.empty()) return L"an empty Server";
+      store.onServer = true;
+      server.host = value;
+    } else if (key == "Port") {
+      char* end = nullptr;
+      const unsigned long port = strtoul(text.c_str(), &end, 10);
+      if (text.empty() || *end || port == 0 || port > 65535) return L"Port is not a number from 1 to 65535";
+      server.port = static_cast<uint16_t>(port);
+    } else if (key == "Security") {
+      if (text == "tls") server.security = ServerSecurity::Tls;
+      else if (text == "starttls") server.security = ServerSecurity::StartTls;
+      else if (text == "none") server.security = ServerSecurity::None;
+      else return L"Security is neither tls, starttls nor none";
+    } else if (key == "User") {
+      server.user = value;
+    } else if (key == "Sender") {
+      server.sender = value;
+    } else if (key == "Root") {
+      server.root = value;
+    } else if (key == "CertificatePin") {
+      server.pin = text;
+    } else if (key == "ProtectedPassword") {
+      server.protectedPassword = text;
     } else {
       return L"an unknown key in [Store]";
     }
@@ -173,12 +211,28 @@ const wchar_t* CheckProfile(const ProfilesFile& file, size_t index) {
   bool defaultFound = profile.defaultStore.empty();
   for (size_t s = 0; s < profile.stores.size(); ++s) {
     const StoreConfig& store = profile.stores[s];
-    if (store.name.empty() || store.directory.empty()) return L"a store without a Name or a Directory";
+    if (store.name.empty() || store.directory.empty() == !store.onServer)
+      return L"a store without a Name, or without exactly one of Directory and Server";
+    if (store.onServer && store.server.user.empty()) return L"a server store without a User";
     for (size_t t = 0; t < s; ++t)
       if (profile.stores[t].name == store.name) return L"two stores of the same name in one profile";
     if (store.name == profile.defaultStore) defaultFound = true;
   }
   return defaultFound ? nullptr : L"a DefaultStore that names no store of its profile";
+}
+
+std::string ServerText(const ServerConfig& server) {
+  static const char* const kSecurity[] = {"tls", "starttls", "none"};
+  std::string text = "Server=" + QuoteIfNeeded(server.host) + "\r\n";
+  if (server.port) text += "Port=" + std::to_string(server.port) + "\r\n";
+  text += std::string("Security=") + kSecurity[static_cast<int>(server.security)] + "\r\n";
+  text += "User=" + QuoteIfNeeded(server.user) + "\r\n";
+  if (!server.sender.empty()) text += "Sender=" + QuoteIfNeeded(server.sender) + "\r\n";
+  // Always written: an empty root (the user's own folders) is a choice too.
+  text += "Root=" + QuoteIfNeeded(server.root) + "\r\n";
+  if (!server.pin.empty()) text += "CertificatePin=" + server.pin + "\r\n";
+  if (!server.protectedPassword.empty()) text += "ProtectedPassword=" + server.protectedPassword + "\r\n";
+  return text;
 }
 
 }  // namespace
@@ -228,7 +282,7 @@ ProfilesStatus LoadProfiles(const std::wstring& path, ProfilesFile& out, std::ws
 }
 
 std::string SerializeProfiles(const ProfilesFile& file) {
-  std::string text = "; Profiles of the KV2FOLD local message store (MAPI32.DLL), UTF-8.\r\n";
+  std::string text = "; Profiles of the KV2FOLD message stores (MAPI32.DLL), UTF-8.\r\n";
   if (!file.defaultProfile.empty()) text += "[General]\r\nDefaultProfile=" + QuoteIfNeeded(file.defaultProfile) + "\r\n";
   for (const ProfileConfig& profile : file.profiles) {
     text += "\r\n[Profile]\r\nName=" + QuoteIfNeeded(profile.name) + "\r\n";
@@ -237,7 +291,9 @@ std::string SerializeProfiles(const ProfilesFile& file) {
     if (!profile.userAddress.empty()) text += "UserAddress=" + QuoteIfNeeded(profile.userAddress) + "\r\n";
     if (!profile.defaultStore.empty()) text += "DefaultStore=" + QuoteIfNeeded(profile.defaultStore) + "\r\n";
     for (const StoreConfig& store : profile.stores) {
-      text += "\r\n[Store]\r\nName=" + QuoteIfNeeded(store.name) + "\r\nDirectory=" + QuoteIfNeeded(store.directory) + "\r\n";
+      text += "\r\n[Store]\r\nName=" + QuoteIfNeeded(store.name) + "\r\n";
+      if (store.onServer) text += ServerText(store.server);
+      else text += "Directory=" + QuoteIfNeeded(store.directory) + "\r\n";
       if (store.readOnly) text += "ReadOnly=yes\r\n";
       for (const std::wstring& folder : store.readOnlyFolders) text += "ReadOnlyFolder=" + QuoteIfNeeded(folder) + "\r\n";
     }

@@ -4,14 +4,37 @@
 // writes it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace provider {
 
+enum class ServerSecurity { Tls, StartTls, None };
+
+// A store whose folders and messages live on an IMAP server.
+struct ServerConfig {
+  std::wstring host;
+  uint16_t port = 0;  // 0: 993 for Tls, 143 otherwise
+  ServerSecurity security = ServerSecurity::Tls;
+  std::wstring user;
+  std::wstring sender;  // the From address; empty: the profile's user address
+  // The server folder the store shows below its top of information store,
+  // e.g. "Team/" for the public Team namespace; empty for the user's own folders.
+  std::wstring root;
+  std::string pin;  // hex SHA-256 of the server's certificate; empty: the chain of trust decides
+  // The password, protected with CryptProtectData for the user (base64);
+  // empty: the logon's password is the only one.
+  std::string protectedPassword;
+
+  uint16_t EffectivePort() const { return port ? port : security == ServerSecurity::Tls ? 993 : 143; }
+};
+
 struct StoreConfig {
   std::wstring name;       // display name, unique in its profile
-  std::wstring directory;  // absolute, or relative to the profiles file's folder
+  std::wstring directory;  // absolute, or relative to the profiles file's folder; empty on a server
+  bool onServer = false;
+  ServerConfig server;
   bool readOnly = false;
   // Folders below the top of information store that MAPI opens read-only,
   // each as display names joined by "#".

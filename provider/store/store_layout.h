@@ -19,12 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "message_store.h"
 #include "object_id.h"
 #include "store_result.h"
 
 namespace provider {
-
-enum class FolderKind { Root, IpmSubtree, CommonViews, Generic };
 
 struct FolderRecord {
   ObjectId id{};

@@ -32,4 +32,18 @@ struct Value {
 // Property id of a tag, the part that names it regardless of its type.
 inline ULONG PropId(ULONG tag) { return tag >> 16; }
 
+// The value of tag's property id among values, whatever its type; null when absent.
+inline const Value* FindValue(const std::vector<Value>& values, ULONG tag) {
+  for (const Value& value : values)
+    if (PropId(value.tag) == PropId(tag)) return &value;
+  return nullptr;
+}
+
+// The text of a string property, empty when it is absent or no string.
+inline std::wstring TextValue(const std::vector<Value>& values, ULONG tag) {
+  const Value* value = FindValue(values, tag);
+  const ULONG type = value ? value->tag & 0xFFFF : 0;
+  return type == PT_UNICODE || type == PT_STRING8 ? value->text : std::wstring();
+}
+
 }  // namespace provider

@@ -69,6 +69,11 @@ TEST_F(ErrorTextTest, MapResultInEveryLanguage) {
        L"Error code 0x80040119 returned."},
       {MAPI_E_LOGON_FAILED, KVE_FAILED, L"Error code 0x80040111 returned.", L"Error code 0x80040111 returned.",
        L"Error code 0x80040111 returned."},
+      // Codes with words of their own keep the code beside them.
+      {MAPI_E_NETWORK_ERROR, KVE_FAILED,
+       L"The message store's server could not be reached, or the connection to it was lost. (0x80040115)",
+       L"Der Server des Nachrichtenspeichers war nicht erreichbar, oder die Verbindung zu ihm brach ab. (0x80040115)",
+       L"The message store's server could not be reached, or the connection to it was lost. (0x80040115)"},
       {static_cast<HRESULT>(0x8000FFFF), KVE_FAILED, L"Error code 0x8000FFFF returned.",
        L"Error code 0x8000FFFF returned.", L"Error code 0x8000FFFF returned."},
   };

@@ -1,0 +1,232 @@
+#include "directory_store.h"
+
+#include <mapicode.h>
+#include <mapitags.h>
+
+#include <msgfile/message_writer.h>
+
+#include "files.h"
+#include "folder_repair.h"
+#include "message_files.h"
+
+namespace provider {
+namespace {
+
+StoreFolder ToStoreFolder(FolderRecord record) {
+  StoreFolder folder;
+  folder.id = record.id;
+  folder.parentId = record.parentId;
+  folder.kind = record.kind;
+  folder.name = std::move(record.name);
+  folder.comment = std::move(record.comment);
+  folder.location = std::move(record.directory);
+  return folder;
+}
+
+FolderRecord ToRecord(const StoreFolder& folder) {
+  FolderRecord record;
+  record.id = folder.id;
+  record.parentId = folder.parentId;
+  record.kind = folder.kind;
+  record.name = folder.name;
+  record.comment = folder.comment;
+  record.directory = folder.location;
+  return record;
+}
+
+class IndexMessages final : public MessageList {
+ public:
+  StoreResult Open(const std::wstring& directory, bool associated) { return snapshot_.Open(directory, associated); }
+  size_t Count() const override { return snapshot_.Count(); }
+  const std::vector<ULONG>& Tags() const override { return snapshot_.Tags(); }
+  StoreResult Read(size_t index, IndexEntry& out) override { return snapshot_.Read(index, out); }
+
+ private:
+  IndexSnapshot snapshot_;
+};
+
+// The writer's failures as MAPI reports them; a file beyond its limit is too big.
+HRESULT WriterResult(HRESULT hr) {
+  if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
+  if (hr == STG_E_DOCFILETOOLARGE) return MAPI_E_TOO_BIG;
+  return hr;
+}
+
+uint64_t FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A message file written aside in the folder's messages\ as <id>.tmp, marked
+// for deletion until the save finishes it, moves it to <id>.msg and adds its
+// line to the index.
+class FileDraft final : public MessageDraft {
+ public:
+  HRESULT Create(const std::wstring& folderDirectory) {
+    folderDirectory_ = folderDirectory;
+    id_ = NewObjectId();
+    if (!CreateDirectoryTree(MessagesDirectory(folderDirectory))) return MAPI_E_DISK_ERROR;
+    temporaryPath_ = ComposingPath(folderDirectory, id_);
+    HRESULT hr = writer_.Create(temporaryPath_.c_str());
+    if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
+    return FAILED(hr) ? MAPI_E_DISK_ERROR : S_OK;
+  }
+
+  HRESULT CreateAttachment(ULONG* number) noexcept override {
+    HRESULT hr = writer_.CreateAttachment(number);
+    return hr == E_OUTOFMEMORY ? MAPI_E_NOT_ENOUGH_MEMORY : hr;
+  }
+  void DeleteAttachment(ULONG number) noexcept override { writer_.DeleteAttachment(number); }
+  HRESULT BeginValueStream(msgfile::ObjectRef object, ULONG tag) noexcept override {
+    HRESULT hr = writer_.BeginValueStream(object, tag);
+    return hr == E_OUTOFMEMORY ? MAPI_E_NOT_ENOUGH_MEMORY : hr;
+  }
+  HRESULT WriteValueStream(const void* data, ULONG size) noexcept override {
+    HRESULT hr = writer_.WriteValueStream(data, size);
+    return hr == E_OUTOFMEMORY ? STG_E_INSUFFICIENTMEMORY : WriterResult(hr);
+  }
+  HRESULT EndValueStream() noexcept override { return WriterResult(writer_.EndValueStream()); }
+  void CancelValueStream() noexcept override { writer_.CancelValueStream(); }
+  void DeleteStreamedValue(msgfile::ObjectRef object, ULONG tag) noexcept override {
+    writer_.DeleteProperty(object, tag);
+  }
+  bool Fits(uint64_t moreBytes, uint64_t otherBytes, uint32_t otherValues) const noexcept override {
+    return writer_.Fits(moreBytes, otherBytes, otherValues);
+  }
+  HRESULT Save(const DraftContents& contents, SavedMessage& out) noexcept override {
+    try {
+      HRESULT hr = WriteAndPlace(contents, out);
+      if (FAILED(hr)) writer_.Abandon();
+      return hr;
+    } catch (const std::bad_alloc&) {
+      writer_.Abandon();
+      return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+  }
+  void Abandon() noexcept override { writer_.Abandon(); }
+
+ private:
+  HRESULT WriteAndPlace(const DraftContents& contents, SavedMessage& out) {
+    auto put = [this](msgfile::ObjectRef object, const msgfile::Property& property) {
+      return WriterResult(writer_.SetProperty(object, property));
+    };
+    HRESULT hr = S_OK;
+    for (const DraftContents::Attachment& attachment : contents.attachments) {
+      const msgfile::ObjectRef object = msgfile::ObjectRef::Attachment(attachment.number);
+      for (const Value& value : *attachment.values)
+        if (FAILED(hr = put(object, FilePropertyFromValue(value)))) return hr;
+      const uint64_t size = std::min<uint64_t>(attachment.size, 0x7FFFFFFF);
+      if (FAILED(hr = put(object, msgfile::LongProperty(PR_ATTACH_SIZE, static_cast<int32_t>(size))))) return hr;
+    }
+    for (const Value& value : *contents.values)
+      if (FAILED(hr = put(msgfile::ObjectRef::Message(), FilePropertyFromValue(value)))) return hr;
+    hr = put(msgfile::ObjectRef::Message(),
+             msgfile::LongProperty(PR_MESSAGE_FLAGS, static_cast<int32_t>(contents.messageFlags)));
+    if (FAILED(hr)) return hr;
+
+    // The index lock before the file is finished and moved: whoever holds it
+    // sees this message either being composed or saved with its line, never
+    // placed without it.
+    IndexWriter index(folderDirectory_);
+    StoreResult result = index.Begin();
+    if (result != StoreResult::Ok) return StoreResultToHresult(result);
+    hr = writer_.Finish();
+    if (FAILED(hr)) return WriterResult(hr);
+    const uint64_t fileSize = FileSize(temporaryPath_);
+    const std::wstring finalPath = MessagePath(folderDirectory_, id_);
+    if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0)) {
+      DeleteFileW(temporaryPath_.c_str());
+      return MAPI_E_DISK_ERROR;
+    }
+    result = index.Append({MakeIndexEntry(id_, contents.associated, *contents.values, fileSize,
+                                          !contents.attachments.empty(), contents.messageFlags)});
+    if (result != StoreResult::Ok) {
+      DeleteFileW(finalPath.c_str());
+      return StoreResultToHresult(result);
+    }
+    out.id = id_;
+    out.size = fileSize;
+    out.file = finalPath;
+    return S_OK;
+  }
+
+  std::wstring folderDirectory_;
+  ObjectId id_{};
+  std::wstring temporaryPath_;
+  msgfile::MessageWriter writer_;
+};
+
+}  // namespace
+
+StoreResult DirectoryStore::Open(const std::wstring& directory, std::unique_ptr<MessageStore>& out) {
+  std::unique_ptr<StoreLayout> layout;
+  StoreResult result = StoreLayout::Open(directory, layout);
+  if (result == StoreResult::Ok) out.reset(new DirectoryStore(std::move(layout)));
+  return result;
+}
+
+StoreResult DirectoryStore::Find(const ObjectId& id, StoreFolder& out) {
+  FolderRecord record;
+  StoreResult result = layout_->Find(id, record);
+  if (result == StoreResult::Ok) out = ToStoreFolder(std::move(record));
+  return result;
+}
+
+StoreResult DirectoryStore::Children(const StoreFolder& parent, std::vector<StoreFolder>& out) {
+  std::vector<FolderRecord> records;
+  StoreResult result = layout_->Children(ToRecord(parent), records);
+  if (result != StoreResult::Ok) return result;
+  out.clear();
+  out.reserve(records.size());
+  for (FolderRecord& record : records) out.push_back(ToStoreFolder(std::move(record)));
+  return StoreResult::Ok;
+}
+
+StoreResult DirectoryStore::Counts(const StoreFolder& folder, FolderCounts& out) {
+  std::vector<FolderRecord> children;
+  out.hasSubfolders = layout_->Children(ToRecord(folder), children) == StoreResult::Ok && !children.empty();
+  IndexCounts counts;
+  ReadIndexCounts(folder.location, counts);
+  out.contents = counts.contents;
+  out.associated = counts.associated;
+  out.unread = 0;
+  return StoreResult::Ok;
+}
+
+StoreResult DirectoryStore::CreateFolder(const StoreFolder& parent, const std::wstring& name,
+                                         const std::wstring& comment, bool openIfExists, StoreFolder& out) {
+  FolderRecord created;
+  StoreResult result = layout_->CreateFolder(ToRecord(parent), name, comment, openIfExists, created);
+  if (result == StoreResult::Ok) out = ToStoreFolder(std::move(created));
+  return result;
+}
+
+StoreResult DirectoryStore::PrepareForWriting(const StoreFolder& folder) {
+  RepairReport report;
+  return RepairFolder(folder.location, report);
+}
+
+StoreResult DirectoryStore::OpenMessages(const StoreFolder& folder, bool associated,
+                                         std::unique_ptr<MessageList>& out) {
+  std::unique_ptr<IndexMessages> messages(new IndexMessages());
+  StoreResult result = messages->Open(folder.location, associated);
+  if (result == StoreResult::Ok) out = std::move(messages);
+  return result;
+}
+
+StoreResult DirectoryStore::NewDraft(const StoreFolder& folder, bool, std::unique_ptr<MessageDraft>& out) {
+  std::unique_ptr<FileDraft> draft(new FileDraft());
+  HRESULT hr = draft->Create(folder.location);
+  if (hr == MAPI_E_NOT_ENOUGH_MEMORY) return StoreResult::OutOfMemory;
+  if (FAILED(hr)) return StoreResult::IoError;
+  out = std::move(draft);
+  return StoreResult::Ok;
+}
+
+StoreResult DirectoryStore::SavedMessageFile(const StoreFolder& folder, const ObjectId& id, std::wstring& path) {
+  path = MessagePath(folder.location, id);
+  return StoreResult::Ok;
+}
+
+}  // namespace provider
