@@ -157,50 +157,204 @@ enum KVEResultCode : int {
   KVE_NO_STRING = 7,
 };
 
-// The opaque job handle.
+// The opaque job handle. A number, never an address: a handle of an ended
+// job, a made-up one or one of the other character width names no job.
 typedef struct KVEJob_* KVEJobHandle;
 
+// The exports. All use WINAPI (__stdcall) and are called on the host's
+// thread, one call at a time (the module is not thread-safe). Codes are
+// KVEResultCode values. Calling order: KVEInitializeW; any number of
+// KVEGetExportDestinationsW; per export KVEInitExportDestinationW,
+// KVEExportToDestinationW, KVEGetErrorTextW after a failure, optionally
+// KVEEncode/KVEDecodeDestinationOptionsW, then KVETermExportDestinationW;
+// finally one KVETerminateW per successful KVEInitializeW. Nothing thrown
+// inside the module reaches the host. Memory the host frees is freed only
+// through the module's own free exports.
 extern "C" {
+
+// Initialises the module (reference counted; the value is ignored). The
+// first call opens the module's resource sets, loads the destination strings
+// and the message classes in the user's language and loads MAPI32.DLL; later
+// calls only count. Returns 0; 7 when a string is missing, 2 when memory
+// runs out, -1 when MAPI32.DLL cannot be loaded; the module then stays
+// uninitialised and a later call starts again.
 int WINAPI KVEInitializeW(DWORD unused);
+
+// Undoes one KVEInitializeW. The last one logs off the session of every job
+// still open (such a job then answers 5 to an export; its error text and
+// options stay readable until KVETermExportDestinationW) and unloads
+// MAPI32.DLL. Destination lists stay valid. Returns 0, also when the module
+// is not initialised.
 int WINAPI KVETerminateW(void);
+
+// Returns the interface version, 0x0100, in every state.
 int WINAPI KVEGetVersionW(void);
+
+// The destination list ("qfold", one entry "Exchange Folder" with its
+// description) in the user's language, as KVEGetExportDestinationsExW of
+// that language. The list belongs to the module and stays valid until it
+// unloads; the host never frees it. Null only when memory runs out.
 KVEDestinationList* WINAPI KVEGetExportDestinationsW(void);
+
+// The destination list in language (a LANGID; 0 and 0x0400 mean the user's,
+// 0x0800 the system's). One list is kept per non-zero language, so a second
+// call answers the same pointer; language 0 gives a new list each call. A
+// string the language's resource set lacks leaves its field empty. Owned by
+// the module until it unloads; null only when memory runs out.
 KVEDestinationList* WINAPI KVEGetExportDestinationsExW(DWORD language);
+
+// Sets up an export job. parentWindow owns the dialogs. options null: log on
+// with MAPI's dialog allowed, then ask the user (kind of posting for a .rpt
+// file, folder selection); else log on silently with the record's profile
+// and password (pointer or block layout, see options/README.md) and take its
+// posting kind (1009, 1010 or 1011) and folder path. exportInfo: structSize
+// must reach past files; language is read only when structSize covers it;
+// host fields are not read. On 0, *outJob receives the job and, when
+// outJobRecord is not null, *outJobRecord the job's record (the module's,
+// valid until the job ends; zero but for structSize). Returns 0; -1 the
+// logon failed, or called before KVEInitializeW (no job, so no error text);
+// 2 out of memory or no profile name in the options; 5 null outJob, a null
+// exportInfo or one too short, a bad options record or posting kind; 6 the
+// user cancelled. Before KVEInitializeW, or when MAPIInitialize fails, the
+// call answers -1 and touches nothing. Every other answer leaves
+// MAPIInitialize called once and *outJob null unless it is 0: the host ends
+// with KVETermExportDestinationW, with the job or, after a failure, null.
 int WINAPI KVEInitExportDestinationW(HWND parentWindow, DWORD unused, const KVEDestinationOptions* options,
                                      const KVEExportInfo* exportInfo, KVEJobHandle* outJob,
                                      KVEJobRecord** outJobRecord);
+
+// Ends a job: logs off, frees the job (its error text, record and encoded
+// block with it) and balances its MAPIInitialize (unless the last
+// KVETerminateW already did). job null balances the MAPIInitialize of a
+// failed setup. Returns 0; 5 for a handle that names no live job (nothing is
+// freed or balanced). job null before KVEInitializeW: 0, nothing called.
 int WINAPI KVETermExportDestinationW(KVEJobHandle job, DWORD unused);
+
+// Posts request->paths[0 .. count-1], each as one message into the job's
+// folder (the job's posted name i for path i), opening the folder once.
+// count 0 only opens and releases the folder. Every file is tried. Returns 0
+// when every file was posted; else the code of the first failure (-1, 2 or
+// 3, with the error text naming that file and how many failed; the files
+// before it were posted); the mapped code (usually -1) when the folder
+// cannot be opened; 6 when the user chose Abort in a report name dialog and
+// no file had failed; 5 for a handle that names no live job, a job whose module was
+// terminated, a null request, count above the job's file count or paths
+// missing (nothing opened, text untouched). The request stays the host's.
 int WINAPI KVEExportToDestinationW(KVEJobHandle job, const KVEExportRequest* request);
+
+// The job's error text: the message of the last -1 (or of a failed posting),
+// in the job's language, at most 299 characters, empty before any failure.
+// The buffer belongs to the job and stays valid until it ends. Null for a
+// handle that names no live job.
 const wchar_t* WINAPI KVEGetErrorTextW(KVEJobHandle job);
+
+// Encodes the job's settled options as one block (block layout: header,
+// then profile name, password and folder path), for the host to store and
+// pass back as the options of a later KVEInitExportDestinationW. *outBlock
+// belongs to the job and stays valid until the next
+// KVEEncodeDestinationOptionsW on the job or its end; *outSize (may be null) receives the block's size in bytes. Returns 0;
+// 2 out of memory; 5 for a handle that names no live job, a null outBlock,
+// no profile name, or a block over 65,535 bytes.
 int WINAPI KVEEncodeDestinationOptionsW(KVEJobHandle job, KVEDestinationOptions** outBlock, WORD* outSize);
+
+// Hands out the job's settled options as a new record (pointer layout,
+// blockSize 0; absent strings are null). The host owns *outRecord and frees
+// it with KVEFreeDestinationOptionsW. Returns 0; 2 out of memory; 5 for a
+// handle that names no live job or a null outRecord.
 int WINAPI KVEDecodeDestinationOptionsW(KVEJobHandle job, KVEDestinationOptions** outRecord);
+
+// Frees a record the module handed out (KVEDecodeDestinationOptionsW,
+// KVEDestinationOptionsA2W), with its strings when it is in the pointer
+// layout. Null is allowed. Returns 0.
 int WINAPI KVEFreeDestinationOptionsW(DWORD unused, KVEDestinationOptions* record);
+
+// As KVEFreeDestinationOptionsW, for a narrow record (KVEDestinationOptionsW2A).
 int WINAPI KVEFreeDestinationOptionsA(DWORD unused, KVEDestinationOptionsA* record);
+
+// Converts a narrow options record to a new wide one in the system's ANSI
+// code page (CP_ACP), keeping its layout: a block stays a block (*outSize
+// receives its size), a pointer record stays one (*outSize 0). The host
+// frees *outRecord with KVEFreeDestinationOptionsW. record null: 0 and a null
+// *outRecord. Returns 0; 2 out of memory; 5 for a null outRecord, a record
+// that breaks the reading rule or text that does not convert. outSize may be
+// null.
 int WINAPI KVEDestinationOptionsA2W(const KVEDestinationOptionsA* record, KVEDestinationOptions** outRecord,
                                     WORD* outSize);
+
+// The same call as KVEDestinationOptionsA2W, under its second name.
 int WINAPI KVEA2WDestinationOptions(const KVEDestinationOptionsA* record, KVEDestinationOptions** outRecord,
                                     WORD* outSize);
+
+// Converts a wide options record to a new narrow one (CP_ACP), as
+// KVEDestinationOptionsA2W the other way; freed with
+// KVEFreeDestinationOptionsA.
 int WINAPI KVEDestinationOptionsW2A(const KVEDestinationOptions* record, KVEDestinationOptionsA** outRecord,
                                     WORD* outSize);
+
+// Returns 0: the module is not thread-safe; the host serialises every call.
 int WINAPI IsThreadSafeW(void);
+// Return 0 and do nothing else.
 int WINAPI InitPerThreadW(void);
 int WINAPI UninitPerThreadW(void);
 
 // The narrow exports: the same calls with narrow strings, converted to and
-// from the wide ones. A job handle of these is never a wide job's.
+// from the wide ones (see kv2fold/ansi/). Strings of the records are in the
+// thread's ANSI code page (CP_THREAD_ACP on Windows 2000 and later, else
+// CP_ACP), options records and blocks in CP_ACP. A narrow job handle names a
+// narrow job only; the handles of the two sets must not be mixed (a wide
+// handle given to a narrow export answers 5, or null for the error text,
+// and the other way round).
+// What the module hands back stays its own, as stated for each export.
+
+// Forward to KVEInitializeW, KVETerminateW, KVEGetVersionW.
 int WINAPI KVEInitialize(DWORD unused);
 int WINAPI KVETerminate(void);
 int WINAPI KVEGetVersion(void);
+
+// The destination list in the user's language, converted once at the first
+// call (under a lock) and kept until the module unloads; a later change of
+// the user's language does not change it. There is no narrow form by
+// language. Null when the conversion runs out of memory.
 KVEDestinationListA* WINAPI KVEGetExportDestinations(void);
+
+// As KVEInitExportDestinationW. The narrow options and export description
+// are converted and the copies freed before the call returns. *outJobRecord
+// is a narrow record owned by the job until KVETermExportDestination. The
+// converted export description carries the wide structSize, so every field
+// of the narrow one is read (language included). Also 2 when a record or
+// array cannot be copied; a setup refused here (options the conversion
+// refuses, memory) never reached MAPI.
 int WINAPI KVEInitExportDestination(HWND parentWindow, DWORD hostValue, const KVEDestinationOptionsA* options,
                                     const KVEExportInfoA* exportInfo, KVEJobHandle* outJob,
                                     KVEJobRecordA** outJobRecord);
+
+// As KVETermExportDestinationW. job null after a failed setup balances MAPI
+// exactly as the wide call does, and answers 0 without calling it when the
+// setup was refused before it reached the wide one.
 int WINAPI KVETermExportDestination(KVEJobHandle job, DWORD value);
+
+// As KVEExportToDestinationW; the converted request is freed before the call
+// returns. 2, nothing posted, when the path array cannot be copied.
 int WINAPI KVEExportToDestination(KVEJobHandle job, const KVEExportRequestA* request);
+
+// The job's error text converted to the thread's ANSI code page. Valid until
+// the next KVEGetErrorText on the job or its end; null for a handle that
+// names no live narrow job.
 const char* WINAPI KVEGetErrorText(KVEJobHandle job);
+
+// As KVEEncodeDestinationOptionsW, converted to a narrow block (CP_ACP).
+// *outBlock belongs to the job until the next KVEEncodeDestinationOptions
+// on the job or its end.
 int WINAPI KVEEncodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outBlock, WORD* outSize);
+
+// As KVEDecodeDestinationOptionsW, converted to a narrow pointer record
+// (CP_ACP) that the host frees with KVEFreeDestinationOptions.
 int WINAPI KVEDecodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outRecord);
+
+// Frees a narrow record from KVEDecodeDestinationOptions. Returns 0.
 int WINAPI KVEFreeDestinationOptions(DWORD value, KVEDestinationOptionsA* record);
+
+// Forward to IsThreadSafeW, InitPerThreadW, UninitPerThreadW (0).
 int WINAPI IsThreadSafe(void);
 int WINAPI InitPerThread(void);
 int WINAPI UninitPerThread(void);
