@@ -211,14 +211,15 @@ KVEDestinationList* WINAPI KVEGetExportDestinationsExW(DWORD language);
 // must reach past files; language is read only when structSize covers it;
 // host fields are not read. On 0, *outJob receives the job and, when
 // outJobRecord is not null, *outJobRecord the job's record (the module's,
-// valid until the job ends; zero but for structSize). Returns 0; -1 the
-// logon failed, or called before KVEInitializeW (no job, so no error text);
-// 2 out of memory or no profile name in the options; 5 null outJob, a null
-// exportInfo or one too short, a bad options record or posting kind; 6 the
-// user cancelled. Before KVEInitializeW, or when MAPIInitialize fails, the
-// call answers -1 and touches nothing. Every other answer leaves
-// MAPIInitialize called once and *outJob null unless it is 0: the host ends
-// with KVETermExportDestinationW, with the job or, after a failure, null.
+// valid until the job ends; zero but for structSize). Returns 0; the
+// logon's failure as a code (usually -1; no job is handed out, so there is
+// no error text to read); 2 out of memory or no profile name in the options;
+// 5 null outJob, a null exportInfo or one too short, a bad options record or
+// posting kind; 6 the user cancelled. Before KVEInitializeW, or when
+// MAPIInitialize fails, it answers -1 and touches nothing. Every other
+// answer leaves MAPIInitialize called once and *outJob null unless it is 0:
+// the host ends with KVETermExportDestinationW, with the job or, after a
+// failure, with null.
 int WINAPI KVEInitExportDestinationW(HWND parentWindow, DWORD unused, const KVEDestinationOptions* options,
                                      const KVEExportInfo* exportInfo, KVEJobHandle* outJob,
                                      KVEJobRecord** outJobRecord);
@@ -237,9 +238,10 @@ int WINAPI KVETermExportDestinationW(KVEJobHandle job, DWORD unused);
 // 3, with the error text naming that file and how many failed; the files
 // before it were posted); the mapped code (usually -1) when the folder
 // cannot be opened; 6 when the user chose Abort in a report name dialog and
-// no file had failed; 5 for a handle that names no live job, a job whose module was
-// terminated, a null request, count above the job's file count or paths
-// missing (nothing opened, text untouched). The request stays the host's.
+// no file had failed; 5 for a handle that names no live job, a job whose
+// module was terminated, a null request, count above the job's file count
+// or paths missing (nothing opened, text untouched). The request stays the
+// host's.
 int WINAPI KVEExportToDestinationW(KVEJobHandle job, const KVEExportRequest* request);
 
 // The job's error text: the message of the last -1 (or of a failed posting),
@@ -252,9 +254,10 @@ const wchar_t* WINAPI KVEGetErrorTextW(KVEJobHandle job);
 // then profile name, password and folder path), for the host to store and
 // pass back as the options of a later KVEInitExportDestinationW. *outBlock
 // belongs to the job and stays valid until the next
-// KVEEncodeDestinationOptionsW on the job or its end; *outSize (may be null) receives the block's size in bytes. Returns 0;
-// 2 out of memory; 5 for a handle that names no live job, a null outBlock,
-// no profile name, or a block over 65,535 bytes.
+// KVEEncodeDestinationOptionsW on the job or its end; *outSize (may be
+// null) receives the block's size in bytes. Returns 0; 2 out of memory; 5
+// for a handle that names no live job, a null outBlock, no profile name, or
+// a block over 65,535 bytes.
 int WINAPI KVEEncodeDestinationOptionsW(KVEJobHandle job, KVEDestinationOptions** outBlock, WORD* outSize);
 
 // Hands out the job's settled options as a new record (pointer layout,
@@ -351,7 +354,8 @@ int WINAPI KVEEncodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA*
 // (CP_ACP) that the host frees with KVEFreeDestinationOptions.
 int WINAPI KVEDecodeDestinationOptions(KVEJobHandle job, KVEDestinationOptionsA** outRecord);
 
-// Frees a narrow record from KVEDecodeDestinationOptions. Returns 0.
+// Frees a narrow record from KVEDecodeDestinationOptions or
+// KVEDestinationOptionsW2A (through KVEFreeDestinationOptionsA). Returns 0.
 int WINAPI KVEFreeDestinationOptions(DWORD value, KVEDestinationOptionsA* record);
 
 // Forward to IsThreadSafeW, InitPerThreadW, UninitPerThreadW (0).
