@@ -5,11 +5,11 @@
 #include "interface/error_text.h"
 #include "interface/export_job.h"
 #include "interface/module_state.h"
-#include "interface/resource_strings.h"
 #include "interface/wait_cursor.h"
 #include "mapi/folder_resolution.h"
 #include "mapi/report_posting.h"
 #include "options/report_strings.h"
+#include "platform/module_resources.h"
 #include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
 

@@ -1,8 +1,8 @@
 #include "ui/container_dialog.h"
 
 #include "interface/kve_api.h"
-#include "interface/resource_strings.h"
 #include "platform/bridge.h"
+#include "platform/module_resources.h"
 #include "platform/wide_text.h"
 #include "resources/resource_ids.h"
 

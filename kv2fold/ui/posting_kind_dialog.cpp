@@ -1,9 +1,8 @@
 #include "ui/posting_kind_dialog.h"
 
 #include "interface/kve_api.h"
-#include "interface/module_state.h"
 #include "platform/bridge.h"
-#include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
 
@@ -42,7 +41,7 @@ INT_PTR CALLBACK CPostingKindDialog::PostingKindDialogProc(HWND dialog, UINT mes
 
 int AskPostingKind(HWND parentWindow, DWORD language, uint16_t& kind) noexcept {
   CPostingKindDialog dialog(kind);
-  HINSTANCE resources = GetLocaleResourceModule(g_ModuleState.localeHandle, LOWORD(language));
+  HINSTANCE resources = LanguageResourceModule(LOWORD(language));
   const INT_PTR result = BridgeDialogBoxParam(resources, L"IDD_FOLDER_DEST_TYPE", parentWindow,
                                               CPostingKindDialog::PostingKindDialogProc,
                                               reinterpret_cast<LPARAM>(&dialog));

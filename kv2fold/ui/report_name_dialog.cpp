@@ -1,10 +1,8 @@
 #include "ui/report_name_dialog.h"
 
 #include "interface/kve_api.h"
-#include "interface/module_state.h"
-#include "interface/resource_strings.h"
 #include "platform/bridge.h"
-#include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "platform/wide_text.h"
 #include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
@@ -79,7 +77,7 @@ INT_PTR CALLBACK CDisplayNameDialog::DisplayNameDialogProc(HWND dialog, UINT mes
 
 int AskReportName(HWND parentWindow, const wchar_t* fileName, wchar_t** nameSlot, DWORD language) noexcept {
   CDisplayNameDialog dialog(fileName, language);
-  HINSTANCE resources = GetLocaleResourceModule(g_ModuleState.localeHandle, language);
+  HINSTANCE resources = LanguageResourceModule(language);
   const INT_PTR result = BridgeDialogBoxParam(resources, L"IDD_REPORT_NAME", parentWindow,
                                               CDisplayNameDialog::DisplayNameDialogProc,
                                               reinterpret_cast<LPARAM>(&dialog));
