@@ -109,6 +109,8 @@ int ExportToDestination(ExportJob* job, const KVEExportRequest* request) {
         aborted = true;
         break;
       }
+      // The name dialog had no memory to start: nothing further can be named.
+      if (answer == E_OUTOFMEMORY) return MapResult(*job, E_OUTOFMEMORY);
     } else {
       DocumentClass(messageClass, extension);
     }

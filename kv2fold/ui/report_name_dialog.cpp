@@ -38,19 +38,14 @@ void CDisplayNameDialog::ReadName() noexcept {
 
 INT_PTR CALLBACK CDisplayNameDialog::DisplayNameDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                                            LPARAM lParam) noexcept {
+  if (message != WM_INITDIALOG && (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED)) return FALSE;
+  auto* object = BoundDialog<CDisplayNameDialog>(dialog, message, lParam);
+  if (!object) return FALSE;
   if (message == WM_INITDIALOG) {
-    auto* object = reinterpret_cast<CDisplayNameDialog*>(lParam);
-    if (!object) return FALSE;
-    object->window = dialog;
-    g_WndMap.Add(object);
     HWND labelControl = GetDlgItem(dialog, IDC_REPORT_NAME_LABEL);
     if (labelControl) BridgeSendMessage(labelControl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(object->label));
     return TRUE;
   }
-  if (message != WM_COMMAND) return FALSE;
-  CIWnd* found = nullptr;
-  if (!g_WndMap.Lookup(dialog, found) || HIWORD(wParam) != BN_CLICKED) return FALSE;
-  auto* object = static_cast<CDisplayNameDialog*>(found);  // only this procedure binds this window
   switch (LOWORD(wParam)) {
     case IDOK: {
       object->ReadName();
