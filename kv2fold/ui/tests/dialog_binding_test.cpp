@@ -1,9 +1,9 @@
 // Each dialog when the window map has no memory for its object: the dialog
 // ends before it shows and its caller answers out of memory, where an
-// unbound dialog would show buttons that nothing handles. The module's
-// allocations fail one at a time, from the first on, until the dialog shows;
-// the one just before it is the map's node. Our MAPI32.DLL runs in the
-// program: the folder tree and the export read its store.
+// unbound dialog would show buttons that nothing handles. Every module
+// allocation a prompt makes fails in turn, the map's node among them. Our
+// MAPI32.DLL runs in the program: the folder tree and the export read its
+// store.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -92,15 +92,16 @@ class DialogBindingTest : public kvtest::ProviderInProcessTest {
     ProviderInProcessTest::TearDown();
   }
 
-  // Runs call with the nth module allocation failing, n = 1, 2, ... until
-  // its dialog shows (and is cancelled). The run before that one must have
-  // answered outOfMemory with no dialog; every run must leave no dialog in
-  // the map and no MAPI object but the session's.
-  void ExpectOutOfMemoryBeforeTheDialog(const std::function<int()>& call, int outOfMemory) {
+  // Runs call with the nth module allocation failing, for every n the call
+  // reaches, each dialog cancelled as it shows. No run may leave a dialog
+  // that its Cancel cannot close, an object in the window map or a MAPI
+  // object beyond the session's; the run that fails the map's node answers
+  // outOfMemory before any dialog shows. The last run, with nothing left to
+  // fail, shows its dialog.
+  void SweepAllocations(const std::function<int()>& call, int outOfMemory) {
     const LONG held = liveObjects_();
-    int previousAnswer = 0;
-    bool previousFailed = false;
-    for (int nth = 1; nth <= 200; ++nth) {
+    bool outOfMemoryUnshown = false;
+    for (int nth = 1; nth <= 400; ++nth) {
       SCOPED_TRACE("allocation " + std::to_string(nth) + " fails");
       int answer = 0;
       bool failed = false;
@@ -114,16 +115,15 @@ class DialogBindingTest : public kvtest::ProviderInProcessTest {
       EXPECT_FALSE(watch.stuck()) << "a dialog stayed up that its Cancel button could not close";
       EXPECT_EQ(0u, g_WndMap.count()) << "a dialog object left in the window map";
       EXPECT_EQ(held, liveObjects_()) << "MAPI objects not released";
-      if (watch.shown()) {
-        EXPECT_EQ(outOfMemory, previousAnswer) << "expected the run before the dialog showed to answer out of memory";
-        EXPECT_TRUE(previousFailed);
+      if (HasFailure()) return;
+      if (!watch.shown() && answer == outOfMemory) outOfMemoryUnshown = true;
+      if (!failed) {
+        EXPECT_TRUE(watch.shown()) << "the dialog never showed";
+        EXPECT_TRUE(outOfMemoryUnshown) << "no run answered out of memory before its dialog showed";
         return;
       }
-      if (HasFailure()) return;
-      previousAnswer = answer;
-      previousFailed = failed;
     }
-    ADD_FAILURE() << "the dialog never showed";
+    ADD_FAILURE() << "more allocations than expected";
   }
 
   ExportJob* job_ = nullptr;
@@ -131,14 +131,14 @@ class DialogBindingTest : public kvtest::ProviderInProcessTest {
 
 TEST_F(DialogBindingTest, TheFolderDialogWithoutMemoryForItsObjectAnswersOutOfMemory) {
   ModuleBlock<wchar_t> path;
-  ExpectOutOfMemoryBeforeTheDialog(
+  SweepAllocations(
       [&] { return ChooseFolderPath(nullptr, job_->session.get(), L"Work", kEnglish, path); }, KVE_NO_MEMORY);
   EXPECT_EQ(nullptr, path.get()) << "a path without a choice";
 }
 
 TEST_F(DialogBindingTest, ThePostingKindDialogWithoutMemoryForItsObjectAnswersOutOfMemory) {
   uint16_t kind = ReportInstance;
-  ExpectOutOfMemoryBeforeTheDialog([&] { return AskPostingKind(nullptr, kEnglish, kind); }, KVE_NO_MEMORY);
+  SweepAllocations([&] { return AskPostingKind(nullptr, kEnglish, kind); }, KVE_NO_MEMORY);
   EXPECT_EQ(ReportInstance, kind) << "changed without a choice";
 }
 
@@ -158,7 +158,7 @@ TEST_F(DialogBindingTest, AnExportWhoseReportNameDialogHasNoMemoryForItsObjectEn
   request.count = 1;
   request.paths = paths;
   ClearTrace();
-  ExpectOutOfMemoryBeforeTheDialog([&] { return ExportToDestination(job_, &request); }, KVE_NO_MEMORY);
+  SweepAllocations([&] { return ExportToDestination(job_, &request); }, KVE_NO_MEMORY);
   EXPECT_TRUE(TraceLines("IMAPIFolder::CreateMessage").empty()) << "a file posted without a name";
 }
 
