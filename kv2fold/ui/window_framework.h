@@ -11,9 +11,9 @@
 //     kDialogOutOfMemory, since none of its buttons could be handled;
 //  3. every other message it handles is looked up in g_WndMap first; a window
 //     not in the map is answered FALSE;
-// Steps 2 and 3 are BoundDialog's, which every dialog procedure calls.
 //  4. unhandled messages answer FALSE and no message result is ever set;
 //  5. the object leaves the map in its destructor, not at WM_DESTROY.
+// Steps 2 and 3 are BoundDialog's, which every dialog procedure calls.
 #pragma once
 
 #include <windows.h>
