@@ -14,40 +14,6 @@
 
 namespace {
 
-// The host's wide records of the files: each posted under its own name,
-// from its full path. The records point into the vectors, which must stay put.
-struct FileRecords {
-  std::vector<std::wstring> paths;
-  std::vector<KVEExportFile> files;
-  std::vector<KVEExportFile*> filePointers;
-  std::vector<const wchar_t*> pathPointers;
-  KVEExportInfo info = {};
-  KVEExportRequest request = {};
-
-  FileRecords(const std::vector<std::wstring>& fullPaths, DWORD language) : paths(fullPaths) {
-    const size_t count = paths.size();
-    files.resize(count);
-    filePointers.resize(count);
-    pathPointers.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-      files[i].structSize = sizeof(KVEExportFile);
-      files[i].useFileName = 1;
-      files[i].fileName = paths[i].c_str();
-      filePointers[i] = &files[i];
-      pathPointers[i] = paths[i].c_str();
-    }
-    info.structSize = sizeof info;
-    info.fileCount = static_cast<uint16_t>(count);
-    info.files = filePointers.data();
-    info.language = language;
-    request.structSize = sizeof request;
-    request.count = static_cast<uint16_t>(count);
-    request.paths = pathPointers.data();
-  }
-  FileRecords(const FileRecords&) = delete;
-  FileRecords& operator=(const FileRecords&) = delete;
-};
-
 class WideExportCalls : public ExportCalls {
  public:
   explicit WideExportCalls(ExportModule& module) : module_(module) {}
@@ -75,7 +41,8 @@ class WideExportCalls : public ExportCalls {
       record_.folderPath.pointer = destination.folderGiven ? destination.folder.c_str() : nullptr;
       record_.blockSize = 0;
     }
-    files_ = std::make_unique<FileRecords>(paths, options.languageGiven ? options.language : LANG_USER_DEFAULT);
+    files_ = std::make_unique<FileRecords<wchar_t>>(paths,
+                                                    options.languageGiven ? options.language : LANG_USER_DEFAULT);
     return true;
   }
   int Initialize() override { return module_.KVEInitializeW(0); }
@@ -114,7 +81,7 @@ class WideExportCalls : public ExportCalls {
   ExportModule& module_;
   KVEDestinationOptions record_ = {};
   const KVEDestinationOptions* optionsRecord_ = nullptr;
-  std::unique_ptr<FileRecords> files_;
+  std::unique_ptr<FileRecords<wchar_t>> files_;
 };
 
 // The destination the job settled.

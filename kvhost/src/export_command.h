@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "command_line.h"
@@ -29,6 +30,41 @@ struct EncodedOptions {
   const void* bytes = nullptr;
   WORD size = 0;
   uint16_t postingKind = 0;
+};
+
+// The host's records of the files in one width: each posted under its own
+// name, from its full path. The records point into paths, which must stay put.
+template <typename Char>
+struct FileRecords {
+  std::vector<std::basic_string<Char>> paths;
+  std::vector<KVEExportFileT<Char>> files;
+  std::vector<KVEExportFileT<Char>*> filePointers;
+  std::vector<const Char*> pathPointers;
+  KVEExportInfoT<Char> info = {};
+  KVEExportRequestT<Char> request = {};
+
+  FileRecords(std::vector<std::basic_string<Char>> fullPaths, DWORD language) : paths(std::move(fullPaths)) {
+    const size_t count = paths.size();
+    files.resize(count);
+    filePointers.resize(count);
+    pathPointers.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+      files[i].structSize = sizeof(KVEExportFileT<Char>);
+      files[i].useFileName = 1;
+      files[i].fileName = paths[i].c_str();
+      filePointers[i] = &files[i];
+      pathPointers[i] = paths[i].c_str();
+    }
+    info.structSize = sizeof info;
+    info.fileCount = static_cast<uint16_t>(count);
+    info.files = filePointers.data();
+    info.language = language;
+    request.structSize = sizeof request;
+    request.count = static_cast<uint16_t>(count);
+    request.paths = pathPointers.data();
+  }
+  FileRecords(const FileRecords&) = delete;
+  FileRecords& operator=(const FileRecords&) = delete;
 };
 
 // The module's exports in one character width. Records are built in that

@@ -1,6 +1,8 @@
 #include "narrow_commands.h"
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../resources/resource_ids.h"
@@ -83,35 +85,18 @@ class NarrowExportCalls : public ExportCalls {
       record_.blockSize = 0;
     }
 
-    // The host's records: each file posted under its own name, from its full path.
-    const size_t count = paths.size();
-    narrowPaths_.assign(count, std::string());
-    for (size_t i = 0; i < count; ++i) {
-      if (!Narrow(paths[i], CP_THREAD_ACP, narrowPaths_[i], messages, err)) return false;
+    std::vector<std::string> narrowPaths(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+      if (!Narrow(paths[i], CP_THREAD_ACP, narrowPaths[i], messages, err)) return false;
     }
-    files_.assign(count, KVEExportFileA{});
-    filePointers_.assign(count, nullptr);
-    pathPointers_.assign(count, nullptr);
-    for (size_t i = 0; i < count; ++i) {
-      files_[i].structSize = sizeof(KVEExportFileA);
-      files_[i].useFileName = 1;
-      files_[i].fileName = narrowPaths_[i].c_str();
-      filePointers_[i] = &files_[i];
-      pathPointers_[i] = narrowPaths_[i].c_str();
-    }
-    info_.structSize = sizeof info_;
-    info_.fileCount = static_cast<uint16_t>(count);
-    info_.files = filePointers_.data();
-    info_.language = options.languageGiven ? options.language : LANG_USER_DEFAULT;
-    request_.structSize = sizeof request_;
-    request_.count = static_cast<uint16_t>(count);
-    request_.paths = pathPointers_.data();
+    files_ = std::make_unique<FileRecords<char>>(std::move(narrowPaths),
+                                                 options.languageGiven ? options.language : LANG_USER_DEFAULT);
     return true;
   }
   int Initialize() override { return module_.KVEInitialize(0); }
   int InitExportDestination(KVEJobHandle* job) override {
     KVEJobRecordA* jobRecord = nullptr;
-    return module_.KVEInitExportDestination(nullptr, 0, optionsRecord_, &info_, job, &jobRecord);
+    return module_.KVEInitExportDestination(nullptr, 0, optionsRecord_, &files_->info, job, &jobRecord);
   }
   bool Decode(KVEJobHandle job, SettledDestination& settled) override {
     KVEDestinationOptionsA* decoded = nullptr;
@@ -124,7 +109,7 @@ class NarrowExportCalls : public ExportCalls {
     module_.KVEFreeDestinationOptions(0, decoded);
     return true;
   }
-  int Export(KVEJobHandle job) override { return module_.KVEExportToDestination(job, &request_); }
+  int Export(KVEJobHandle job) override { return module_.KVEExportToDestination(job, &files_->request); }
   bool ErrorText(KVEJobHandle job, std::wstring& text) override {
     const char* moduleText = module_.KVEGetErrorText(job);
     if (!moduleText) return false;
@@ -146,12 +131,7 @@ class NarrowExportCalls : public ExportCalls {
   std::string profile_, password_, folder_;
   KVEDestinationOptionsA record_ = {};
   const KVEDestinationOptionsA* optionsRecord_ = nullptr;
-  std::vector<std::string> narrowPaths_;
-  std::vector<KVEExportFileA> files_;
-  std::vector<KVEExportFileA*> filePointers_;
-  std::vector<const char*> pathPointers_;
-  KVEExportInfoA info_ = {};
-  KVEExportRequestA request_ = {};
+  std::unique_ptr<FileRecords<char>> files_;
 };
 
 }  // namespace
