@@ -1,7 +1,7 @@
 // What the module costs on top of the provider: the same files exported
 // through kvhost (KV2FOLD.dll in a process of its own, timed by kvhost around
 // its one KVEExportToDestinationW call), posted directly through the
-// provider's interfaces the way the module posts (this program again, in a
+// provider's interfaces by provider/client's posting (this program again, in a
 // process of its own, with the session user as sender, timed like the
 // export call from opening the store to releasing it; the two take turns,
 // eight each), and copied with CopyFileW (best of 3); one file of 256 MiB
@@ -28,7 +28,7 @@
 #include "admin_lib.h"
 #include "bench_provider.h"
 #include "bench_support.h"
-#include "module_posting.h"
+#include "posting_client.h"
 
 namespace {
 
@@ -192,7 +192,7 @@ Turns AlternateWithProvider(int runs, const std::wstring& workFolder, const std:
 
 bool PostDirectly(IMAPIFolder* folder, const bench::Sender& sender, const std::wstring& source,
                   const std::wstring& name) {
-  module_client::Posting posting;
+  posting_client::Posting posting;
   posting.postedName = name;
   posting.messageClass = L"IPM.DOCUMENT.*BIN";
   posting.sourcePath = source;
@@ -204,7 +204,7 @@ bool PostDirectly(IMAPIFolder* folder, const bench::Sender& sender, const std::w
   posting.afterWrite = [](uint64_t written) {
     if (written % (1u << 20) == 0) bench::g_probe.Sample();
   };
-  return SUCCEEDED(module_client::PostThroughMapi(folder, posting));
+  return SUCCEEDED(posting_client::PostThroughMapi(folder, posting));
 }
 
 double MiB(size_t bytes) { return static_cast<double>(bytes) / (1u << 20); }

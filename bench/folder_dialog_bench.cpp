@@ -26,9 +26,9 @@
 #include "bench_support.h"
 #include "files.h"
 #include "text.h"
-#include "interface/module_state.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "store_layout.h"
 #include "ui/container_dialog.h"
 
@@ -207,8 +207,8 @@ int wmain(int argc, wchar_t** argv) {
   if (server.empty() ? !MakeStore(folder, count) : !MakeServerStore(folder, count, server)) return 1;
 
   // The module's pieces in this program: its resources are built in.
-  g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
-  g_ModuleState.localeHandle = OpenModuleResources(g_ModuleState.moduleInstance);
+  g_ModuleResources.moduleInstance = GetModuleHandleW(nullptr);
+  g_ModuleResources.localeHandle = OpenModuleResources(g_ModuleResources.moduleInstance);
   if (!BindMAPI() || g_MAPIFunctions.MAPIInitialize(nullptr) < 0) {
     std::printf("MAPI32.DLL cannot be used\n");
     return 1;
@@ -300,6 +300,6 @@ int wmain(int argc, wchar_t** argv) {
   DestroyWindow(owner);
   g_MAPIFunctions.MAPIUninitialize();
   UnbindMAPI();
-  CloseModuleResources(g_ModuleState.localeHandle);
+  CloseModuleResources(g_ModuleResources.localeHandle);
   return g_run.items == reference ? 0 : 1;
 }

@@ -26,7 +26,7 @@
 #include "bench_provider.h"
 #include "bench_support.h"
 #include "large_folder.h"
-#include "module_posting.h"
+#include "posting_client.h"
 
 namespace {
 
@@ -41,14 +41,14 @@ using kvcommon::UniqueInterface;
 std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
 bool PostThroughProvider(IMAPIFolder* folder, const std::wstring& source) {
-  module_client::Posting posting;
+  posting_client::Posting posting;
   posting.postedName = NameOf(source);
   posting.messageClass = L"IPM.DOCUMENT.BIN";
   posting.sourcePath = source;
   posting.afterWrite = [](uint64_t written) {
     if (written % (1u << 20) == 0) g_probe.Sample();
   };
-  return SUCCEEDED(module_client::PostThroughMapi(folder, posting));
+  return SUCCEEDED(posting_client::PostThroughMapi(folder, posting));
 }
 
 // The same posting as a message file made with the system's structured

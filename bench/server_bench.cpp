@@ -1,4 +1,4 @@
-// Postings into a store on an IMAP server, the way the module makes them
+// Postings into a store on an IMAP server, as provider/client makes them
 // (4096-byte stream writes of a file, then SaveChanges: the spool read back
 // as one MIME message into one APPEND), in a process of their own so the
 // peak working set is theirs. bench/server_bench.sh runs it against Dovecot,
@@ -20,7 +20,7 @@
 
 #include "bench_provider.h"
 #include "bench_support.h"
-#include "module_posting.h"
+#include "posting_client.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ int Run(const Options& options) {
     return 1;
   }
   const size_t before = Memory().WorkingSetSize;
-  module_client::Posting posting;
+  posting_client::Posting posting;
   posting.messageClass = L"IPM.DOCUMENT.BIN";
   posting.sourcePath = source;
   double seconds = 0;
@@ -63,7 +63,7 @@ int Run(const Options& options) {
     const double start = bench::Seconds();
     for (unsigned i = 0; i < count; ++i) {
       posting.postedName = L"bench " + std::to_wstring(i) + L".bin";
-      hr = module_client::PostThroughMapi(provider.folder.get(), posting);
+      hr = posting_client::PostThroughMapi(provider.folder.get(), posting);
       if (FAILED(hr))
         return std::fprintf(stderr, "server_bench: posting %u failed (0x%08lX)\n", i, static_cast<unsigned long>(hr)), 1;
     }

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "interface/module_state.h"
-#include "interface/resource_strings.h"
+#include "platform/module_resources.h"
 #include "platform/wide_text.h"
 #include "resources/resource_ids.h"
 

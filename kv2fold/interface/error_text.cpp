@@ -3,7 +3,7 @@
 #include <mapicode.h>
 
 #include "interface/export_job.h"
-#include "interface/resource_strings.h"
+#include "platform/module_resources.h"
 #include "resources/resource_ids.h"
 
 namespace {

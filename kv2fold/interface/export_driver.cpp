@@ -5,11 +5,11 @@
 #include "interface/error_text.h"
 #include "interface/export_job.h"
 #include "interface/module_state.h"
-#include "interface/resource_strings.h"
 #include "interface/wait_cursor.h"
 #include "mapi/folder_resolution.h"
 #include "mapi/report_posting.h"
 #include "options/report_strings.h"
+#include "platform/module_resources.h"
 #include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
 
@@ -109,6 +109,8 @@ int ExportToDestination(ExportJob* job, const KVEExportRequest* request) {
         aborted = true;
         break;
       }
+      // The name dialog had no memory to start: nothing further can be named.
+      if (answer == E_OUTOFMEMORY) return MapResult(*job, E_OUTOFMEMORY);
     } else {
       DocumentClass(messageClass, extension);
     }

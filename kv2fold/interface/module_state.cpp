@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "interface/export_job.h"
-#include "interface/resource_strings.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "platform/wide_text.h"
 #include "resources/resource_ids.h"
 
@@ -19,9 +19,9 @@ const char kDestinationIdentifier[8] = {'q', 'f', 'o', 'l', 'd', '\0', '\0', '\0
 // 0 (a failed first initialisation or the last termination).
 void ReleaseModuleResources() noexcept {
   ModuleState& state = g_ModuleState;
-  if (state.localeHandle != 0) {
-    CloseModuleResources(state.localeHandle);
-    state.localeHandle = 0;
+  if (g_ModuleResources.localeHandle != 0) {
+    CloseModuleResources(g_ModuleResources.localeHandle);
+    g_ModuleResources.localeHandle = 0;
   }
   ModuleFree(state.templateEntry.name);
   state.templateEntry.name = nullptr;
@@ -50,7 +50,7 @@ int InitializeModule() noexcept {
     return KVE_OK;
   }
   // Not checked: a set that cannot be opened shows up as missing strings.
-  state.localeHandle = OpenModuleResources(state.moduleInstance);
+  g_ModuleResources.localeHandle = OpenModuleResources(g_ModuleResources.moduleInstance);
 
   wchar_t* name = nullptr;
   int result = LoadResourceStringCopy(IDS_DESTINATION_NAME, &name, LANG_USER_DEFAULT);

@@ -1,13 +1,12 @@
-// The module-wide state: instance, initialisation count, resource set,
-// message classes and the destination template that every list is cloned
-// from. One instance, g_ModuleState, from load to unload.
+// The module-wide state: initialisation count, message classes and the
+// destination template that every list is cloned from. One instance,
+// g_ModuleState, from load to unload. The instance handle and the resource
+// set live below, in platform/module_resources.h.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
-
-#include <zqlocale/zqlocale.h>
 
 #include "interface/kve_api.h"
 
@@ -19,9 +18,7 @@ constexpr int kMessageClassCapacity = 256;
 struct ModuleState {
   ModuleState() noexcept;
 
-  HINSTANCE moduleInstance = nullptr;  // saved at process attach
-  uint32_t initCount = 0;              // successful KVEInitializeW calls not yet terminated
-  LocaleHandle localeHandle = 0;       // open while initialised
+  uint32_t initCount = 0;  // successful KVEInitializeW calls not yet terminated
   wchar_t reportMessageClass[kMessageClassCapacity] = {};    // string 7, "IPM.ZORLAN.REPORT.TEMPLATE"
   wchar_t documentMessageClass[kMessageClassCapacity] = {};  // string 6, "IPM.Document.*"
 

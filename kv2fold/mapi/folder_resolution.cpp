@@ -5,15 +5,11 @@
 #include <cwchar>
 
 #include "mapi/display_name.h"
+#include "mapi/interface_ids.h"
 #include "mapi/mapi_table.h"
 #include "platform/wide_text.h"
 
 namespace {
-
-// {00020306-0000-0000-C000-000000000046} and {0002030C-...}: asked for when a
-// store is opened by name and when a subfolder is opened.
-constexpr IID kMsgStoreInterface = {0x00020306, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr IID kFolderInterface = {0x0002030C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Column sets, each index beside its tag.
 enum DefaultStoreColumn : ULONG { kStoreEntryId, kStoreIsDefault, kDefaultStoreColumnCount };

@@ -9,6 +9,7 @@
 
 #include "mapi/mapi_owners.h"
 #include "mapi/display_name.h"
+#include "mapi/interface_ids.h"
 #include "mapi/mapi_table.h"
 #include "platform/bridge.h"
 #include "platform/wide_text.h"
@@ -28,8 +29,6 @@ static_assert(PR_ATTACH_LONG_FILENAME_W == 0x3707001F && PR_ATTACH_METHOD == 0x3
 
 namespace {
 
-// {0000000C-0000-0000-C000-000000000046}
-constexpr IID kStreamInterface = {0x0000000C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 // Characters of the file name part that the short name keeps.
 constexpr size_t kShortNameLength = 8;
 

@@ -1,8 +1,8 @@
 #include "ui/container_dialog.h"
 
 #include "interface/kve_api.h"
-#include "interface/resource_strings.h"
 #include "platform/bridge.h"
+#include "platform/module_resources.h"
 #include "platform/wide_text.h"
 #include "resources/resource_ids.h"
 
@@ -21,11 +21,11 @@ constexpr int kUnnamedWarningCapacity = 512;
 
 }  // namespace
 
-BOOL CMAPIContainerDlg::SelectFolder(HWND parent, IMAPISession* session, const wchar_t* profileName) noexcept {
+INT_PTR CMAPIContainerDlg::SelectFolder(HWND parent, IMAPISession* session, const wchar_t* profileName) noexcept {
   // The whole tree lives as long as this root: every node and MAPI object
   // below it is gone when the call returns.
   FOLDERDATA root(session, profileName);
-  if (!root.valid) return FALSE;
+  if (!root.valid) return IDCANCEL;
   return DoModal(parent, &root);
 }
 

@@ -43,11 +43,12 @@ class CMAPIContainerDlg : public CTreeDialog {
   void OnCleanup() noexcept override {}
   void GetNodeImages(CNODE* node, int& image, int& selectedImage) noexcept override;
 
-  // TRUE when the user confirmed a store or folder: resultPath then holds
-  // its path (null if memory ran out reading it). FALSE when cancelled, when
-  // the dialog could not be created or the root could not be built. No node
+  // IDOK when the user confirmed a store or folder: resultPath then holds
+  // its path (null if memory ran out reading it). kDialogOutOfMemory when the
+  // dialog could not be bound; any other answer when cancelled, when the
+  // dialog could not be created or the root could not be built. No node
   // outlives the call.
-  BOOL SelectFolder(HWND parent, IMAPISession* session, const wchar_t* profileName) noexcept;
+  INT_PTR SelectFolder(HWND parent, IMAPISession* session, const wchar_t* profileName) noexcept;
   void FreeResult() noexcept { resultPath.reset(); }
 
   ModuleBlock<wchar_t> resultPath;

@@ -7,17 +7,22 @@
 
 #include "mapi/display_name.h"
 #include "mapi/folder_resolution.h"
+#include "mapi/interface_ids.h"
 #include "mapi/mapi_binding.h"
-
-const ULONG kTreeColumnTags[kTreeColumnCount] = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_SUBFOLDERS, PR_CONTENT_COUNT,
-                                                  PR_DISPLAY_NAME_A};
 
 namespace {
 
-// {00020306-0000-0000-C000-000000000046}, {0002030C-...}.
-constexpr IID kMsgStoreInterface = {0x00020306, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr IID kFolderInterface = {0x0002030C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
+// Every table the tree reads gets these columns, each index beside its tag
+// (the content count is asked for and not used): the wide display name, and
+// the narrow one for stores that do not serve the wide one.
+enum TreeColumn : ULONG {
+  kTreeEntryId,
+  kTreeDisplayName,
+  kTreeSubfolders,
+  kTreeContentCount,
+  kTreeNarrowDisplayName,
+  kTreeColumnCount
+};
 SizedSPropTagArray(kTreeColumnCount, g_treeColumns) = {
     kTreeColumnCount, {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_SUBFOLDERS, PR_CONTENT_COUNT, PR_DISPLAY_NAME_A}};
 

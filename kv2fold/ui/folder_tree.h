@@ -124,16 +124,3 @@ class FOLDERDATA : public CContainerData {
  private:
   MAPIInterface<IMsgStore> ownedStore_;  // released before the rest of the node
 };
-
-// Every table the tree reads gets these columns, in this order (the content
-// count is asked for and not used): the wide display name, and the narrow one
-// for stores that do not serve the wide one.
-enum TreeColumn : ULONG {
-  kTreeEntryId,
-  kTreeDisplayName,
-  kTreeSubfolders,
-  kTreeContentCount,
-  kTreeNarrowDisplayName,
-  kTreeColumnCount
-};
-extern const ULONG kTreeColumnTags[kTreeColumnCount];

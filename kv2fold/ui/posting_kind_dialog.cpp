@@ -1,9 +1,8 @@
 #include "ui/posting_kind_dialog.h"
 
 #include "interface/kve_api.h"
-#include "interface/module_state.h"
 #include "platform/bridge.h"
-#include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
 
@@ -13,18 +12,13 @@ static_assert(IDC_KIND_PERSONAL == PersonalReport && IDC_KIND_FOLDER == FolderRe
 
 INT_PTR CALLBACK CPostingKindDialog::PostingKindDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                                            LPARAM lParam) noexcept {
+  if (message != WM_INITDIALOG && (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED)) return FALSE;
+  auto* object = BoundDialog<CPostingKindDialog>(dialog, message, lParam);
+  if (!object) return FALSE;
   if (message == WM_INITDIALOG) {
-    auto* object = reinterpret_cast<CPostingKindDialog*>(lParam);
-    if (!object) return FALSE;
-    object->window = dialog;
-    g_WndMap.Add(object);
     CheckRadioButton(dialog, IDC_KIND_PERSONAL, IDC_KIND_INSTANCE, object->kind);
     return TRUE;
   }
-  if (message != WM_COMMAND) return FALSE;
-  CIWnd* found = nullptr;
-  if (!g_WndMap.Lookup(dialog, found) || HIWORD(wParam) != BN_CLICKED) return FALSE;
-  auto* object = static_cast<CPostingKindDialog*>(found);  // only this procedure binds this window
   switch (LOWORD(wParam)) {
     case IDOK:
       for (int button = IDC_KIND_PERSONAL; button <= IDC_KIND_INSTANCE; ++button) {
@@ -42,10 +36,11 @@ INT_PTR CALLBACK CPostingKindDialog::PostingKindDialogProc(HWND dialog, UINT mes
 
 int AskPostingKind(HWND parentWindow, DWORD language, uint16_t& kind) noexcept {
   CPostingKindDialog dialog(kind);
-  HINSTANCE resources = GetLocaleResourceModule(g_ModuleState.localeHandle, LOWORD(language));
+  HINSTANCE resources = LanguageResourceModule(LOWORD(language));
   const INT_PTR result = BridgeDialogBoxParam(resources, L"IDD_FOLDER_DEST_TYPE", parentWindow,
                                               CPostingKindDialog::PostingKindDialogProc,
                                               reinterpret_cast<LPARAM>(&dialog));
+  if (result == kDialogOutOfMemory) return KVE_NO_MEMORY;
   if (result != IDOK) return KVE_CANCELLED;
   kind = dialog.kind;
   return KVE_OK;

@@ -1,10 +1,8 @@
 #include "ui/report_name_dialog.h"
 
 #include "interface/kve_api.h"
-#include "interface/module_state.h"
-#include "interface/resource_strings.h"
 #include "platform/bridge.h"
-#include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "platform/wide_text.h"
 #include "resources/resource_ids.h"
 #include "ui/user_prompts.h"
@@ -40,19 +38,14 @@ void CDisplayNameDialog::ReadName() noexcept {
 
 INT_PTR CALLBACK CDisplayNameDialog::DisplayNameDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                                            LPARAM lParam) noexcept {
+  if (message != WM_INITDIALOG && (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED)) return FALSE;
+  auto* object = BoundDialog<CDisplayNameDialog>(dialog, message, lParam);
+  if (!object) return FALSE;
   if (message == WM_INITDIALOG) {
-    auto* object = reinterpret_cast<CDisplayNameDialog*>(lParam);
-    if (!object) return FALSE;
-    object->window = dialog;
-    g_WndMap.Add(object);
     HWND labelControl = GetDlgItem(dialog, IDC_REPORT_NAME_LABEL);
     if (labelControl) BridgeSendMessage(labelControl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(object->label));
     return TRUE;
   }
-  if (message != WM_COMMAND) return FALSE;
-  CIWnd* found = nullptr;
-  if (!g_WndMap.Lookup(dialog, found) || HIWORD(wParam) != BN_CLICKED) return FALSE;
-  auto* object = static_cast<CDisplayNameDialog*>(found);  // only this procedure binds this window
   switch (LOWORD(wParam)) {
     case IDOK: {
       object->ReadName();
@@ -79,7 +72,7 @@ INT_PTR CALLBACK CDisplayNameDialog::DisplayNameDialogProc(HWND dialog, UINT mes
 
 int AskReportName(HWND parentWindow, const wchar_t* fileName, wchar_t** nameSlot, DWORD language) noexcept {
   CDisplayNameDialog dialog(fileName, language);
-  HINSTANCE resources = GetLocaleResourceModule(g_ModuleState.localeHandle, language);
+  HINSTANCE resources = LanguageResourceModule(language);
   const INT_PTR result = BridgeDialogBoxParam(resources, L"IDD_REPORT_NAME", parentWindow,
                                               CDisplayNameDialog::DisplayNameDialogProc,
                                               reinterpret_cast<LPARAM>(&dialog));

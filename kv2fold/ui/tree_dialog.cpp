@@ -7,27 +7,21 @@
 
 CTreeDialog::~CTreeDialog() { g_WndMap.Remove(this); }
 
-BOOL CTreeDialog::DoModal(HWND parent, CNODE* root) noexcept {
+INT_PTR CTreeDialog::DoModal(HWND parent, CNODE* root) noexcept {
   rootNode = root;
-  const INT_PTR result = BridgeDialogBoxParam(resourceModule, MAKEINTRESOURCEW(IDD_FOLDER_SELECTION), parent,
-                                              TreeDialogProc, reinterpret_cast<LPARAM>(this));
-  return result == IDOK ? TRUE : FALSE;
+  return BridgeDialogBoxParam(resourceModule, MAKEINTRESOURCEW(IDD_FOLDER_SELECTION), parent, TreeDialogProc,
+                              reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CTreeDialog::TreeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  if (message == WM_INITDIALOG) {
-    auto* object = reinterpret_cast<CTreeDialog*>(lParam);
-    if (!object) return FALSE;
-    object->window = dialog;
-    g_WndMap.Add(object);
-    return object->OnInitDialog(dialog);
+  if (message != WM_INITDIALOG && message != WM_DESTROY && message != WM_COMMAND && message != WM_NOTIFY) {
+    return FALSE;
   }
-  if (message != WM_DESTROY && message != WM_COMMAND && message != WM_NOTIFY) return FALSE;
-  CIWnd* found = nullptr;
-  if (!g_WndMap.Lookup(dialog, found)) return FALSE;
-  // Only this procedure binds this window.
-  auto* object = static_cast<CTreeDialog*>(found);
+  auto* object = BoundDialog<CTreeDialog>(dialog, message, lParam);
+  if (!object) return FALSE;
   switch (message) {
+    case WM_INITDIALOG:
+      return object->OnInitDialog(dialog);
     case WM_DESTROY:
       return object->OnDestroy();
     case WM_COMMAND:

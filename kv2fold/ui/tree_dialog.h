@@ -41,8 +41,9 @@ class CTreeDialog : public CIWnd {
   virtual void GetNodeImages(CNODE* node, int& image, int& selectedImage) noexcept = 0;
   virtual BOOL OnNotify(NMHDR* header) noexcept;
 
-  // Runs the dialog (template 101) over root; TRUE when it ended with IDOK.
-  BOOL DoModal(HWND parent, CNODE* root) noexcept;
+  // Runs the dialog (template 101) over root; its answer: IDOK, IDCANCEL,
+  // kDialogOutOfMemory, or -1 when it could not be created.
+  INT_PTR DoModal(HWND parent, CNODE* root) noexcept;
   // Inserts node as an item below its parent's item (the root at the top).
   BOOL InsertNode(CNODE* node) noexcept;
   static INT_PTR CALLBACK TreeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) noexcept;

@@ -65,6 +65,17 @@ void CIObList::RemoveAll() noexcept {
   tail_ = nullptr;
 }
 
+CIWnd* BindDialogMessage(HWND dialog, UINT message, CIWnd* initObject) noexcept {
+  CIWnd* found = nullptr;
+  if (message != WM_INITDIALOG) return g_WndMap.Lookup(dialog, found) ? found : nullptr;
+  if (!initObject) return nullptr;
+  initObject->window = dialog;
+  if (g_WndMap.Add(initObject)) return initObject;
+  // Unbound, the dialog could never be closed: it ends before it shows.
+  EndDialog(dialog, kDialogOutOfMemory);
+  return nullptr;
+}
+
 BOOL CIWndMap::Lookup(HWND window, CIWnd*& out) const noexcept {
   Position position = GetHeadPosition();
   while (position) {

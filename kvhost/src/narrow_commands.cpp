@@ -1,15 +1,17 @@
 #include "narrow_commands.h"
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../resources/resource_ids.h"
 #include "commands.h"
+#include "export_command.h"
 #include "export_module.h"
 #include "export_steps.h"
 #include "messages.h"
 #include "output.h"
-#include "setup_diagnosis.h"
 
 namespace {
 
@@ -48,17 +50,89 @@ bool Narrow(const std::wstring& text, UINT codePage, std::string& narrow, const 
   return false;
 }
 
-void PrintDestination(NarrowExportModule& module, KVEJobHandle job, const Messages& messages, Output& out) {
-  KVEDestinationOptionsA* settled = nullptr;
-  if (module.KVEDecodeDestinationOptions(job, &settled) != KVE_OK || !settled) return;
-  // The options record's strings are in the system's code page.
-  const char* folder = settled->folderPath.pointer;
-  const std::wstring where = settled->postingKind == PersonalReport || !folder ? messages.Text(IDS_COMMON_VIEWS)
-                                                                                : Widen(folder, CP_ACP);
-  const std::wstring profile = Widen(settled->profileName.pointer, CP_ACP);
-  out.Write(messages.Format(IDS_DESTINATION, where.c_str(), profile.c_str(), KindName(settled->postingKind)));
-  module.KVEFreeDestinationOptions(0, settled);
-}
+// The narrow exports: the options record's strings in the system's code
+// page, file names and paths in the thread's, as a narrow host gives them.
+class NarrowExportCalls : public ExportCalls {
+ public:
+  explicit NarrowExportCalls(NarrowExportModule& module) : module_(module) {}
+
+  const Names& names() const override {
+    static const Names names = {IDS_NARROW_INITIALIZE_FAILED, IDS_NARROW_SETUP_FAILED, IDS_NARROW_POSTING_FILES,
+                                IDS_NARROW_EXPORT_FAILED, IDS_NARROW_ENCODE_FAILED};
+    return names;
+  }
+  bool narrow() const override { return true; }
+
+  bool Prepare(const HostOptions& options, const std::vector<std::wstring>& paths, const std::vector<BYTE>& block,
+               const Messages& messages, Output& err) override {
+    const DestinationOptions& destination = options.destination;
+    optionsRecord_ = &record_;
+    if (destination.choose) {
+      optionsRecord_ = nullptr;  // the module's dialogs settle the destination
+    } else if (!destination.optionsFile.empty()) {
+      optionsRecord_ = reinterpret_cast<const KVEDestinationOptionsA*>(block.data());
+    } else {
+      if (!Narrow(destination.profile, CP_ACP, profile_, messages, err) ||
+          !Narrow(destination.password, CP_ACP, password_, messages, err) ||
+          !Narrow(destination.folder, CP_ACP, folder_, messages, err)) {
+        return false;
+      }
+      record_.structSize = sizeof record_;
+      record_.profileName.pointer = profile_.c_str();
+      record_.password.pointer = destination.passwordGiven ? password_.c_str() : nullptr;
+      record_.postingKind = destination.postingKind;
+      record_.folderPath.pointer = destination.folderGiven ? folder_.c_str() : nullptr;
+      record_.blockSize = 0;
+    }
+
+    std::vector<std::string> narrowPaths(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+      if (!Narrow(paths[i], CP_THREAD_ACP, narrowPaths[i], messages, err)) return false;
+    }
+    files_ = std::make_unique<FileRecords<char>>(std::move(narrowPaths),
+                                                 options.languageGiven ? options.language : LANG_USER_DEFAULT);
+    return true;
+  }
+  int Initialize() override { return module_.KVEInitialize(0); }
+  int InitExportDestination(KVEJobHandle* job) override {
+    KVEJobRecordA* jobRecord = nullptr;
+    return module_.KVEInitExportDestination(nullptr, 0, optionsRecord_, &files_->info, job, &jobRecord);
+  }
+  bool Decode(KVEJobHandle job, SettledDestination& settled) override {
+    KVEDestinationOptionsA* decoded = nullptr;
+    if (module_.KVEDecodeDestinationOptions(job, &decoded) != KVE_OK || !decoded) return false;
+    // The options record's strings are in the system's code page.
+    settled.postingKind = decoded->postingKind;
+    settled.hasFolder = decoded->folderPath.pointer != nullptr;
+    settled.folder = Widen(decoded->folderPath.pointer, CP_ACP);
+    settled.profile = Widen(decoded->profileName.pointer, CP_ACP);
+    module_.KVEFreeDestinationOptions(0, decoded);
+    return true;
+  }
+  int Export(KVEJobHandle job) override { return module_.KVEExportToDestination(job, &files_->request); }
+  bool ErrorText(KVEJobHandle job, std::wstring& text) override {
+    const char* moduleText = module_.KVEGetErrorText(job);
+    if (!moduleText) return false;
+    text = Widen(moduleText, CP_THREAD_ACP);
+    return true;
+  }
+  int Encode(KVEJobHandle job, EncodedOptions& encoded) override {
+    KVEDestinationOptionsA* block = nullptr;
+    const int result = module_.KVEEncodeDestinationOptions(job, &block, &encoded.size);
+    encoded.bytes = block;
+    if (block) encoded.postingKind = block->postingKind;
+    return result;
+  }
+  void TermExportDestination(KVEJobHandle job) override { module_.KVETermExportDestination(job, 0); }
+  void Terminate() override { module_.KVETerminate(); }
+
+ private:
+  NarrowExportModule& module_;
+  std::string profile_, password_, folder_;
+  KVEDestinationOptionsA record_ = {};
+  const KVEDestinationOptionsA* optionsRecord_ = nullptr;
+  std::unique_ptr<FileRecords<char>> files_;
+};
 
 }  // namespace
 
@@ -88,119 +162,6 @@ int ListDestinationsNarrow(NarrowExportModule& module, const Messages& messages,
 
 int ExportFilesNarrow(NarrowExportModule& module, const HostOptions& options, const Messages& messages, Output& out,
                       Output& err) {
-  const DestinationOptions& destination = options.destination;
-  std::vector<BYTE> block;
-  std::string profile, password, folder;
-  KVEDestinationOptionsA record = {};
-  const KVEDestinationOptionsA* optionsRecord = &record;
-  if (destination.choose) {
-    optionsRecord = nullptr;  // the module's dialogs settle the destination
-  } else if (!destination.optionsFile.empty()) {
-    if (!ReadOptionsBlock(destination.optionsFile, block, messages, err)) return kExitModuleFailed;
-    optionsRecord = reinterpret_cast<const KVEDestinationOptionsA*>(block.data());
-  } else {
-    if (!Narrow(destination.profile, CP_ACP, profile, messages, err) ||
-        !Narrow(destination.password, CP_ACP, password, messages, err) ||
-        !Narrow(destination.folder, CP_ACP, folder, messages, err)) {
-      return kExitModuleFailed;
-    }
-    record.structSize = sizeof record;
-    record.profileName.pointer = profile.c_str();
-    record.password.pointer = destination.passwordGiven ? password.c_str() : nullptr;
-    record.postingKind = destination.postingKind;
-    record.folderPath.pointer = destination.folderGiven ? folder.c_str() : nullptr;
-    record.blockSize = 0;
-  }
-
-  // The host's records: each file posted under its own name, from its full path.
-  const size_t count = options.files.size();
-  std::vector<std::wstring> paths;
-  std::vector<std::string> narrowPaths(count);
-  for (size_t i = 0; i < count; ++i) {
-    paths.push_back(FullPath(options.files[i]));
-    if (!Narrow(paths[i], CP_THREAD_ACP, narrowPaths[i], messages, err)) return kExitModuleFailed;
-  }
-  std::vector<KVEExportFileA> files(count);
-  std::vector<KVEExportFileA*> filePointers(count);
-  std::vector<const char*> pathPointers(count);
-  for (size_t i = 0; i < count; ++i) {
-    files[i].structSize = sizeof(KVEExportFileA);
-    files[i].useFileName = 1;
-    files[i].fileName = narrowPaths[i].c_str();
-    filePointers[i] = &files[i];
-    pathPointers[i] = narrowPaths[i].c_str();
-  }
-  KVEExportInfoA info = {};
-  info.structSize = sizeof info;
-  info.fileCount = static_cast<uint16_t>(count);
-  info.files = filePointers.data();
-  info.language = options.languageGiven ? options.language : LANG_USER_DEFAULT;
-  KVEExportRequestA request = {};
-  request.structSize = sizeof request;
-  request.count = static_cast<uint16_t>(count);
-  request.paths = pathPointers.data();
-
-  int result = module.KVEInitialize(0);
-  if (result != KVE_OK) {
-    err.Write(messages.Format(IDS_NARROW_INITIALIZE_FAILED, result));
-    return kExitModuleFailed;
-  }
-  const double started = Seconds();
-  KVEJobHandle job = nullptr;
-  KVEJobRecordA* jobRecord = nullptr;
-  result = module.KVEInitExportDestination(nullptr, 0, optionsRecord, &info, &job, &jobRecord);
-  const double setUp = Seconds();
-  if (result != KVE_OK) {
-    err.Write(messages.Format(IDS_NARROW_SETUP_FAILED, result, CodeMeaning(messages, result).c_str()));
-    if (result == KVE_FAILED) ExplainFailedSetup(LogonOfDestination(destination, block, true), messages, err);
-    // As with the wide exports, the job's end follows a refused setup.
-    module.KVETermExportDestination(nullptr, 0);
-    module.KVETerminate();
-    return kExitModuleFailed;
-  }
-  PrintDestination(module, job, messages, out);
-  out.Write(messages.Format(IDS_NARROW_POSTING_FILES, static_cast<unsigned>(count)));
-  for (size_t i = 0; i < count; ++i) {
-    out.Write(messages.Format(IDS_FILE_LINE, static_cast<unsigned>(i + 1), static_cast<unsigned>(count),
-                              FileNameOf(paths[i]).c_str(), paths[i].c_str()));
-  }
-
-  const double exportStart = Seconds();
-  result = module.KVEExportToDestination(job, &request);
-  const double exported = Seconds();
-  int exitCode = kExitSuccess;
-  if (result == KVE_OK) {
-    out.Write(messages.Format(IDS_EXPORT_DONE, static_cast<unsigned>(count)));
-    if (!options.saveOptionsFile.empty()) {
-      KVEDestinationOptionsA* encoded = nullptr;
-      WORD size = 0;
-      int encodeResult = module.KVEEncodeDestinationOptions(job, &encoded, &size);
-      if (encodeResult != KVE_OK || !encoded) {
-        err.Write(messages.Format(IDS_NARROW_ENCODE_FAILED, encodeResult));
-        exitCode = kExitModuleFailed;
-      } else if (!SaveOptionsBlock(options.saveOptionsFile, encoded, size)) {
-        err.Write(messages.Format(IDS_SAVE_FAILED, options.saveOptionsFile.c_str(), GetLastError()));
-        exitCode = kExitModuleFailed;
-      } else {
-        out.Write(messages.Format(IDS_OPTIONS_SAVED, options.saveOptionsFile.c_str(), static_cast<unsigned>(size)));
-        NoteSavedKind(encoded->postingKind, destination.choose, messages, out);
-      }
-    }
-  } else {
-    err.Write(messages.Format(IDS_NARROW_EXPORT_FAILED, result, CodeMeaning(messages, result).c_str()));
-    const char* text = module.KVEGetErrorText(job);
-    if (HasFileMessage(result) && text) {
-      err.Write(messages.Format(IDS_ERROR_TEXT, Widen(text, CP_THREAD_ACP).c_str()));
-    }
-    exitCode = kExitModuleFailed;
-  }
-  const double beforeEnd = Seconds();
-  module.KVETermExportDestination(job, 0);
-  const double ended = Seconds();
-  module.KVETerminate();
-  if (options.timing) {
-    out.Write(
-        messages.Format(IDS_TIMING, setUp - started, exported - exportStart, ended - beforeEnd, PeakWorkingSetMiB()));
-  }
-  return exitCode;
+  NarrowExportCalls calls(module);
+  return RunExport(calls, options, messages, out, err);
 }

@@ -9,12 +9,12 @@
 
 #include "files.h"
 #include "folder_index.h"
-#include "module_posting.h"
+#include "posting_client.h"
 
 namespace provider_test {
 
 // Postings made as the module makes them.
-using namespace module_client;
+using namespace posting_client;
 namespace {
 
 class IndexTest : public ProviderTest {

@@ -20,14 +20,14 @@
 #include <kvcommon/mapi_owners.h>
 #include <kvcommon/unique_resource.h>
 
-#include "module_posting.h"
+#include "posting_client.h"
 #include "text.h"
 
 namespace {
 
 using kvcommon::UniqueHandle;
 using kvcommon::UniqueInterface;
-using module_client::Posting;
+using posting_client::Posting;
 
 using Rows = kvcommon::UniqueRowSet;
 
@@ -128,9 +128,9 @@ int Run(const std::vector<std::wstring>& args) {
     const int count = _wtoi(args[4].c_str());
     for (int i = 0; i < count; ++i) {
       Posting posting;
-      posting.postedName = module_client::SeriesName(args[5], i);
-      posting.bytes = module_client::SeriesBytes(posting.postedName);
-      hr = module_client::PostThroughMapi(folder.get(), posting, &entryId);
+      posting.postedName = posting_client::SeriesName(args[5], i);
+      posting.bytes = posting_client::SeriesBytes(posting.postedName);
+      hr = posting_client::PostThroughMapi(folder.get(), posting, &entryId);
       Report(hr, entryId);
       if (FAILED(hr)) return 1;
     }
@@ -139,8 +139,8 @@ int Run(const std::vector<std::wstring>& args) {
   if (mode == L"hold" && args.size() == 5) {
     Posting complete;
     complete.postedName = L"complete.bin";
-    complete.bytes = module_client::SeriesBytes(complete.postedName);
-    hr = module_client::PostThroughMapi(folder.get(), complete, &entryId);
+    complete.bytes = posting_client::SeriesBytes(complete.postedName);
+    hr = posting_client::PostThroughMapi(folder.get(), complete, &entryId);
     Report(hr, entryId);
     if (FAILED(hr)) return 1;
     UniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, args[4].c_str()));
@@ -153,12 +153,12 @@ int Run(const std::vector<std::wstring>& args) {
       SetEvent(event.get());
       Sleep(INFINITE);  // until the test kills this process
     };
-    module_client::PostThroughMapi(folder.get(), half);
+    posting_client::PostThroughMapi(folder.get(), half);
     return 1;
   }
   if (mode == L"sample" && args.size() == 5) {
     for (bool report : {false, true}) {
-      hr = module_client::PostThroughMapi(folder.get(), SamplePosting(args[4], report), &entryId);
+      hr = posting_client::PostThroughMapi(folder.get(), SamplePosting(args[4], report), &entryId);
       Report(hr, entryId);
       if (FAILED(hr)) return 1;
     }

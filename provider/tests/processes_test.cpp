@@ -8,13 +8,13 @@
 
 #include "files.h"
 #include "folder_index.h"
-#include "module_posting.h"
+#include "posting_client.h"
 #include "store_layout.h"
 
 namespace provider_test {
 
 // Postings made as the module makes them.
-using namespace module_client;
+using namespace posting_client;
 namespace {
 
 using kvcommon::UniqueHandle;

@@ -11,7 +11,7 @@
 #include <kvimap/mailbox_name.h>
 
 #include "imap_test_support.h"
-#include "module_posting.h"
+#include "posting_client.h"
 #include "provider_fixture.h"
 
 namespace provider_test {
@@ -176,19 +176,19 @@ TEST_F(ServerStoreTest, PostingsAndReportTemplatesAreOneMessageEach) {
   Store store = OpenStore(session.get(), L"Team");
   Folder folder = OpenPath(store.get(), {name}, MAPI_MODIFY);
   ASSERT_TRUE(folder);
-  module_client::Posting document;
+  posting_client::Posting document;
   document.postedName = L"Bericht \x00dc" L"bersicht.pdf";
   document.bytes.assign(100000, 0x5a);
   std::vector<uint8_t> entryId;
-  ASSERT_EQ(S_OK, module_client::PostThroughMapi(folder.get(), document, &entryId));
+  ASSERT_EQ(S_OK, posting_client::PostThroughMapi(folder.get(), document, &entryId));
   EXPECT_EQ(72u, entryId.size()) << "APPENDUID names the message";
-  module_client::Posting report;
+  posting_client::Posting report;
   report.postedName = L"q3.rpt";
   report.associated = true;
   report.messageClass = L"IPM.ZORLAN.REPORT.TEMPLATE";
   report.displayName = L"Quartal 3";
   report.bytes.assign(5000, 0x11);
-  ASSERT_EQ(S_OK, module_client::PostThroughMapi(folder.get(), report));
+  ASSERT_EQ(S_OK, posting_client::PostThroughMapi(folder.get(), report));
 
   EXPECT_EQ((Rows{{"Bericht \xc3\x9c" "bersicht.pdf", "IPM.DOCUMENT.PDF", "Erika Mustermann", "error 0x8004010F"}}),
             Contents(folder.get()));
@@ -281,7 +281,7 @@ TEST_F(ServerStoreTest, FailuresAnswerTheModulesCodes) {
     Folder folder = OpenPath(store.get(), c.folder, MAPI_BEST_ACCESS);
     ASSERT_TRUE(folder);
     const uint32_t before = c.counted.empty() ? 0 : ServerCount(c.counted);
-    module_client::Posting posting;
+    posting_client::Posting posting;
     posting.bytes.assign(300000, 0x42);
     std::thread killer;
     if (c.large) {
@@ -289,7 +289,7 @@ TEST_F(ServerStoreTest, FailuresAnswerTheModulesCodes) {
       posting.sourcePath = LargeFile(256 << 20);
       killer = std::thread([&] { KillWhenArriving(c.folder[0], "carol"); });
     }
-    EXPECT_EQ(c.post, module_client::PostThroughMapi(folder.get(), posting));
+    EXPECT_EQ(c.post, posting_client::PostThroughMapi(folder.get(), posting));
     if (killer.joinable()) killer.join();
     if (!c.counted.empty()) {
       EXPECT_EQ(before, ServerCount(c.counted)) << "nothing half-posted";
@@ -300,7 +300,7 @@ TEST_F(ServerStoreTest, FailuresAnswerTheModulesCodes) {
       folder = OpenPath(store.get(), c.folder, MAPI_MODIFY);
       posting.sourcePath.clear();
       posting.bytes.assign(1000, 0x42);
-      EXPECT_EQ(S_OK, module_client::PostThroughMapi(folder.get(), posting));
+      EXPECT_EQ(S_OK, posting_client::PostThroughMapi(folder.get(), posting));
       EXPECT_EQ(before + 1, ServerCount(c.counted));
     }
   }
@@ -315,10 +315,10 @@ TEST_F(ServerStoreTest, FailuresAnswerTheModulesCodes) {
   Folder keptFolder = OpenPath(store.get(), {kept}, MAPI_MODIFY);
   ASSERT_TRUE(goneFolder && keptFolder);
   OtherClient([&](kvimap::ImapClient& client) { EXPECT_TRUE(client.Delete(L"Team/" + gone).ok()); });
-  module_client::Posting posting;
+  posting_client::Posting posting;
   posting.bytes.assign(4 << 20, 0x42);
-  EXPECT_EQ(MAPI_E_NOT_FOUND, module_client::PostThroughMapi(goneFolder.get(), posting));
-  EXPECT_EQ(S_OK, module_client::PostThroughMapi(keptFolder.get(), posting));
+  EXPECT_EQ(MAPI_E_NOT_FOUND, posting_client::PostThroughMapi(goneFolder.get(), posting));
+  EXPECT_EQ(S_OK, posting_client::PostThroughMapi(keptFolder.get(), posting));
   EXPECT_EQ(1u, ServerCount(L"Team/" + kept));
 }
 

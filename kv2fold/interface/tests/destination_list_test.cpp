@@ -9,6 +9,7 @@
 #include "interface/destination_list.h"
 #include "interface/kve_api.h"
 #include "interface/module_state.h"
+#include "platform/module_resources.h"
 #include "tests/support/allocation_failure.h"
 #include "tests/support/test_environment.h"
 
@@ -21,7 +22,7 @@ using kvtest::Text;
 class DestinationListTest : public testing::Test {
  protected:
   void SetUp() override {
-    g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
+    g_ModuleResources.moduleInstance = GetModuleHandleW(nullptr);
     ASSERT_EQ(0, KVEInitializeW(0));
   }
   void TearDown() override {

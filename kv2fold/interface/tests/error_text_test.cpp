@@ -11,8 +11,8 @@
 #include "interface/error_text.h"
 #include "interface/export_driver.h"
 #include "interface/export_job.h"
-#include "interface/module_state.h"
 #include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "tests/support/test_environment.h"
 
 namespace {
@@ -22,15 +22,15 @@ using kvtest::Text;
 class ErrorTextTest : public testing::Test {
  protected:
   void SetUp() override {
-    g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
-    g_ModuleState.localeHandle = OpenModuleResources(g_ModuleState.moduleInstance);
+    g_ModuleResources.moduleInstance = GetModuleHandleW(nullptr);
+    g_ModuleResources.localeHandle = OpenModuleResources(g_ModuleResources.moduleInstance);
     job_ = CreateExportJob(nullptr);
     ASSERT_NE(nullptr, job_);
   }
   void TearDown() override {
     DestroyExportJob(job_);
-    CloseModuleResources(g_ModuleState.localeHandle);
-    g_ModuleState.localeHandle = 0;
+    CloseModuleResources(g_ModuleResources.localeHandle);
+    g_ModuleResources.localeHandle = 0;
   }
   ExportJob* job_ = nullptr;
 };

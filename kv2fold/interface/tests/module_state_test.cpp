@@ -12,6 +12,7 @@
 #include "interface/module_state.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "tests/support/test_environment.h"
 
 namespace {
@@ -34,7 +35,7 @@ using kvtest::Text;
 class ModuleStateTest : public testing::Test {
  protected:
   void SetUp() override {
-    g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
+    g_ModuleResources.moduleInstance = GetModuleHandleW(nullptr);
     savedNames_ = g_MAPILibraryNames;
     ASSERT_EQ(0u, g_ModuleState.initCount) << "an earlier test left the module initialised";
   }
@@ -44,7 +45,7 @@ class ModuleStateTest : public testing::Test {
   }
   static void ExpectNothingHeld(const wchar_t* mapiLibrary) {
     EXPECT_EQ(0u, g_ModuleState.initCount);
-    EXPECT_EQ(0u, g_ModuleState.localeHandle);
+    EXPECT_EQ(0u, g_ModuleResources.localeHandle);
     EXPECT_EQ(nullptr, g_ModuleState.templateEntry.name);
     EXPECT_EQ(nullptr, g_ModuleState.templateEntry.description);
     EXPECT_EQ(0, g_mapiBound);
@@ -60,7 +61,7 @@ TEST_F(ModuleStateTest, OnlyTheFirstInitializeAcquiresAndOnlyTheLastTerminateRel
   LocaleHandle expected = NextLocaleHandle();
   ASSERT_EQ(0, KVEInitializeW(0));
   EXPECT_EQ(1u, g_ModuleState.initCount);
-  EXPECT_EQ(expected, g_ModuleState.localeHandle);
+  EXPECT_EQ(expected, g_ModuleResources.localeHandle);
   EXPECT_EQ(L"Exchange Folder", Text(g_ModuleState.templateEntry.name));
   EXPECT_EQ(0u, Text(g_ModuleState.templateEntry.description).find(L"Exporting to a Microsoft Exchange folder"));
   EXPECT_EQ(L"IPM.ZORLAN.REPORT.TEMPLATE", Text(g_ModuleState.reportMessageClass));
@@ -74,7 +75,7 @@ TEST_F(ModuleStateTest, OnlyTheFirstInitializeAcquiresAndOnlyTheLastTerminateRel
   EXPECT_EQ(0, KVEInitializeW(0));
   EXPECT_EQ(2u, g_ModuleState.initCount);
   EXPECT_EQ(next + 1, NextLocaleHandle()) << "the second KVEInitializeW opened a resource set";
-  EXPECT_EQ(expected, g_ModuleState.localeHandle);
+  EXPECT_EQ(expected, g_ModuleResources.localeHandle);
   EXPECT_EQ(name, g_ModuleState.templateEntry.name) << "the second KVEInitializeW reloaded the name";
   EXPECT_EQ(mapi, g_mapiModule);
 

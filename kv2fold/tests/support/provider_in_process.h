@@ -4,9 +4,9 @@
 // object and no outstanding buffer.
 #pragma once
 
-#include "interface/module_state.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
+#include "platform/module_resources.h"
 #include "tests/support/provider_fixture.h"
 
 namespace kvtest {
@@ -16,8 +16,8 @@ class ProviderInProcessTest : public ProviderFolderTest {
   void SetUp() override {
     ProviderFolderTest::SetUp();
     if (HasFatalFailure()) return;
-    g_ModuleState.moduleInstance = GetModuleHandleW(nullptr);
-    g_ModuleState.localeHandle = OpenModuleResources(g_ModuleState.moduleInstance);
+    g_ModuleResources.moduleInstance = GetModuleHandleW(nullptr);
+    g_ModuleResources.localeHandle = OpenModuleResources(g_ModuleResources.moduleInstance);
     ASSERT_EQ(1, BindMAPI()) << "our MAPI32.DLL lies beside the program";
     liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(g_mapiModule, "KvMapiLiveObjects"));
     buffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(g_mapiModule, "KvMapiOutstandingBuffers"));
@@ -33,8 +33,8 @@ class ProviderInProcessTest : public ProviderFolderTest {
       g_MAPIFunctions.MAPIUninitialize();
       UnbindMAPI();
     }
-    CloseModuleResources(g_ModuleState.localeHandle);
-    g_ModuleState.localeHandle = 0;
+    CloseModuleResources(g_ModuleResources.localeHandle);
+    g_ModuleResources.localeHandle = 0;
     ProviderFolderTest::TearDown();
   }
   void ExpectEverythingReleased() {

@@ -1,4 +1,4 @@
-#include "module_posting.h"
+#include "posting_client.h"
 
 #include <mapiutil.h>
 
@@ -7,7 +7,7 @@
 #include <kvcommon/mapi_owners.h>
 #include <kvcommon/unique_resource.h>
 
-namespace module_client {
+namespace posting_client {
 namespace {
 
 using kvcommon::UniqueInterface;
@@ -41,7 +41,7 @@ SPropValue Binary(ULONG tag, const std::vector<uint8_t>& bytes) {
   return value;
 }
 
-// SetProps, with the problem array freed unread as the module does.
+// SetProps, with the problem array freed unread.
 HRESULT SetAll(IMAPIProp* object, std::vector<SPropValue>& values) {
   kvcommon::UniqueMapiBuffer<SPropProblemArray> problems;
   return object->SetProps(static_cast<ULONG>(values.size()), values.data(), problems.put());
@@ -149,7 +149,7 @@ HRESULT PostThroughMapi(IMAPIFolder* folder, const Posting& posting, std::vector
   attachment.reset();
   message->SetReadFlag(CLEAR_READ_FLAG);
   HRESULT saved = message->SaveChanges(0);
-  if (FAILED(saved)) return saved;  // unlike the module: a test wants to know
+  if (FAILED(saved)) return saved;
   if (entryId) {
     kvcommon::UniqueMapiBuffer<SPropValue> value;
     if (FAILED(hr = HrGetOneProp(message.get(), PR_ENTRYID, value.put()))) return hr;
@@ -158,4 +158,4 @@ HRESULT PostThroughMapi(IMAPIFolder* folder, const Posting& posting, std::vector
   return hr;
 }
 
-}  // namespace module_client
+}  // namespace posting_client

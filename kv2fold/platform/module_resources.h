@@ -1,7 +1,22 @@
-// Loading the module's strings in a language, through its open resource set.
+// The module's own resources: its instance handle, its resource set and the
+// strings loaded through that set in a language. Every layer that shows text
+// or a dialog reads them here, below the entry points that open and close
+// the set.
 #pragma once
 
 #include <windows.h>
+
+#include <zqlocale/zqlocale.h>
+
+struct ModuleResources {
+  HINSTANCE moduleInstance = nullptr;  // saved at process attach
+  LocaleHandle localeHandle = 0;       // open while the module is initialised
+};
+
+extern ModuleResources g_ModuleResources;
+
+// Where the dialog templates and bitmaps of language come from.
+HINSTANCE LanguageResourceModule(DWORD language) noexcept;
 
 // Loads string id in language into buffer, at most maxChars characters plus
 // a terminator (buffer holds maxChars + 1). Returns 0, or 7 (KVE_NO_STRING)

@@ -1,9 +1,10 @@
-// A posting made the way the module makes one, through the provider's MAPI
-// interfaces: one SetProps of the message values in the module's order, a
-// by-value attachment with its five values, the file's bytes in 4096-byte
-// stream writes, the attachment saved, the read flag cleared, the message
-// saved. Shared by the provider's tests, their helper process and the
-// benchmark.
+// A report posting through the provider's MAPI interfaces, for the provider's
+// tests, their helper process and the benchmarks: one SetProps of the message
+// values, a by-value attachment with its five values, the file's bytes in
+// 4096-byte stream writes, the attachment saved, the read flag cleared, the
+// message saved. Client code of its own, not the module's and not kept call
+// for call with it: the module's postings are tested against the provider in
+// kv2fold/mapi/tests.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace module_client {
+namespace posting_client {
 
 struct Posting {
   std::wstring postedName = L"report.pdf";
@@ -47,8 +48,8 @@ std::wstring ShortNameOf(const std::wstring& name);
 std::wstring SeriesName(const std::wstring& prefix, int i);
 std::vector<uint8_t> SeriesBytes(const std::wstring& name);
 
-// Returns the result the module would report; on success entryId (when
+// Returns the first failing call's result, or S_OK; on success entryId (when
 // given) receives the saved message's entry identifier.
 HRESULT PostThroughMapi(IMAPIFolder* folder, const Posting& posting, std::vector<uint8_t>* entryId = nullptr);
 
-}  // namespace module_client
+}  // namespace posting_client

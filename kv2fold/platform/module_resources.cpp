@@ -1,13 +1,18 @@
-#include "interface/resource_strings.h"
+#include "platform/module_resources.h"
 
 #include "interface/kve_api.h"
-#include "interface/module_state.h"
 #include "platform/locale_library.h"
 #include "platform/wide_text.h"
 
+ModuleResources g_ModuleResources;
+
+HINSTANCE LanguageResourceModule(DWORD language) noexcept {
+  return GetLocaleResourceModule(g_ModuleResources.localeHandle, language);
+}
+
 int LoadResourceString(UINT id, wchar_t* buffer, int maxChars, DWORD language) noexcept {
   if (!buffer) return KVE_NO_STRING;
-  return LoadLocaleString(g_ModuleState.localeHandle, language, id, buffer, maxChars) != 0 ? KVE_OK : KVE_NO_STRING;
+  return LoadLocaleString(g_ModuleResources.localeHandle, language, id, buffer, maxChars) != 0 ? KVE_OK : KVE_NO_STRING;
 }
 
 void LoadResourceFormat(UINT id, wchar_t* buffer, int maxChars, DWORD language, const wchar_t* fallback) noexcept {
