@@ -13,7 +13,7 @@
 #include "interface/export_job.h"
 #include "interface/module_state.h"
 #include "platform/locale_library.h"
-#include "tests/support/test_environment.h"
+#include "kvtest/environment.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "interface/module_state.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
-#include "tests/support/test_environment.h"
+#include "kvtest/environment.h"
 
 namespace {
 

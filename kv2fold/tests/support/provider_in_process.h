@@ -4,10 +4,12 @@
 // object and no outstanding buffer.
 #pragma once
 
+#include <kvprovider/diagnostics.h>
+
 #include "interface/module_state.h"
+#include "kvtest/profile_fixture.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
-#include "tests/support/provider_fixture.h"
 
 namespace kvtest {
 
@@ -35,7 +37,6 @@ class ProviderInProcessTest : public ProviderFolderTest {
     }
     CloseModuleResources(g_ModuleState.localeHandle);
     g_ModuleState.localeHandle = 0;
-    ProviderFolderTest::TearDown();
   }
   void ExpectEverythingReleased() {
     EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
@@ -43,8 +44,6 @@ class ProviderInProcessTest : public ProviderFolderTest {
   }
   // Makes the nth next call of method fail with result.
   void Fail(const char* method, HRESULT result, ULONG nth = 1) { ASSERT_EQ(S_OK, injectFault_(method, nth, result)); }
-  // The trace's method names (with their flags) from here on.
-  void ClearTrace() { DeleteFileW(tracePath_.c_str()); }
 
   KvMapiCounterFunction liveObjects_ = nullptr;
   KvMapiCounterFunction buffers_ = nullptr;
