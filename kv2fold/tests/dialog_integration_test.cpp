@@ -49,26 +49,14 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     // The default profile "Open": its Mailbox with Inbox (Reports, Q#1 and
     // siblings a cut or narrow name would confuse) and Team, and an Archive
     // of 60 folders, more than one batch of rows.
-    provider::admin::ProfileRequest request;
-    request.profile.name = L"Open";
-    request.profile.userName = L"Erika Mustermann";
-    for (const wchar_t* name : {L"Mailbox", L"Archive"}) {
-      provider::StoreConfig store;
-      store.name = name;
-      store.directory = folder_ + L"\\Open-" + name;
-      request.profile.stores.push_back(store);
-    }
-    request.profile.defaultStore = L"Mailbox";
-    request.folders = {L"Mailbox#Inbox#Reports", L"Mailbox#Team"};
-    for (const std::wstring& name : Confusable()) request.folders.push_back(L"Mailbox#Inbox#" + name);
-    for (int i = 0; i < 60; ++i) request.folders.push_back(L"Archive#f" + std::to_wstring(100 + i));
-    request.makeDefault = true;
-    std::wstring error;
-    ASSERT_TRUE(provider::admin::CreateProfile(ProfilesPath(), request, error)) << Narrow(error);
+    Names folders = {L"Mailbox#Inbox#Reports", L"Mailbox#Team"};
+    for (const std::wstring& name : Confusable()) folders.push_back(L"Mailbox#Inbox#" + name);
+    for (int i = 0; i < 60; ++i) folders.push_back(L"Archive#f" + std::to_wstring(100 + i));
+    MakeProfile(L"Open", L"", true, folders, {}, {L"Archive"});
     // "#" inside a name: no path names it, the store's own layout makes it.
     std::unique_ptr<provider::StoreLayout> layout;
     provider::FolderRecord inbox, made;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(folder_ + L"\\Open-Mailbox", layout));
+    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(StoreDirectory(L"Open"), layout));
     ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
     ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(inbox, L"Q#1", L"", false, made));
   }
@@ -82,7 +70,7 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
   // The messages and templates of a folder of Open's Mailbox (empty path:
   // its Common Views folder).
   std::vector<StoredMessage> Stored(const std::wstring& path) {
-    return kvtest::StoredMessages(folder_ + L"\\Open-Mailbox", path);
+    return kvtest::StoredMessages(StoreDirectory(L"Open"), path);
   }
   std::vector<StoredMessage> Templates(const std::wstring& path) {
     std::vector<StoredMessage> templates;

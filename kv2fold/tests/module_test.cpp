@@ -112,17 +112,9 @@ TEST_F(ModuleTest, ThreadAnswersAndCallsWithoutAJob) {
   EXPECT_EQ(reinterpret_cast<KVEJobHandle>(0x1234), job);
   EXPECT_EQ(reinterpret_cast<KVEJobRecord*>(0x5678), record);
 
-  // A null job: refused (export, encode, decode) or answered without harm.
-  EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVEExportToDestinationW)(nullptr, nullptr));
+  // A null job's end answers 0 (it balances a refused setup); the other
+  // calls with a null job are in the narrow tests' table of bad handles.
   EXPECT_EQ(0, MODULE_EXPORT(module_, KVETermExportDestinationW)(nullptr, 0));
-  EXPECT_EQ(nullptr, MODULE_EXPORT(module_, KVEGetErrorTextW)(nullptr));
-  KVEDestinationOptions* block = reinterpret_cast<KVEDestinationOptions*>(0x9ABC);
-  WORD size = 0xBEEF;
-  EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVEEncodeDestinationOptionsW)(nullptr, &block, &size));
-  EXPECT_EQ(reinterpret_cast<KVEDestinationOptions*>(0x9ABC), block) << "outs stay untouched for a null job";
-  EXPECT_EQ(0xBEEF, size);
-  EXPECT_EQ(KVE_BAD_ARGUMENT, MODULE_EXPORT(module_, KVEDecodeDestinationOptionsW)(nullptr, &block));
-  EXPECT_EQ(reinterpret_cast<KVEDestinationOptions*>(0x9ABC), block);
 }
 
 // Lists handed out stay valid after the last termination and are released

@@ -30,19 +30,21 @@ class ProviderFolderTest : public testing::Test {
   // The directory of a profile's one store, "Mailbox".
   std::wstring StoreDirectory(const std::wstring& profile) const { return folder_ + L"\\" + profile + L"-mailbox"; }
 
-  // A profile whose store "Mailbox" (its default) holds the given folders.
+  // A profile whose store "Mailbox" (its default) and other stores hold the
+  // given folders, each store in a folder "<profile>-<store>".
   void MakeProfile(const std::wstring& name, const std::wstring& password, bool makeDefault,
                    const std::vector<std::wstring>& folders = {L"Mailbox#Inbox#Reports"},
-                   const std::vector<std::wstring>& readOnlyFolders = {}) {
+                   const std::vector<std::wstring>& readOnlyFolders = {},
+                   const std::vector<std::wstring>& otherStores = {}) {
     provider::admin::ProfileRequest request;
     request.profile.name = name;
     request.profile.password = password;
     request.profile.userName = L"Erika Mustermann";
     request.profile.userAddress = L"erika@example.org";
-    provider::StoreConfig store;
-    store.name = L"Mailbox";
-    store.directory = StoreDirectory(name);
-    request.profile.stores.push_back(store);
+    request.profile.stores.push_back({L"Mailbox", StoreDirectory(name)});
+    for (const std::wstring& store : otherStores) {
+      request.profile.stores.push_back({store, folder_ + L"\\" + name + L"-" + store});
+    }
     request.profile.defaultStore = L"Mailbox";
     request.folders = folders;
     request.readOnlyFolders = readOnlyFolders;
