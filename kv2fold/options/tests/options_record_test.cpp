@@ -259,18 +259,6 @@ TEST(OptionsConversion, FreeingNothingAndABlockTooLargeFor16Bits) {
   EXPECT_EQ(KVE_BAD_ARGUMENT, ConvertAndFree(large.data(), true, "block too large for 16 bits"));
 }
 
-TEST(OptionsReadingRule, TheCopyOutlivesTheHostBlock) {
-  DestinationOptionsCopy<wchar_t> copy;
-  Bytes block = MakeBlock<wchar_t>(L"Profil", nullptr, L"Ablage", FolderReport);
-  ASSERT_EQ(KVE_OK, ReadDestinationOptions(reinterpret_cast<const KVEDestinationOptions*>(block.data()), copy));
-  std::fill(block.begin(), block.end(), 0xEE);
-  EXPECT_TRUE(copy.blockLayout);
-  EXPECT_EQ(FolderReport, copy.postingKind);
-  EXPECT_STREQ(L"Profil", copy.profileName);
-  EXPECT_EQ(nullptr, copy.password);
-  EXPECT_STREQ(L"Ablage", copy.folderPath);
-}
-
 // Run in a process with code page 932 (see kv2fold/platform/CMakeLists.txt).
 TEST(OptionsDoubleByte, NarrowStringsFollowEachOtherByTheirRealLength) {
   KV_REQUIRE_DOUBLE_BYTE_CODE_PAGE();
