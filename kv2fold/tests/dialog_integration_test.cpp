@@ -19,10 +19,10 @@
 #include "imap_test_support.h"
 #include "interface/kve_api.h"
 #include "kvtest/dialog_driver.h"
+#include "kvtest/stored_messages.h"
 #include "resources/resource_ids.h"
 #include "store_layout.h"
 #include "tests/support/module_fixture.h"
-#include "kvtest/stored_messages.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 
 #include "admin_lib.h"
 #include "interface/kve_api.h"
-#include "kvtest/environment.h"
-#include "tests/support/module_export.h"
-#include "resources/resource_ids.h"
 #include "kvtest/dialog_driver.h"
+#include "kvtest/environment.h"
+#include "resources/resource_ids.h"
+#include "tests/support/module_export.h"
 
 namespace {
 

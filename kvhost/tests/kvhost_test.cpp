@@ -8,15 +8,14 @@
 #include <vector>
 
 #include "../resources/resource_ids.h"
-#include "admin_lib.h"
 #include "command_line.h"
-#include "interface/kve_api.h"
 #include "commands.h"
-#include "messages.h"
-#include "output.h"
+#include "interface/kve_api.h"
 #include "kvtest/dialog_driver.h"
 #include "kvtest/profile_fixture.h"
 #include "kvtest/stored_messages.h"
+#include "messages.h"
+#include "output.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "interface/destination_list.h"
 #include "interface/kve_api.h"
 #include "interface/module_state.h"
-#include "tests/support/allocation_failure.h"
 #include "kvtest/environment.h"
+#include "tests/support/allocation_failure.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "interface/export_driver.h"
 #include "interface/export_job.h"
 #include "interface/module_state.h"
-#include "platform/locale_library.h"
 #include "kvtest/environment.h"
+#include "platform/locale_library.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "interface/kve_api.h"
 #include "interface/module_state.h"
+#include "kvtest/environment.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
-#include "kvtest/environment.h"
 
 namespace {
 

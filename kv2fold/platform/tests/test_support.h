@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/bridge.h"
 #include "kvtest/environment.h"
+#include "platform/bridge.h"
 
 namespace kvtest {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "interface/kve_api.h"
+#include "kvtest/stored_messages.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/options_blocks.h"
-#include "kvtest/stored_messages.h"
 
 namespace kvtest {
 
