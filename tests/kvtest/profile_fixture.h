@@ -1,6 +1,7 @@
 // The fixture of every test that runs against our MAPI32.DLL from outside
 // the provider (the module's, the host's): a folder of its own holding the
-// profiles file, the stores and the provider's trace.
+// profiles file, the stores and the provider's trace; and, once the test
+// has the library loaded, the provider's accounting and fault injection.
 #pragma once
 
 #include <windows.h>
@@ -75,12 +76,37 @@ class ProviderFolderTest : public testing::Test {
   // The trace from here on.
   void ClearTrace() const { DeleteFileW(tracePath_.c_str()); }
 
+  // Looks up the diagnostics of the loaded MAPI32.DLL.
+  void BindDiagnostics(HMODULE mapi) {
+    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi, "KvMapiLiveObjects"));
+    outstandingBuffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi, "KvMapiOutstandingBuffers"));
+    injectFault_ = reinterpret_cast<KvMapiInjectFaultFunction>(GetProcAddress(mapi, "KvMapiInjectFault"));
+    clearFaults_ = reinterpret_cast<KvMapiClearFaultsFunction>(GetProcAddress(mapi, "KvMapiClearFaults"));
+    if (!liveObjects_ || !outstandingBuffers_ || !injectFault_ || !clearFaults_) {
+      liveObjects_ = nullptr;  // all or none, so that a teardown may ask
+      FAIL() << "not our MAPI32.DLL";
+    }
+  }
+  // How every test over the provider ends.
+  void ExpectNothingHeld() const {
+    EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
+    EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
+  }
+  // Makes the nth next call of method ("Interface::Method") fail with result.
+  void Fail(const char* method, HRESULT result, ULONG nth = 1) const {
+    ASSERT_EQ(S_OK, injectFault_(method, nth, result));
+  }
+
   TempDirectory directory_;
   const std::wstring folder_ = directory_.path();
   const std::wstring tracePath_ = folder_ + L"\\trace.txt";
   ScopedVariable diagnostics_{KV_MAPI_DIAGNOSTICS_VARIABLE, L"1"};
   ScopedVariable profiles_{KV_MAPI_PROFILES_VARIABLE, ProfilesPath().c_str()};
   ScopedVariable trace_{KV_MAPI_TRACE_VARIABLE, tracePath_.c_str()};
+  KvMapiCounterFunction liveObjects_ = nullptr;
+  KvMapiCounterFunction outstandingBuffers_ = nullptr;
+  KvMapiInjectFaultFunction injectFault_ = nullptr;
+  KvMapiClearFaultsFunction clearFaults_ = nullptr;
 };
 
 }  // namespace kvtest

@@ -122,7 +122,7 @@ TEST_F(AnsiJobTest, RunningOutOfMemoryAnywhereInANarrowExportPostsNothingUnderAW
       EXPECT_EQ(posted + 2, subjects.size()) << "a success posts both files";
     }
     posted = subjects.size();
-    ExpectEverythingReleased();
+    ExpectNothingHeld();
     if (!reached) {
       EXPECT_EQ(KVE_OK, exported);
       break;

@@ -207,7 +207,7 @@ TEST_F(ExportJobTest, AJobFromEachLayoutLogsOnAndHoldsItsSession) {
     EXPECT_EQ(1, liveObjects_()) << "the job holds its session and nothing else";
     Term();
     EXPECT_EQ(1u, TraceLines("IMAPISession::Logoff flags=0x00000000 -> 0x00000000").size());
-    ExpectEverythingReleased();
+    ExpectNothingHeld();
   }
 }
 
@@ -294,7 +294,7 @@ TEST_F(ExportJobTest, RunningOutOfMemoryAtEachAllocation) {
       refused += code == KVE_NO_MEMORY;
       EXPECT_EQ(code == KVE_OK, job_ != nullptr);
       Term();
-      ExpectEverythingReleased();
+      ExpectNothingHeld();
       EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks()) << "module heap blocks left behind";
       if (!failed) {
         EXPECT_EQ(success, code);

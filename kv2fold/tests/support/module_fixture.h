@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <kvprovider/diagnostics.h>
-
 #include "interface/kve_api.h"
 #include "kvtest/profile_fixture.h"
 #include "tests/support/module_export.h"
@@ -35,11 +33,8 @@ class ModuleThroughProviderTest : public ProviderFolderTest {
     // Held by the test too, so the accounting can be read after the module let go.
     mapi_ = LoadLibraryW(L"MAPI32.DLL");
     ASSERT_EQ(mapi_, GetModuleHandleW(L"MAPI32.DLL"));
-    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiLiveObjects"));
-    outstandingBuffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(mapi_, "KvMapiOutstandingBuffers"));
-    injectFault_ = reinterpret_cast<KvMapiInjectFaultFunction>(GetProcAddress(mapi_, "KvMapiInjectFault"));
-    clearFaults_ = reinterpret_cast<KvMapiClearFaultsFunction>(GetProcAddress(mapi_, "KvMapiClearFaults"));
-    ASSERT_TRUE(liveObjects_ && outstandingBuffers_ && injectFault_ && clearFaults_) << "not our MAPI32.DLL";
+    BindDiagnostics(mapi_);
+    if (HasFatalFailure()) return;
 
     file_.structSize = sizeof file_;
     file_.useFileName = 1;
@@ -59,10 +54,6 @@ class ModuleThroughProviderTest : public ProviderFolderTest {
     if (mapi_) FreeLibrary(mapi_);
     if (module_) FreeLibrary(module_);
   }
-  void ExpectNothingHeld() {
-    EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
-    EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
-  }
 
   HMODULE module_ = nullptr;
   HMODULE mapi_ = nullptr;
@@ -75,10 +66,6 @@ class ModuleThroughProviderTest : public ProviderFolderTest {
   decltype(&KVEDecodeDestinationOptionsW) decode = nullptr;
   decltype(&KVEFreeDestinationOptionsW) freeOptions = nullptr;
   decltype(&KVEGetErrorTextW) errorText = nullptr;
-  KvMapiCounterFunction liveObjects_ = nullptr;
-  KvMapiCounterFunction outstandingBuffers_ = nullptr;
-  KvMapiInjectFaultFunction injectFault_ = nullptr;
-  KvMapiClearFaultsFunction clearFaults_ = nullptr;
   KVEExportFile file_{};
   KVEExportFile* filePointer_ = nullptr;
   KVEExportInfo info_{};
