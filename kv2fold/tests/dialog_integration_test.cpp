@@ -16,15 +16,13 @@
 #include <string>
 #include <vector>
 
-#include <msgfile/message_reader.h>
-
-#include "folder_index.h"
 #include "imap_test_support.h"
 #include "interface/kve_api.h"
+#include "kvtest/dialog_driver.h"
+#include "kvtest/stored_messages.h"
 #include "resources/resource_ids.h"
 #include "store_layout.h"
-#include "tests/support/dialog_driver.h"
-#include "tests/support/provider_fixture.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 
@@ -33,12 +31,16 @@ using kvtest::PersonAtTheScreen;
 using Names = std::vector<std::wstring>;
 using Part = std::function<void(DialogDriver&)>;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using kvtest::StoredMessage;
+std::string Narrow(const std::wstring& text) { return kvtest::InCodePage(text, CP_UTF8); }
 
-// A report template as stored: from the folder's index and its .msg file.
-struct Template {
-  std::wstring displayName, messageClass, comment, body;
-};
+const wchar_t kFolderCaption[] = L"Select a folder";
+const wchar_t kKindCaption[] = L"Export to Exchange Folder";
+const wchar_t kNameCaption[] = L"Enter Report Name";
+const wchar_t kBoxCaption[] = L"KVEFold.DLL";
+
+// In the folder dialog, the item at path chosen with OK.
+bool PickFolder(DialogDriver& person, const Names& path) { return person.Choose(kFolderCaption, IDC_FOLDER_TREE, path); }
 
 class DialogTest : public kvtest::ModuleThroughProviderTest {
  protected:
@@ -47,29 +49,16 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     // The default profile "Open": its Mailbox with Inbox (Reports, Q#1 and
     // siblings a cut or narrow name would confuse) and Team, and an Archive
     // of 60 folders, more than one batch of rows.
-    provider::admin::ProfileRequest request;
-    request.profile.name = L"Open";
-    request.profile.userName = L"Erika Mustermann";
-    for (const wchar_t* name : {L"Mailbox", L"Archive"}) {
-      provider::StoreConfig store;
-      store.name = name;
-      store.directory = folder_ + L"\\Open-" + name;
-      request.profile.stores.push_back(store);
-    }
-    request.profile.defaultStore = L"Mailbox";
-    request.folders = {L"Mailbox#Inbox#Reports", L"Mailbox#Team"};
-    for (const std::wstring& name : Confusable()) request.folders.push_back(L"Mailbox#Inbox#" + name);
-    for (int i = 0; i < 60; ++i) request.folders.push_back(L"Archive#f" + std::to_wstring(100 + i));
-    request.makeDefault = true;
-    std::wstring error;
-    ASSERT_TRUE(provider::admin::CreateProfile(ProfilesPath(), request, error)) << Narrow(error);
+    Names folders = {L"Mailbox#Inbox#Reports", L"Mailbox#Team"};
+    for (const std::wstring& name : Confusable()) folders.push_back(L"Mailbox#Inbox#" + name);
+    for (int i = 0; i < 60; ++i) folders.push_back(L"Archive#f" + std::to_wstring(100 + i));
+    MakeProfile(L"Open", L"", true, folders, {}, {L"Archive"});
     // "#" inside a name: no path names it, the store's own layout makes it.
     std::unique_ptr<provider::StoreLayout> layout;
     provider::FolderRecord inbox, made;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(folder_ + L"\\Open-Mailbox", layout));
+    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(StoreDirectory(L"Open"), layout));
     ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
     ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(inbox, L"Q#1", L"", false, made));
-    injectFault_ = reinterpret_cast<KvMapiInjectFaultFunction>(GetProcAddress(mapi_, "KvMapiInjectFault"));
   }
 
   // A name of 79 characters and a longer one that starts with it; two names
@@ -78,17 +67,17 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     const std::wstring x79(79, L'X');
     return {x79, x79 + L"-secret", L"Berichte \U0001F4CA \u00DC", L"Berichte \U0001F4C8 \u00DC"};
   }
-  // Messages in a folder of the Mailbox, by its path below the top.
-  size_t MessageCount(const std::wstring& path) {
-    std::unique_ptr<provider::StoreLayout> layout;
-    provider::FolderRecord folder;
-    std::vector<provider::IndexEntry> entries;
-    if (provider::StoreLayout::Open(folder_ + L"\\Open-Mailbox", layout) != provider::StoreResult::Ok ||
-        layout->FindByPath(path, folder) != provider::StoreResult::Ok ||
-        provider::ReadFolderIndex(folder.directory, entries) != provider::StoreResult::Ok) {
-      return 0;
+  // The messages and templates of a folder of Open's Mailbox (empty path:
+  // its Common Views folder).
+  std::vector<StoredMessage> Stored(const std::wstring& path) {
+    return kvtest::StoredMessages(StoreDirectory(L"Open"), path);
+  }
+  std::vector<StoredMessage> Templates(const std::wstring& path) {
+    std::vector<StoredMessage> templates;
+    for (const StoredMessage& message : Stored(path)) {
+      if (message.associated) templates.push_back(message);
     }
-    return entries.size();
+    return templates;
   }
 
   struct Outcome {
@@ -128,8 +117,7 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
   void EndJob() {
     EXPECT_EQ(0, termExport(job_, 0));
     job_ = nullptr;
-    EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
-    EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
+    ExpectNothingHeld();
   }
   // KVEExportToDestinationW of these files while the person does part.
   int Export(const Names& paths, const Part& part, std::vector<std::string>& problems) {
@@ -141,53 +129,11 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     problems = person.Finish();
     return code;
   }
-  std::wstring MakeFile(const std::wstring& name, const std::vector<BYTE>& bytes) {
-    const std::wstring path = folder_ + L"\\" + name;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return path;
-  }
-  // The report templates (associated messages) of a Mailbox folder, or of
-  // its Common Views folder for an empty path.
-  std::vector<Template> Templates(const std::wstring& path) {
-    std::unique_ptr<provider::StoreLayout> layout;
-    provider::FolderRecord folder;
-    std::vector<provider::IndexEntry> entries;
-    if (provider::StoreLayout::Open(folder_ + L"\\Open-Mailbox", layout) != provider::StoreResult::Ok ||
-        (path.empty() ? layout->Find(layout->commonViewsId(), folder) : layout->FindByPath(path, folder)) !=
-            provider::StoreResult::Ok ||
-        provider::ReadFolderIndex(folder.directory, entries) != provider::StoreResult::Ok) {
-      ADD_FAILURE() << "no folder " << Narrow(path);
-      return {};
-    }
-    std::vector<Template> templates;
-    for (const provider::IndexEntry& entry : entries) {
-      if (!entry.associated) continue;
-      msgfile::MessageReader reader;
-      EXPECT_EQ(S_OK, reader.Open((provider::MessagesDirectory(folder.directory) + L"\\" +
-                                   provider::MessageFileName(entry.id)).c_str()));
-      Template found;
-      const ULONG tags[] = {PR_DISPLAY_NAME_W, PR_MESSAGE_CLASS_W, PR_COMMENT_W, PR_BODY_W};
-      std::wstring* values[] = {&found.displayName, &found.messageClass, &found.comment, &found.body};
-      for (int i = 0; i < 4; ++i) {
-        msgfile::Property value;
-        *values[i] = reader.GetProperty(msgfile::ObjectRef::Message(), tags[i], &value) == S_OK
-                         ? msgfile::UnicodeValue(value)
-                         : L"<none>";
-      }
-      templates.push_back(found);
-    }
-    return templates;
-  }
-
   KVEJobHandle job_ = nullptr;
-  KvMapiInjectFaultFunction injectFault_ = nullptr;
 };
 
 // Waits for the folder dialog; its tree in *tree.
-HWND FolderDialog(DialogDriver& person, HWND* tree, const wchar_t* caption = L"Select a folder") {
+HWND FolderDialog(DialogDriver& person, HWND* tree, const wchar_t* caption = kFolderCaption) {
   HWND dialog = person.Await(caption);
   *tree = dialog ? GetDlgItem(dialog, IDC_FOLDER_TREE) : nullptr;
   return dialog;
@@ -195,18 +141,23 @@ HWND FolderDialog(DialogDriver& person, HWND* tree, const wchar_t* caption = L"S
 
 TEST_F(DialogTest, TheFolderTreeGivesTheChosenPathOrCancels) {
   struct Case {
-    const char* what;
+    std::string what;
     Names select;          // the item chosen in the tree, from the root
     int button;            // pressed at the end: IDOK or IDCANCEL; 0: Escape, -1: the close box
     int code;
     std::wstring folder;   // settled path
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"a store", {L"Open", L"Mailbox"}, IDOK, 0, L"Mailbox"},
       {"a folder two levels down", {L"Open", L"Mailbox", L"Inbox", L"Reports"}, IDOK, 0, L"Mailbox#Inbox#Reports"},
       {"Cancel", {L"Open", L"Archive"}, IDCANCEL, KVE_CANCELLED, L""},
       {"Escape", {L"Open", L"Mailbox", L"Inbox"}, 0, KVE_CANCELLED, L""},
       {"the close box", {L"Open"}, -1, KVE_CANCELLED, L""},
   };
+  // The path names the folder whole (posting into such paths is an export test).
+  for (const std::wstring& name : Confusable()) {
+    cases.push_back({Narrow(name), {L"Open", L"Mailbox", L"Inbox", name}, IDOK, 0, L"Mailbox#Inbox#" + name});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::wstring profileLabel, label;
@@ -244,35 +195,6 @@ TEST_F(DialogTest, TheFolderTreeGivesTheChosenPathOrCancels) {
   }
 }
 
-TEST_F(DialogTest, AFolderPickedIsTheFolderPostedTo) {
-  const std::wstring file = MakeFile(L"sales.pdf", std::vector<BYTE>(100, 7));
-  for (const std::wstring& name : Confusable()) {
-    SCOPED_TRACE(testing::PrintToString(name.size()) + " characters");
-    const Outcome outcome = Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
-      HWND tree = nullptr;
-      HWND dialog = FolderDialog(person, &tree);
-      if (!dialog) return;
-      HTREEITEM chosen = person.Item(tree, {L"Open", L"Mailbox", L"Inbox", name});
-      if (!chosen) return;
-      person.Select(tree, chosen);
-      person.Click(dialog, IDOK);
-      person.AwaitGone(dialog);
-    });
-    EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
-    ASSERT_EQ(0, outcome.code);
-    EXPECT_EQ(L"Mailbox#Inbox#" + name, outcome.folder);
-    std::vector<size_t> before;
-    for (const std::wstring& sibling : Confusable()) before.push_back(MessageCount(L"Inbox#" + sibling));
-    std::vector<std::string> problems;
-    EXPECT_EQ(0, Export({file}, [](DialogDriver&) {}, problems));
-    for (size_t i = 0; i < Confusable().size(); ++i) {
-      EXPECT_EQ(before[i] + (Confusable()[i] == name ? 1 : 0), MessageCount(L"Inbox#" + Confusable()[i]))
-          << "posted into a folder the user did not pick";
-    }
-    EndJob();
-  }
-}
-
 // The default profile's one store on the Dovecot of the imap_servers
 // fixture (its password kept in the profile): the tree reads the server's
 // folders, a person opens a branch with the arrow keys and picks a folder
@@ -302,22 +224,13 @@ TEST_F(DialogTest, TheFolderTreeBrowsesAStoreOnAServer) {
   Names top, below;
   bool opened = false;
   const Outcome outcome = Choose({L"q1.rpt", L"q2.rpt"}, 0x0409, [&](DialogDriver& person) {
-    HWND kinds = person.Await(L"Export to Exchange Folder");
-    if (!kinds) return;
-    DialogDriver::Click(kinds, IDC_KIND_FOLDER);
-    DialogDriver::Click(kinds, IDOK);
     HWND tree = nullptr;
-    HWND dialog = FolderDialog(person, &tree);
-    if (!dialog) return;
+    if (!person.Press(kKindCaption, {IDC_KIND_FOLDER, IDOK}) || !FolderDialog(person, &tree)) return;
     top = person.Children(tree, person.Item(tree, {L"Open", L"Team"}));
     HTREEITEM item = person.Item(tree, {L"Open", L"Team", branch});
     opened = item && person.Toggle(tree, item, true);
     below = DialogDriver::Children(tree, item);
-    HTREEITEM chosen = person.Item(tree, {L"Open", L"Team", branch, L"Monthly"});
-    if (!chosen) return;
-    person.Select(tree, chosen);
-    person.Click(dialog, IDOK);
-    person.AwaitGone(dialog);
+    PickFolder(person, {L"Open", L"Team", branch, L"Monthly"});
   });
   EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
   for (const std::wstring& name : {std::wstring(L"Archive"), std::wstring(L"ReadOnly"), branch})
@@ -330,22 +243,16 @@ TEST_F(DialogTest, TheFolderTreeBrowsesAStoreOnAServer) {
 
   std::vector<std::wstring> seen;
   auto answer = [&](DialogDriver& person, const std::wstring& name) {
-    HWND dialog = person.Await(L"Enter Report Name");
-    if (!dialog) return;
+    HWND dialog = person.Await(kNameCaption);
     seen.push_back(DialogDriver::Text(dialog, IDC_REPORT_NAME_LABEL));
-    DialogDriver::Type(dialog, IDC_REPORT_NAME_EDIT, name);
-    DialogDriver::Click(dialog, IDOK);
+    person.Answer(kNameCaption, IDC_REPORT_NAME_EDIT, name);
     person.AwaitGone(dialog);
   };
   std::vector<std::string> problems;
   EXPECT_EQ(0, Export({MakeFile(L"q1.rpt", {1}), MakeFile(L"q2.rpt", {2})}, [&](DialogDriver& person) {
               answer(person, L"Sales");
               answer(person, L"sALES");  // taken: the server's associated table holds it
-              HWND box = person.Await(L"KVEFold.DLL");
-              if (!box) return;
-              seen.push_back(DialogDriver::MessageText(box).substr(0, 41));
-              PostMessageW(box, WM_COMMAND, IDOK, 0);
-              person.AwaitGone(box);
+              seen.push_back(person.Acknowledge(kBoxCaption).substr(0, 41));
               answer(person, L"Budget");
             }, problems));
   EXPECT_EQ(std::vector<std::string>{}, problems);
@@ -405,11 +312,7 @@ TEST_F(DialogTest, OkOnTheProfileOrAFolderNoPathNamesWarnsAndKeepsTheDialogInEac
         person.Select(tree, chosen);
       }
       person.Click(dialog, IDOK);
-      HWND box = person.Await(c.warningCaption);
-      if (!box) return;
-      warning = DialogDriver::MessageText(box);
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
-      person.AwaitGone(box);
+      warning = person.Acknowledge(c.warningCaption);
       stayedOpen = IsWindowVisible(dialog) != FALSE;
       person.Click(dialog, IDCANCEL);
     });
@@ -479,12 +382,8 @@ TEST_F(DialogTest, WithoutADefaultProfileTheProvidersChooserComesFirst) {
     SendDlgItemMessageW(chooser, 1001, LB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"Work"));
     DialogDriver::Type(chooser, 1002, L"secret");
     DialogDriver::Click(chooser, IDOK);
-    HWND tree = nullptr;
-    HWND dialog = FolderDialog(person, &tree);
-    if (!dialog) return;
-    profileLabel = DialogDriver::Text(dialog, IDC_PROFILE_LABEL);
-    person.Select(tree, person.Item(tree, {L"Work", L"Mailbox", L"Inbox", L"Reports"}));
-    DialogDriver::Click(dialog, IDOK);
+    profileLabel = DialogDriver::Text(person.Await(kFolderCaption), IDC_PROFILE_LABEL);
+    PickFolder(person, {L"Work", L"Mailbox", L"Inbox", L"Reports"});
   });
   EXPECT_EQ(std::vector<std::string>{}, outcome.problems);
   EXPECT_EQ(0, outcome.code);
@@ -499,14 +398,14 @@ TEST_F(DialogTest, AStoreThatDoesNotOpenStaysInTheTreeWithoutChildren) {
   // How many stores the session opens before the dialog's own: counted on a
   // first dialog, then the first store the dialog opens is made to fail.
   auto sessionOpenings = [&] { return TraceLines("IMAPISession::OpenEntry").size(); };
-  DeleteFileW(tracePath_.c_str());
+  ClearTrace();
   Choose({L"sales.pdf"}, 0x0409, [&](DialogDriver& person) {
     HWND tree = nullptr;
     if (HWND dialog = FolderDialog(person, &tree)) person.Click(dialog, IDCANCEL);
   });
   EndJob();
   const size_t beforeTheDialog = sessionOpenings() - 2;
-  DeleteFileW(tracePath_.c_str());
+  ClearTrace();
   ASSERT_EQ(S_OK, injectFault_("IMAPISession::OpenEntry", static_cast<ULONG>(beforeTheDialog + 1), MAPI_E_NO_ACCESS));
   std::vector<Names> children;
   std::vector<int> buttons;
@@ -537,16 +436,12 @@ TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
   // its preselected kind taken with Enter (a report instance: documents).
   for (int button : {IDCANCEL, IDC_KIND_PERSONAL, 0}) {
     const Outcome outcome = Choose({L"q1.RPT"}, 0x0409, [&](DialogDriver& person) {
-      HWND kinds = person.Await(L"Export to Exchange Folder");
+      HWND kinds = person.Await(kKindCaption);
       if (!kinds) return;
       if (IsDlgButtonChecked(kinds, IDC_KIND_INSTANCE) != BST_CHECKED) person.problems.push_back("not preselected");
       if (button == 0) {
         DialogDriver::Key(GetDlgItem(kinds, IDC_KIND_INSTANCE), VK_RETURN);
-        HWND tree = nullptr;
-        HWND dialog = FolderDialog(person, &tree);
-        if (!dialog) return;
-        person.Select(tree, person.Item(tree, {L"Open", L"Mailbox", L"Inbox", L"Reports"}));
-        DialogDriver::Click(dialog, IDOK);
+        PickFolder(person, {L"Open", L"Mailbox", L"Inbox", L"Reports"});
         return;
       }
       if (button != IDCANCEL) DialogDriver::Click(kinds, button);
@@ -559,20 +454,18 @@ TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
       EXPECT_EQ(L"Mailbox#Inbox#Reports", outcome.folder);
       std::vector<std::string> problems;
       EXPECT_EQ(0, Export({MakeFile(L"i.rpt", {1})}, [](DialogDriver&) {}, problems)) << "no name asked for";
-      EXPECT_EQ(1u, MessageCount(L"Inbox#Reports"));
-      EXPECT_TRUE(Templates(L"Inbox#Reports").empty()) << "a document, not a template";
+      ASSERT_EQ(1u, Stored(L"Inbox#Reports").size());
+      EXPECT_FALSE(Stored(L"Inbox#Reports")[0].associated) << "a document, not a template";
     } else if (outcome.code == 0) {
       EXPECT_EQ(PersonalReport, outcome.kind);
       std::vector<std::string> problems;
       EXPECT_EQ(0, Export({MakeFile(L"p.rpt", {1})}, [](DialogDriver& person) {
-                  HWND name = person.Await(L"Enter Report Name");
-                  DialogDriver::Type(name, IDC_REPORT_NAME_EDIT, L"Mine");
-                  DialogDriver::Click(name, IDOK);
+                  person.Answer(kNameCaption, IDC_REPORT_NAME_EDIT, L"Mine");
                 }, problems));
       EXPECT_EQ(std::vector<std::string>{}, problems);
-      const std::vector<Template> personal = Templates(L"");
+      const std::vector<StoredMessage> personal = Templates(L"");
       ASSERT_EQ(1u, personal.size()) << "in Common Views";
-      EXPECT_EQ(L"Mine", personal[0].displayName);
+      EXPECT_EQ(L"Mine", personal[0].Text(PR_DISPLAY_NAME_W));
     }
     EndJob();
   }
@@ -580,15 +473,7 @@ TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
   // A folder report into Inbox#Reports: three files, the first with a
   // comment (0x1019) and a body (0x101A) record.
   const Outcome outcome = Choose({L"q1.rpt", L"q2.rpt", L"q3.rpt"}, 0x0409, [](DialogDriver& person) {
-    HWND kinds = person.Await(L"Export to Exchange Folder");
-    if (!kinds) return;
-    DialogDriver::Click(kinds, IDC_KIND_FOLDER);
-    DialogDriver::Click(kinds, IDOK);
-    HWND tree = nullptr;
-    HWND dialog = FolderDialog(person, &tree);
-    if (!dialog) return;
-    person.Select(tree, person.Item(tree, {L"Open", L"Mailbox", L"Inbox", L"Reports"}));
-    DialogDriver::Click(dialog, IDOK);
+    if (person.Press(kKindCaption, {IDC_KIND_FOLDER, IDOK})) PickFolder(person, {L"Open", L"Mailbox", L"Inbox", L"Reports"});
   });
   ASSERT_EQ(0, outcome.code);
   EXPECT_EQ(FolderReport, outcome.kind);
@@ -599,21 +484,13 @@ TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
   std::vector<std::wstring> seen;
   // Types a name and presses a button; a refused name keeps the dialog up.
   auto answer = [&](DialogDriver& person, const std::wstring& name, int button, bool refused = false) {
-    HWND dialog = person.Await(L"Enter Report Name");
-    if (!dialog) return;
+    HWND dialog = person.Await(kNameCaption);
     seen.push_back(DialogDriver::Text(dialog, IDC_REPORT_NAME_LABEL) + L" [" +
                    DialogDriver::Text(dialog, IDC_REPORT_NAME_EDIT) + L"]");
-    DialogDriver::Type(dialog, IDC_REPORT_NAME_EDIT, name);
-    DialogDriver::Click(dialog, button);
+    person.Answer(kNameCaption, IDC_REPORT_NAME_EDIT, name, button);
     if (!refused) person.AwaitGone(dialog);
   };
-  auto message = [&](DialogDriver& person) {
-    HWND box = person.Await(L"KVEFold.DLL");
-    if (!box) return;
-    seen.push_back(DialogDriver::MessageText(box));
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    person.AwaitGone(box);
-  };
+  auto message = [&](DialogDriver& person) { seen.push_back(person.Acknowledge(kBoxCaption)); };
   std::vector<std::string> problems;
   const int code = Export(paths, [&](DialogDriver& person) {
     answer(person, L"   ", IDOK, true);  // only spaces: refused, the dialog stays
@@ -636,14 +513,14 @@ TEST_F(DialogTest, AReportFileAsksForTheKindThenReportsAreNamedPerFile) {
   // longer than a name may be.
   const std::wstring budget = L"  Budget" + std::wstring(292, L'B');
   EXPECT_EQ(0, Export({paths[2]}, [&](DialogDriver& person) { answer(person, budget, IDOK); }, problems));
-  const std::vector<Template> stored = Templates(L"Inbox#Reports");
+  const std::vector<StoredMessage> stored = Templates(L"Inbox#Reports");
   ASSERT_EQ(2u, stored.size());
-  EXPECT_EQ(L"Sales", stored[0].displayName) << "trailing spaces dropped";
-  EXPECT_EQ(L"IPM.ZORLAN.REPORT.TEMPLATE", stored[0].messageClass);
-  EXPECT_EQ(L"No", stored[0].comment);
-  EXPECT_EQ(L"B", stored[0].body);
-  EXPECT_EQ(budget.substr(0, 254), stored[1].displayName) << "leading spaces kept, cut to 254 characters";
-  EXPECT_EQ(L"<none>", stored[1].comment);
+  EXPECT_EQ(L"Sales", stored[0].Text(PR_DISPLAY_NAME_W)) << "trailing spaces dropped";
+  EXPECT_EQ(L"IPM.ZORLAN.REPORT.TEMPLATE", stored[0].Text(PR_MESSAGE_CLASS_W));
+  EXPECT_EQ(L"No", stored[0].Text(PR_COMMENT_W));
+  EXPECT_EQ(L"B", stored[0].Text(PR_BODY_W));
+  EXPECT_EQ(budget.substr(0, 254), stored[1].Text(PR_DISPLAY_NAME_W)) << "leading spaces kept, cut to 254 characters";
+  EXPECT_EQ(L"<none>", stored[1].Text(PR_COMMENT_W));
   EndJob();
 }
 

@@ -16,8 +16,10 @@
 
 #include "admin_lib.h"
 #include "interface/kve_api.h"
+#include "kvtest/dialog_driver.h"
+#include "kvtest/environment.h"
 #include "resources/resource_ids.h"
-#include "tests/support/dialog_driver.h"
+#include "tests/support/module_export.h"
 
 namespace {
 
@@ -121,16 +123,14 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   const std::wstring reports[] = {work + L"\\Q2 Sales.rpt", work + L"\\Q3 Sales.rpt"};
-  for (const std::wstring& path : reports) {
-    CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  }
+  for (const std::wstring& path : reports) kvtest::WriteBytes(path, {});
 
   HMODULE module = LoadLibraryW(L"KV2FOLD.dll");
-  auto initialize = reinterpret_cast<decltype(&KVEInitializeW)>(GetProcAddress(module, "KVEInitializeW"));
-  auto initExport = reinterpret_cast<decltype(&KVEInitExportDestinationW)>(GetProcAddress(module, "KVEInitExportDestinationW"));
-  auto exportFiles = reinterpret_cast<decltype(&KVEExportToDestinationW)>(GetProcAddress(module, "KVEExportToDestinationW"));
-  auto termExport = reinterpret_cast<decltype(&KVETermExportDestinationW)>(GetProcAddress(module, "KVETermExportDestinationW"));
-  auto terminate = reinterpret_cast<decltype(&KVETerminateW)>(GetProcAddress(module, "KVETerminateW"));
+  auto initialize = MODULE_EXPORT(module, KVEInitializeW);
+  auto initExport = MODULE_EXPORT(module, KVEInitExportDestinationW);
+  auto exportFiles = MODULE_EXPORT(module, KVEExportToDestinationW);
+  auto termExport = MODULE_EXPORT(module, KVETermExportDestinationW);
+  auto terminate = MODULE_EXPORT(module, KVETerminateW);
   if (!initialize || initialize(0) != 0) {
     std::printf("KV2FOLD.dll cannot be used\n");
     return 1;
@@ -159,11 +159,8 @@ int wmain(int argc, wchar_t** argv) {
       HWND tree = GetDlgItem(dialog, IDC_FOLDER_TREE);
       driver.Item(tree, {L"Erika", L"Public Folders", L"Sales", L"2024"});
       DialogDriver::Click(dialog, IDOK);  // the profile is still selected
-      if (HWND box = driver.Await(captions.warning)) {
-        Capture({dialog, box}, L"folder-warning");
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        driver.AwaitGone(box);
-      }
+      if (HWND box = driver.Await(captions.warning)) Capture({dialog, box}, L"folder-warning");
+      driver.Acknowledge(captions.warning);
       HTREEITEM chosen = driver.Item(tree, {L"Erika", L"Mailbox - Erika Mustermann", L"Inbox", L"Reports"});
       DialogDriver::Select(tree, chosen);
       PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(tree), TRUE);  // as if clicked
@@ -185,27 +182,15 @@ int wmain(int argc, wchar_t** argv) {
       Capture({dialog}, L"report-name");
       DialogDriver::Click(dialog, IDOK);
       driver.AwaitGone(dialog);
-      dialog = driver.Await(captions.name);
-      if (!dialog) return Note(driver);
-      DialogDriver::Type(dialog, IDC_REPORT_NAME_EDIT, L"quarterly sales");
-      DialogDriver::Click(dialog, IDOK);
-      driver.AwaitGone(dialog);
-      if (HWND box = driver.Await(L"KVEFold.DLL")) {
-        Capture({box}, L"report-name-taken");
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        driver.AwaitGone(box);
-      }
+      driver.AwaitGone(driver.Answer(captions.name, IDC_REPORT_NAME_EDIT, L"quarterly sales"));
+      if (HWND box = driver.Await(L"KVEFold.DLL")) Capture({box}, L"report-name-taken");
+      driver.Acknowledge(L"KVEFold.DLL");
       dialog = driver.Await(captions.name);
       if (!dialog) return Note(driver);
       DialogDriver::Click(dialog, IDOK);
-      if (HWND box = driver.Await(L"KVEFold.DLL")) {
-        Capture({dialog, box}, L"report-name-empty");
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        driver.AwaitGone(box);
-      }
-      DialogDriver::Type(dialog, IDC_REPORT_NAME_EDIT, L"Q3 Sales");
-      DialogDriver::Click(dialog, IDOK);
-      driver.AwaitGone(dialog);
+      if (HWND box = driver.Await(L"KVEFold.DLL")) Capture({dialog, box}, L"report-name-empty");
+      driver.Acknowledge(L"KVEFold.DLL");
+      driver.AwaitGone(driver.Answer(captions.name, IDC_REPORT_NAME_EDIT, L"Q3 Sales"));
       Note(driver);
     });
     const wchar_t* paths[2] = {reports[0].c_str(), reports[1].c_str()};

@@ -45,21 +45,7 @@ size_t CountFiles(const std::wstring& directory, const std::wstring& suffix) {
   return count;
 }
 
-class FaultSweepTest : public ExportThroughProviderTest {
- protected:
-  using InjectFault = HRESULT(WINAPI*)(LPCSTR, ULONG, HRESULT);
-  using ClearFaults = HRESULT(WINAPI*)();
-
-  void SetUp() override {
-    ExportThroughProviderTest::SetUp();
-    inject_ = reinterpret_cast<InjectFault>(GetProcAddress(mapi_, "KvMapiInjectFault"));
-    clear_ = reinterpret_cast<ClearFaults>(GetProcAddress(mapi_, "KvMapiClearFaults"));
-    ASSERT_TRUE(inject_ && clear_);
-  }
-
-  InjectFault inject_ = nullptr;
-  ClearFaults clear_ = nullptr;
-};
+using FaultSweepTest = ExportThroughProviderTest;
 
 TEST_F(FaultSweepTest, EveryFailingCallEndsCleanly) {
   const Bytes pdf = Pattern(9000, 1);
@@ -68,7 +54,7 @@ TEST_F(FaultSweepTest, EveryFailingCallEndsCleanly) {
   const std::map<std::wstring, Bytes> sources = {{L"a.pdf", pdf}, {L"b.txt", text}};
 
   // The reference run: which calls an export makes.
-  DeleteFileW(tracePath_.c_str());
+  ClearTrace();
   ASSERT_EQ(0, Export(reports_, files).code);
   const std::vector<Call> calls = CallsOf(TraceLines("::"));
   ASSERT_GE(calls.size(), 20u) << Trace();
@@ -87,20 +73,19 @@ TEST_F(FaultSweepTest, EveryFailingCallEndsCleanly) {
                static_cast<unsigned long>(result));
       SCOPED_TRACE(what);
 
-      ASSERT_EQ(S_OK, inject_(call.method.c_str(), call.nth, result));
+      ASSERT_EQ(S_OK, injectFault_(call.method.c_str(), call.nth, result));
       const Outcome outcome = Export({profile.c_str(), L"secret", FolderReport, L"Mailbox#Inbox#Reports"}, files);
-      clear_();
-      EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
-      EXPECT_EQ(0, outstandingBuffers_()) << "MAPI buffers not freed";
+      clearFaults_();
+      ExpectNothingHeld();
       EXPECT_TRUE(codes.count(outcome.initCode)) << "setup answered " << outcome.initCode;
 
-      const std::vector<Posted> posted = MapiReader(mapi_).Read(profile.c_str(), L"secret", {L"Inbox", L"Reports"});
+      const std::vector<StoredMessage> posted = Read(L"Inbox#Reports", profile.c_str());
       std::set<std::wstring> subjects;
-      for (const Posted& message : posted) {
-        EXPECT_TRUE(subjects.insert(message.subject).second) << "posted twice";
-        const auto source = sources.find(message.subject);
+      for (const StoredMessage& message : posted) {
+        EXPECT_TRUE(subjects.insert(message.subject()).second) << "posted twice";
+        const auto source = sources.find(message.subject());
         ASSERT_NE(sources.end(), source) << "unexpected message";
-        EXPECT_TRUE(message.data == source->second) << "message not whole";
+        EXPECT_TRUE(message.data() == source->second) << "message not whole";
       }
       if (outcome.initCode == 0) {
         EXPECT_TRUE(codes.count(outcome.code)) << "export answered " << outcome.code;

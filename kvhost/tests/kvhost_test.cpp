@@ -8,24 +8,18 @@
 #include <vector>
 
 #include "../resources/resource_ids.h"
-#include "admin_lib.h"
 #include "command_line.h"
-#include "interface/kve_api.h"
 #include "commands.h"
+#include "interface/kve_api.h"
+#include "kvtest/dialog_driver.h"
+#include "kvtest/profile_fixture.h"
+#include "kvtest/stored_messages.h"
 #include "messages.h"
 #include "output.h"
-#include "tests/support/dialog_driver.h"
-#include "tests/support/test_environment.h"
-#include "zqlocale/zqlocale.h"
 
 namespace {
 
-// Sets KV_USER_LANGUAGE for one test and removes it afterwards.
-class ScopedUserLanguage {
- public:
-  explicit ScopedUserLanguage(const wchar_t* value) { SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, value); }
-  ~ScopedUserLanguage() { SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, nullptr); }
-};
+using kvtest::ScopedUserLanguage;
 
 const wchar_t kGermanDescription[] =
     L"Beim Export in einen Microsoft Exchange-Ordner wird der Bericht im angegebenen Format in einen "
@@ -240,63 +234,33 @@ TEST(KvhostProgram, WritesUtf8IntoAPipe) {
   EXPECT_NE(std::string::npos, run.out.find("sodass \xC3\xBC" "ber einen")) << "u-umlaut as UTF-8";
 }
 
-// Exports through the real kvhost.exe, KV2FOLD.dll and MAPI32.DLL into a
-// profile of the test's own.
-class KvhostExport : public testing::Test {
+// Exports through the real kvhost.exe, KV2FOLD.dll and MAPI32.DLL into the
+// profile "Work", whose store holds Inbox#Reports and nothing else.
+class KvhostExport : public kvtest::ProviderFolderTest {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"kvhost-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    SetEnvironmentVariableW(L"KV_MAPI_PROFILES", (folder_ + L"\\profiles.ini").c_str());
-    SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, L"0409");
-    NewStore();
-    WriteText(Path(L"a.pdf"), "%PDF-1.4 a small file");
-    WriteText(Path(L"b.txt"), "notes\n");
+    ProviderFolderTest::SetUp();
+    MakeFile(L"a.pdf", Text("%PDF-1.4 a small file"));
+    MakeFile(L"b.txt", Text("notes\n"));
   }
-  // The profile Work, whose store holds Inbox#Reports and nothing else.
+  // Work's store made afresh.
   void NewStore() {
-    RemoveStore(folder_ + L"\\store");
-    provider::admin::ProfileRequest request;
-    request.profile.name = L"Work";
-    request.profile.password = L"secret";
-    request.profile.userName = L"Erika Mustermann";
-    provider::StoreConfig store;
-    store.name = L"Mailbox";
-    store.directory = folder_ + L"\\store";
-    request.profile.stores.push_back(store);
-    request.folders = {L"Mailbox#Inbox#Reports"};
-    std::wstring error;
-    ASSERT_TRUE(provider::admin::CreateProfile(folder_ + L"\\profiles.ini", request, error));
+    kvtest::RemoveTree(StoreDirectory(L"Work"));
+    MakeProfile(L"Work", L"secret", false);
   }
-  static void WriteText(const std::wstring& path, const std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-  }
-  void TearDown() override {
-    SetEnvironmentVariableW(L"KV_MAPI_PROFILES", nullptr);
-    SetEnvironmentVariableW(ZQLOCALE_USER_LANGUAGE_VARIABLE, nullptr);
-    for (const wchar_t* name : {L"a.pdf", L"b.txt", L"work.kvo", L"profiles.ini"}) DeleteFileW(Path(name).c_str());
-    RemoveStore(folder_ + L"\\store");
-    RemoveDirectoryW(folder_.c_str());
-  }
-  static void RemoveStore(const std::wstring& path) { kvtest::RemoveTree(path); }
+  static kvtest::Bytes Text(const std::string& text) { return kvtest::Bytes(text.begin(), text.end()); }
   std::wstring Path(const wchar_t* name) const { return folder_ + L"\\" + name; }
   std::string Narrow(const std::wstring& text) const { return ToUtf8(text); }
+  // Subject and class of each message in Work's Inbox#Reports.
   std::vector<std::wstring> Subjects() {
-    std::vector<provider::admin::MessageSummary> messages;
-    std::wstring error;
-    EXPECT_TRUE(provider::admin::ListMessages(folder_ + L"\\profiles.ini", L"Work", L"Mailbox#Inbox#Reports", messages,
-                                              error));
     std::vector<std::wstring> subjects;
-    for (const auto& message : messages) subjects.push_back(message.subject + L" " + message.messageClass);
+    for (const kvtest::StoredMessage& message : kvtest::StoredMessages(StoreDirectory(L"Work"), L"Inbox#Reports")) {
+      subjects.push_back(message.subject() + L" " + message.Text(PR_MESSAGE_CLASS_W));
+    }
     return subjects;
   }
 
-  std::wstring folder_;
+  ScopedUserLanguage english_{L"0409"};
 };
 
 TEST_F(KvhostExport, PostsTheFilesAndSavesTheOptionsForTheNextRunThroughEitherInterface) {
@@ -337,24 +301,15 @@ TEST_F(KvhostExport, ChooseAsksThroughTheDialogsAndTheSavedChoiceRunsWithoutThem
   // Work without a password, as the default profile: the setup logs on
   // without asking, and the saved block (which holds no password: what is
   // typed into MAPI's dialog never reaches the module) logs on again.
-  provider::admin::ProfileRequest request;
-  request.profile.name = L"Work";
-  request.profile.stores.push_back(provider::StoreConfig{L"Mailbox", folder_ + L"\\store"});
-  request.makeDefault = true;
-  std::wstring error;
-  ASSERT_TRUE(provider::admin::CreateProfile(folder_ + L"\\profiles.ini", request, error));
+  MakeProfile(L"Work", L"", true);
   const std::wstring b = Path(L"b.txt"), options = Path(L"work.kvo");
   RunResult first;
   std::vector<std::string> problems;
   {
     kvtest::PersonAtTheScreen person([](kvtest::DialogDriver& driver) {
-      HWND dialog = driver.Await(L"Select a folder");
-      if (!dialog) return;
-      HWND tree = GetDlgItem(dialog, 1000);
-      kvtest::DialogDriver::Select(tree, driver.Item(tree, {L"Work", L"Mailbox", L"Inbox", L"Reports"}));
-      kvtest::DialogDriver::Click(dialog, IDOK);
+      driver.Choose(L"Select a folder", 1000, {L"Work", L"Mailbox", L"Inbox", L"Reports"});  // the folder tree
     });
-  first = RunKvhost({L"--export", L"--choose", b, L"--save-options", options});
+    first = RunKvhost({L"--export", L"--choose", b, L"--save-options", options});
     problems = person.Finish();
   }
   EXPECT_EQ(std::vector<std::string>{}, problems);
@@ -372,22 +327,12 @@ TEST_F(KvhostExport, ChooseAsksThroughTheDialogsAndTheSavedChoiceRunsWithoutThem
   // A report file chosen as a folder report is named as a template; the
   // saved choice posts it as a document, and kvhost says so when saving.
   const std::wstring report = Path(L"q.rpt"), reportOptions = Path(L"report.kvo");
-  WriteText(report, "a report file");
+  MakeFile(L"q.rpt", Text("a report file"));
   {
     kvtest::PersonAtTheScreen person([](kvtest::DialogDriver& driver) {
-      HWND kinds = driver.Await(L"Export to Exchange Folder");
-      if (!kinds) return;
-      kvtest::DialogDriver::Click(kinds, 1010);  // Folder Report
-      kvtest::DialogDriver::Click(kinds, IDOK);
-      HWND dialog = driver.Await(L"Select a folder");
-      if (!dialog) return;
-      HWND tree = GetDlgItem(dialog, 1000);
-      kvtest::DialogDriver::Select(tree, driver.Item(tree, {L"Work", L"Mailbox", L"Inbox", L"Reports"}));
-      kvtest::DialogDriver::Click(dialog, IDOK);
-      HWND name = driver.Await(L"Enter Report Name");
-      if (!name) return;
-      kvtest::DialogDriver::Type(name, 1012, L"Quarter");
-      kvtest::DialogDriver::Click(name, IDOK);
+      driver.Press(L"Export to Exchange Folder", {1010, IDOK});  // Folder Report
+      driver.Choose(L"Select a folder", 1000, {L"Work", L"Mailbox", L"Inbox", L"Reports"});
+      driver.Answer(L"Enter Report Name", 1012, L"Quarter");
     });
     first = RunKvhost({L"--export", L"--choose", report, L"--save-options", reportOptions});
     problems = person.Finish();
@@ -413,10 +358,6 @@ TEST_F(KvhostExport, AFailureGivesTheCodeAndTheModulesMessage) {
     std::vector<std::wstring> subjects;
     const wchar_t* faults;  // the provider's injected faults in kvhost's process
   } cases[] = {
-      {L"--export --profile Work --password secret --folder Mailbox#Inbox#Reports \"" + missing + L"\" \"" + b + L"\"",
-       "kvhost: the export failed: KVEExportToDestinationW returned -1 (failed)\n"
-       "kvhost: the module says: The file \"missing.pdf\" was not posted: MAPI_E_CALL_FAILED\n",
-       {L"b.txt IPM.DOCUMENT.*TXT"}},
       {L"--export --language 0407 --profile Work --password secret --folder Mailbox#Nowhere \"" + b + L"\"",
        "kvhost: the export failed: KVEExportToDestinationW returned -1 (failed)\n"
        "kvhost: the module says: MAPI-Objekt nicht gefunden.\n",

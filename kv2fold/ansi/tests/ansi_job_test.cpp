@@ -73,17 +73,11 @@ class AnsiJobTest : public kvtest::ProviderInProcessTest {
   UINT savedCodePage_ = CP_ACP;
 };
 
-std::string Narrow(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
-  narrow.resize(static_cast<size_t>(size - 1));
-  return narrow;
-}
+using kvtest::InCodePage;
 
 TEST_F(AnsiJobTest, RunningOutOfMemoryAnywhereInANarrowExportPostsNothingUnderAWrongName) {
-  const std::string paths[] = {Narrow(MakeFile(L"QuarterlyResults.pdf", kvtest::Pattern(300, 1))),
-                               Narrow(MakeFile(L"notes.txt", kvtest::Pattern(40, 2)))};
+  const std::string paths[] = {InCodePage(MakeFile(L"QuarterlyResults.pdf", kvtest::Pattern(300, 1))),
+                               InCodePage(MakeFile(L"notes.txt", kvtest::Pattern(40, 2)))};
   KVEExportFileA files[2] = {{sizeof(KVEExportFileA), 1, paths[0].c_str()},
                              {sizeof(KVEExportFileA), 1, paths[1].c_str()}};
   KVEExportFileA* filePointers[2] = {&files[0], &files[1]};
@@ -128,7 +122,7 @@ TEST_F(AnsiJobTest, RunningOutOfMemoryAnywhereInANarrowExportPostsNothingUnderAW
       EXPECT_EQ(posted + 2, subjects.size()) << "a success posts both files";
     }
     posted = subjects.size();
-    ExpectEverythingReleased();
+    ExpectNothingHeld();
     if (!reached) {
       EXPECT_EQ(KVE_OK, exported);
       break;

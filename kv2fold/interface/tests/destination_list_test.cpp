@@ -9,14 +9,13 @@
 #include "interface/destination_list.h"
 #include "interface/kve_api.h"
 #include "interface/module_state.h"
+#include "kvtest/environment.h"
 #include "platform/module_resources.h"
 #include "tests/support/allocation_failure.h"
-#include "tests/support/test_environment.h"
 
 namespace {
 
 using kvtest::ScopedUserLanguage;
-
 using kvtest::Text;
 
 class DestinationListTest : public testing::Test {
@@ -70,38 +69,6 @@ TEST_F(DestinationListTest, OneLocalisedListPerLanguage) {
   EXPECT_EQ(L"Exchange Folder", Text(first->entries[0]->name)) << "language 0 is the user's";
   ScopedUserLanguage germanUser(L"0407");
   EXPECT_EQ(KVEGetExportDestinationsExW(0x0407), KVEGetExportDestinationsW());
-}
-
-TEST(DestinationListClone, CopiesDeeplyAndKeepsNulls) {
-  wchar_t name[] = L"A";
-  KVEDestinationEntry first{};
-  first.structSize = 99;
-  first.name = name;
-  first.reserved = 0xDEADBEEF;
-  KVEDestinationEntry* entries[2] = {&first, nullptr};
-  KVEDestinationList source{};
-  source.count = 2;
-  source.entries = entries;
-  std::memcpy(source.identifier, "abcdefgh", 8);
-
-  KVEDestinationList* clone = CloneDestinationList(source);
-  ASSERT_NE(nullptr, clone);
-  EXPECT_EQ(0, std::memcmp(clone->identifier, "abcdefgh", 8));
-  ASSERT_NE(nullptr, clone->entries[0]);
-  EXPECT_EQ(99, clone->entries[0]->structSize);
-  EXPECT_EQ(0xDEADBEEFu, clone->entries[0]->reserved);
-  EXPECT_NE(name, clone->entries[0]->name);
-  EXPECT_EQ(L"A", Text(clone->entries[0]->name));
-  EXPECT_EQ(nullptr, clone->entries[0]->description) << "a null string stays null";
-  EXPECT_EQ(nullptr, clone->entries[1]) << "a null element stays null";
-  FreeDestinationList(clone);
-
-  source.count = 0;
-  KVEDestinationList* empty = CloneDestinationList(source);
-  ASSERT_NE(nullptr, empty);
-  EXPECT_EQ(nullptr, empty->entries) << "no array for no entries";
-  EXPECT_TRUE(LocalizeFirstEntry(empty, 0x0409));
-  FreeDestinationList(empty);
 }
 
 // Memory running out at each allocation of a new language's list (its

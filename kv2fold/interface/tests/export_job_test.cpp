@@ -1,8 +1,7 @@
 // Export jobs over our MAPI32.DLL: posted names and their short forms, the
-// job's language, records and blocks the host hands in (placed where any read
-// past them faults) refused before any logon, and running out of memory at
-// every allocation. Logons from every kind of record run in the module
-// program's tests.
+// job's language, every refused setup (records placed where any read past
+// them faults), and running out of memory at every allocation. A job from
+// each layout through the real module is a test of the module program.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -123,7 +122,10 @@ class ExportJobTest : public kvtest::ProviderInProcessTest {
   KVEJobRecord* record_ = nullptr;
 };
 
-TEST_F(ExportJobTest, RecordsThatFailTheReadingRuleNeverLogOn) {
+// Every way a setup is refused: no job and no record for the host, the
+// host's bytes (placed where a read past them faults) only read, and a
+// logon tried only for records that pass the checks, silently.
+TEST_F(ExportJobTest, RefusedSetupsLeaveNoJobAndLogOnOnlyForAWholeRecord) {
   const OptionsText text = {L"work", L"secret", FolderReport, L"Mailbox"};
   std::vector<unsigned char> block = kvtest::NativeBlock(text);
   auto patched = [&](size_t offset, uint16_t value) {
@@ -131,22 +133,31 @@ TEST_F(ExportJobTest, RecordsThatFailTheReadingRuleNeverLogOn) {
     memcpy(bytes.data() + offset, &value, sizeof value);
     return bytes;
   };
-  const size_t blockSizeAt = offsetof(KVEDestinationOptions, blockSize);
-  const size_t folderAt = offsetof(KVEDestinationOptions, folderPath);
   std::vector<unsigned char> unterminated = block;
   unterminated[unterminated.size() - 2] = 'x';  // the folder path runs to the page's end
-  // One of each way the reading rule refuses; the rule has its own tests.
+  const std::vector<std::string> noLogon, refusedLogon = {"MAPI::MAPILogonEx flags=0x80008022 -> 0x80040111"};
+  // One of each way the reading rule refuses (the rule has its own tests).
   struct Case {
     const char* what;
     std::vector<unsigned char> bytes;
     int code;
+    const std::vector<std::string>& logons;
   } cases[] = {
-      {"structSize 17", patched(0, 17), KVE_BAD_ARGUMENT},
-      {"blockSize beyond the bytes there are", patched(blockSizeAt, static_cast<uint16_t>(block.size() + 2)),
-       KVE_BAD_ARGUMENT},
-      {"an offset inside the header", patched(folderAt, 2), KVE_BAD_ARGUMENT},
-      {"a string not terminated inside the block", unterminated, KVE_BAD_ARGUMENT},
-      {"a block without a profile name", kvtest::NativeBlock({nullptr, L"secret", FolderReport, L"M"}), KVE_NO_MEMORY},
+      {"structSize 17", patched(0, 17), KVE_BAD_ARGUMENT, noLogon},
+      {"blockSize beyond the bytes there are",
+       patched(offsetof(KVEDestinationOptions, blockSize), static_cast<uint16_t>(block.size() + 2)), KVE_BAD_ARGUMENT,
+       noLogon},
+      {"an offset inside the header", patched(offsetof(KVEDestinationOptions, folderPath), 2), KVE_BAD_ARGUMENT,
+       noLogon},
+      {"a string not terminated inside the block", unterminated, KVE_BAD_ARGUMENT, noLogon},
+      {"no profile name", kvtest::NativeBlock({nullptr, L"secret", FolderReport, L"M"}), KVE_NO_MEMORY, noLogon},
+      {"an empty profile name, not the default profile", kvtest::NativeBlock({L"", L"secret", FolderReport, L"M"}),
+       KVE_NO_MEMORY, noLogon},
+      {"kind 0", kvtest::NativeBlock({L"Work", L"secret", 0, L"M"}), KVE_BAD_ARGUMENT, noLogon},
+      {"kind 1012", kvtest::NativeBlock({L"Work", L"secret", 1012, L"M"}), KVE_BAD_ARGUMENT, noLogon},
+      {"no such profile", kvtest::NativeBlock({L"Nobody", L"secret", FolderReport, L"M"}), KVE_FAILED, refusedLogon},
+      {"a wrong password", kvtest::NativeBlock({L"Work", L"wrong", FolderReport, L"M"}), KVE_FAILED, refusedLogon},
+      {"no password", kvtest::NativeBlock({L"Work", nullptr, FolderReport, L"M"}), KVE_FAILED, refusedLogon},
   };
   kvtest::GuardedPage page;
   for (const Case& c : cases) {
@@ -156,7 +167,7 @@ TEST_F(ExportJobTest, RecordsThatFailTheReadingRuleNeverLogOn) {
     EXPECT_EQ(c.code, Init(options));
     EXPECT_EQ(nullptr, job_);
     EXPECT_EQ(nullptr, record_);
-    EXPECT_TRUE(TraceLines("MAPILogonEx").empty()) << "no logon";
+    EXPECT_EQ(c.logons, TraceLines("MAPILogonEx")) << "silent: the profile chooser never opens";
     EXPECT_EQ(0, memcmp(c.bytes.data(), options, c.bytes.size())) << "the host's bytes are only read";
     Term();  // the host's null-job call balances MAPIInitialize
   }
@@ -165,6 +176,39 @@ TEST_F(ExportJobTest, RecordsThatFailTheReadingRuleNeverLogOn) {
   page.ProtectFirstPage(PAGE_READONLY);
   EXPECT_EQ(KVE_BAD_ARGUMENT, Init(readOnly));
   Term();
+}
+
+// A job from each layout of the record (the reading of each has tests of
+// its own) logs on and settles the name the profile gives itself; it holds
+// its session until it ends.
+TEST_F(ExportJobTest, AJobFromEachLayoutLogsOnAndHoldsItsSession) {
+  const OptionsText text = {L"work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"};
+  KVEDestinationOptions pointerRecord = kvtest::PointerRecord(text);
+  std::vector<unsigned char> block = kvtest::NativeBlock(text), block32 = kvtest::Block32(text);
+  struct Case {
+    const char* what;
+    const void* bytes;
+    size_t size;
+  } cases[] = {{"pointer record", &pointerRecord, sizeof pointerRecord},
+               {"block", block.data(), block.size()},
+               {"block of a 32-bit host", block32.data(), block32.size()}};
+  kvtest::GuardedPage page;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearTrace();
+    ASSERT_EQ(KVE_OK, Init(page.PlaceAtEnd<KVEDestinationOptions>(c.bytes, c.size)));
+    ASSERT_NE(nullptr, record_);
+    EXPECT_EQ(sizeof(KVEJobRecord), record_->structSize);
+    const DestinationSettings& settled = Job().destination;
+    EXPECT_EQ(L"Work", Text(settled.profileName.get())) << "the name of the profile in use, from its status table";
+    EXPECT_EQ(L"secret", Text(settled.password.get()));
+    EXPECT_EQ(FolderReport, settled.postingKind);
+    EXPECT_EQ(L"Mailbox#Inbox#Reports", Text(settled.folderPath.get()));
+    EXPECT_EQ(1, liveObjects_()) << "the job holds its session and nothing else";
+    Term();
+    EXPECT_EQ(1u, TraceLines("IMAPISession::Logoff flags=0x00000000 -> 0x00000000").size());
+    ExpectNothingHeld();
+  }
 }
 
 TEST_F(ExportJobTest, TheLanguageIsReadOnlyWhenTheRecordHoldsIt) {
@@ -250,7 +294,7 @@ TEST_F(ExportJobTest, RunningOutOfMemoryAtEachAllocation) {
       refused += code == KVE_NO_MEMORY;
       EXPECT_EQ(code == KVE_OK, job_ != nullptr);
       Term();
-      ExpectEverythingReleased();
+      ExpectNothingHeld();
       EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks()) << "module heap blocks left behind";
       if (!failed) {
         EXPECT_EQ(success, code);

@@ -83,7 +83,7 @@ TEST_F(LogonMessagesTest, FailedLogonsAndLookupsGiveTheirCodeAndMessage) {
     EXPECT_EQ(c.identity ? sizeof "SMTP:ERIKA@EXAMPLE.ORG" : 0u, job->identity.searchKey.byteCount);
     DestroyExportJob(job);
     clearFaults_();
-    ExpectEverythingReleased();
+    ExpectNothingHeld();
   }
 }
 

@@ -10,10 +10,10 @@
 
 #include "interface/kve_api.h"
 #include "interface/module_state.h"
+#include "kvtest/environment.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
 #include "platform/module_resources.h"
-#include "tests/support/test_environment.h"
 
 namespace {
 

@@ -119,7 +119,7 @@ TEST_F(ProviderCallsTest, AFailingStepIsReportedAndLeavesNothingStored) {
     clearFaults_();
     EXPECT_EQ(c.result == S_OK ? 1u : 0u, StoredCount());
     EXPECT_EQ(held, liveObjects_()) << "message, attachment and stream released";
-    EXPECT_EQ(0, buffers_());
+    EXPECT_EQ(0, outstandingBuffers_());
   }
   wchar_t messageClass[64] = L"IPM.Document.*pdf";
   EXPECT_EQ(E_FAIL, Post(folder_ + L"\\missing.pdf", L"missing.pdf", messageClass));

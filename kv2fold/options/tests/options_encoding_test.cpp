@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -183,6 +184,7 @@ TEST(OptionsEncoding, ReadingABlockIntoAJobThatHoldsOptions) {
     std::vector<unsigned char> block = kvtest::NativeBlock(c.block);
     DestinationOptionsCopy<wchar_t> options;
     ASSERT_EQ(KVE_OK, ReadDestinationOptions(reinterpret_cast<const KVEDestinationOptions*>(block.data()), options));
+    std::fill(block.begin(), block.end(), 0xEE);  // the copy outlives the host's block
     ASSERT_EQ(KVE_OK, ApplyOptionsBlock(job->destination, options));
     EXPECT_EQ(Text(c.after.profile), Text(job->destination.profileName.get()));
     EXPECT_EQ(Text(c.after.password), Text(job->destination.password.get()));

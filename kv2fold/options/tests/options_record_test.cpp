@@ -13,6 +13,7 @@
 #include "interface/kve_api.h"
 #include "options/options_record.h"
 #include "platform/tests/test_support.h"
+#include "tests/support/options_blocks.h"
 
 namespace {
 
@@ -21,42 +22,17 @@ constexpr size_t kHeader = sizeof(KVEDestinationOptions);
 constexpr size_t kBlockSizeField = offsetof(KVEDestinationOptions, blockSize);
 uint16_t U16(size_t value) { return static_cast<uint16_t>(value); }
 
-// A block as a host writes it: the header (of a 32-bit host if asked), then
-// the present strings in order, each with its terminator.
+// A block as a host writes it (a 32-bit host if asked), and a pointer record.
 template <typename Char>
 Bytes MakeBlock(const Char* profile, const Char* password, const Char* folder, uint16_t kind, bool from32Bit = false) {
-  const size_t header = from32Bit ? sizeof(KVEDestinationOptionsBlock32) : kHeader;
-  const Char* strings[3] = {profile, password, folder};
-  uintptr_t offsets[3] = {};
-  Bytes block(header);
-  for (int i = 0; i < 3; ++i) {
-    if (!strings[i]) continue;
-    offsets[i] = block.size();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(strings[i]);
-    block.insert(block.end(), bytes, bytes + (std::char_traits<Char>::length(strings[i]) + 1) * sizeof(Char));
-  }
-  if (from32Bit) {
-    KVEDestinationOptionsBlock32 record{
-        U16(header), static_cast<uint32_t>(offsets[0]), static_cast<uint32_t>(offsets[1]),
-        kind,        static_cast<uint32_t>(offsets[2]), U16(block.size())};
-    memcpy(block.data(), &record, header);
-  } else {
-    KVEDestinationOptionsT<Char> record{U16(header), {}, {}, kind, {}, U16(block.size())};
-    record.profileName.offset = offsets[0];
-    record.password.offset = offsets[1];
-    record.folderPath.offset = offsets[2];
-    memcpy(block.data(), &record, header);
-  }
-  return block;
+  const kvtest::OptionsTextT<Char> text = {profile, password, kind, folder};
+  return from32Bit ? kvtest::Block32Of(text) : kvtest::NativeBlockOf(text);
 }
-
 template <typename Char>
 KVEDestinationOptionsT<Char> PointerRecord(const Char* profile, const Char* password, const Char* folder, uint16_t kind,
                                            size_t structSize = kHeader) {
-  KVEDestinationOptionsT<Char> record{U16(structSize), {}, {}, kind, {}, 0};
-  record.profileName.pointer = profile;
-  record.password.pointer = password;
-  record.folderPath.pointer = folder;
+  KVEDestinationOptionsT<Char> record = kvtest::PointerRecordOf<Char>({profile, password, kind, folder});
+  record.structSize = U16(structSize);
   return record;
 }
 
@@ -273,37 +249,14 @@ TEST(OptionsConversion, RoundTripKeepsEveryFieldAndTheHostRecord) {
   }
 }
 
-TEST(OptionsConversion, FreeReleasesOneBlockOrEachStringAndTheRecord) {
-  const KVEDestinationOptionsA twoStrings = PointerRecord<char>("Profil", nullptr, "Ablage", FolderReport);
-  const KVEDestinationOptionsA noStrings = PointerRecord<char>(nullptr, nullptr, nullptr, PersonalReport);
-  const Bytes block = MakeBlock<char>("Profil", "pw", "Ablage", FolderReport);
-  const std::pair<const KVEDestinationOptionsA*, long> cases[] = {
-      {&twoStrings, 3}, {&noStrings, 1}, {reinterpret_cast<const KVEDestinationOptionsA*>(block.data()), 1}};
-  for (const auto& c : cases) {
-    KVEDestinationOptions* wide = nullptr;
-    ASSERT_EQ(KVE_OK, KVEDestinationOptionsA2W(c.first, &wide, nullptr));
-    const long held = kvtest::CountModuleHeapBlocks();
-    EXPECT_EQ(0, KVEFreeDestinationOptionsW(0x1234, wide));
-    EXPECT_EQ(held - c.second, kvtest::CountModuleHeapBlocks()) << c.second << " blocks expected";
-  }
+// (Every conversion above is freed again by ConvertAndFree, which checks the heap.)
+TEST(OptionsConversion, FreeingNothingAndABlockTooLargeFor16Bits) {
   EXPECT_EQ(0, KVEFreeDestinationOptionsA(0, nullptr));
 
   // A narrow block whose wide form would pass 65,535 bytes cannot be converted.
   const std::string longPath(40000, 'x');
   const Bytes large = MakeBlock<char>("Profil", nullptr, longPath.c_str(), FolderReport);
   EXPECT_EQ(KVE_BAD_ARGUMENT, ConvertAndFree(large.data(), true, "block too large for 16 bits"));
-}
-
-TEST(OptionsReadingRule, TheCopyOutlivesTheHostBlock) {
-  DestinationOptionsCopy<wchar_t> copy;
-  Bytes block = MakeBlock<wchar_t>(L"Profil", nullptr, L"Ablage", FolderReport);
-  ASSERT_EQ(KVE_OK, ReadDestinationOptions(reinterpret_cast<const KVEDestinationOptions*>(block.data()), copy));
-  std::fill(block.begin(), block.end(), 0xEE);
-  EXPECT_TRUE(copy.blockLayout);
-  EXPECT_EQ(FolderReport, copy.postingKind);
-  EXPECT_STREQ(L"Profil", copy.profileName);
-  EXPECT_EQ(nullptr, copy.password);
-  EXPECT_STREQ(L"Ablage", copy.folderPath);
 }
 
 // Run in a process with code page 932 (see kv2fold/platform/CMakeLists.txt).

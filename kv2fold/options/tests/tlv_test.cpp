@@ -39,12 +39,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 }
 
 std::wstring WriteBytes(const kvtest::TempDirectory& directory, const Bytes& bytes) {
-  std::wstring path = directory.File(L"records.tlv");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return path;
+  return directory.Write(L"records.tlv", bytes);
 }
 
 // A descriptor released at the end of the test.

@@ -10,23 +10,9 @@
 
 namespace {
 
-std::wstring FileWith(const kvtest::TempDirectory& directory, const char* bytes) {
-  std::wstring path = directory.File(L"data.bin");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes, static_cast<DWORD>(strlen(bytes)), &written, nullptr);
-  CloseHandle(file);
-  return path;
-}
-
 std::string ContentOf(const std::wstring& path) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  char buffer[64] = {};
-  DWORD read = 0;
-  ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
-  CloseHandle(file);
-  return std::string(buffer, read);
+  const kvtest::Bytes bytes = kvtest::ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
@@ -95,7 +81,7 @@ TEST(FileUtilities, WriteSeekReadAndTheShortCounts) {
 
 TEST(FileUtilities, CreateOverAFileFailsAndOpenFailsAreNotFound) {
   kvtest::TempDirectory directory;
-  const std::wstring path = FileWith(directory, "precious");
+  const std::wstring path = directory.Write(L"data.bin", {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'});
   HANDLE file = reinterpret_cast<HANDLE>(0xdeadbeef);
   EXPECT_EQ(FR_EXISTS, FileCreate(path.c_str(), OF_READWRITE, OF_SHARE_EXCLUSIVE, &file));
   EXPECT_EQ(INVALID_HANDLE_VALUE, file);

@@ -1,51 +1,39 @@
-// Helpers for the platform and options tests: heap accounting, temporary
-// files, memory that faults right behind a record, and the narrow-path switch.
+// Helpers of the module's tests below the host interface: heap accounting,
+// memory that faults right behind a record, and the narrow-path switch.
 #pragma once
 
 #include <windows.h>
 
 #include <cstring>
-#include <cwchar>
 #include <string>
 
+#include "kvtest/environment.h"
 #include "platform/bridge.h"
-#include "tests/support/test_environment.h"
 
 namespace kvtest {
 
-// Busy blocks of the process heap, where the module allocates (the C runtime
-// keeps a heap of its own).
-inline long CountModuleHeapBlocks() {
-  HANDLE heap = GetProcessHeap();
-  long busy = 0;
-  PROCESS_HEAP_ENTRY entry{};
-  HeapLock(heap);
-  while (HeapWalk(heap, &entry)) busy += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? 1 : 0;
-  HeapUnlock(heap);
-  return busy;
-}
-
-// A fresh folder under the temporary folder, removed with everything in it.
-class TempDirectory {
- public:
-  TempDirectory() {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    static unsigned serial = 0;
-    wchar_t name[64];
-    swprintf(name, 64, L"kvtest-%lu-%u", GetCurrentProcessId(), ++serial);
-    path_ = std::wstring(base) + name;
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~TempDirectory() { RemoveTree(path_); }
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-  std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
+// Busy blocks of the process heap and their bytes: where the module
+// allocates (the C runtime keeps a heap of its own).
+struct HeapUse {
+  long blocks = 0;
+  size_t bytes = 0;
 };
+inline HeapUse ModuleHeapUse() {
+  HANDLE heap = GetProcessHeap();
+  HeapUse use;
+  PROCESS_HEAP_ENTRY entry{};
+  if (!HeapLock(heap)) return use;
+  while (HeapWalk(heap, &entry)) {
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+      ++use.blocks;
+      use.bytes += entry.cbData;
+    }
+  }
+  HeapUnlock(heap);
+  return use;
+}
+inline long CountModuleHeapBlocks() { return ModuleHeapUse().blocks; }
+inline size_t ProcessHeapBusyBytes() { return ModuleHeapUse().bytes; }
 
 // A read-write page followed by a PAGE_NOACCESS page: bytes placed at
 // EndMinus(n) are the last n bytes before a fault.

@@ -1,33 +1,19 @@
-// What the export tests share: a MAPI client of the test's own that reads a
-// folder's messages back through MAPI32.DLL, and the fixture that runs one
-// export as a host does (a job from an options record, the export, the job's
-// end) into a profile "Work" whose store holds Inbox#Reports and Team.
+// What the export tests share: the fixture that runs one export as a host
+// does (a job from an options record, the export, the job's end) into a
+// profile "Work" whose store holds Inbox#Reports and Team (read-only), and
+// what the export left in the store.
 #pragma once
 
 #include <windows.h>
 
-#include <mapitags.h>
-#include <mapiutil.h>
-#include <mapix.h>
-
-#include <gtest/gtest.h>
-
-#include <kvcommon/unique_resource.h>
-
 #include <functional>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include <msgfile/message_reader.h>
-
-#include "folder_index.h"
 #include "interface/kve_api.h"
-#include "store_layout.h"
-#include "tests/support/mapi_reader.h"
+#include "kvtest/stored_messages.h"
+#include "tests/support/module_fixture.h"
 #include "tests/support/options_blocks.h"
-#include "tests/support/provider_fixture.h"
 
 namespace kvtest {
 
@@ -37,7 +23,7 @@ inline LONGLONG Now() {
   return static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
-class ExportThroughProviderTest : public kvtest::ModuleThroughProviderTest {
+class ExportThroughProviderTest : public ModuleThroughProviderTest {
  protected:
   void SetUp() override {
     ModuleThroughProviderTest::SetUp();
@@ -52,28 +38,24 @@ class ExportThroughProviderTest : public kvtest::ModuleThroughProviderTest {
   // One export as a host runs it: a job whose files are named by names
   // (default: the paths), the export of count of the paths (default: all),
   // the job's end.
-  Outcome Export(const kvtest::OptionsText& options, const std::vector<std::wstring>& paths, int count = -1,
+  Outcome Export(const OptionsText& options, const std::vector<std::wstring>& paths, int count = -1,
                  DWORD language = 0x0409, const std::vector<std::wstring>* names = nullptr) {
     std::vector<KVEExportFile> files(paths.size());
     std::vector<KVEExportFile*> filePointers;
+    std::vector<const wchar_t*> pathPointers;
     for (size_t i = 0; i < paths.size(); ++i) {
-      files[i].structSize = sizeof(KVEExportFile);
-      files[i].useFileName = 1;
-      files[i].fileName = names ? (*names)[i].c_str() : paths[i].c_str();
+      files[i] = {sizeof(KVEExportFile), 1, names ? (*names)[i].c_str() : paths[i].c_str()};
       filePointers.push_back(&files[i]);
+      pathPointers.push_back(paths[i].c_str());
     }
     info_.fileCount = static_cast<uint16_t>(paths.size());
     info_.files = filePointers.data();
     info_.language = language;
-    std::vector<const wchar_t*> pathPointers;
-    for (const std::wstring& path : paths) pathPointers.push_back(path.c_str());
-    KVEExportRequest request{};
-    request.structSize = sizeof request;
-    request.count = static_cast<uint16_t>(count < 0 ? paths.size() : static_cast<size_t>(count));
-    request.paths = pathPointers.data();
+    KVEExportRequest request{sizeof request, static_cast<uint16_t>(count < 0 ? paths.size() : size_t(count)),
+                             pathPointers.data()};
 
     Outcome outcome;
-    KVEDestinationOptions record = kvtest::PointerRecord(options);
+    KVEDestinationOptions record = PointerRecord(options);
     KVEJobHandle job = nullptr;
     outcome.initCode = initExport(nullptr, 0, &record, &info_, &job, nullptr);
     if (outcome.initCode != 0) {
@@ -88,38 +70,15 @@ class ExportThroughProviderTest : public kvtest::ModuleThroughProviderTest {
     return outcome;
   }
 
-  std::vector<Posted> Read(const std::vector<std::wstring>& path) {
-    return MapiReader(mapi_).Read(L"Work", L"secret", path);
+  // What a folder of Work's store holds, by its path below the top (empty:
+  // Common Views).
+  std::vector<StoredMessage> Read(const std::wstring& path, const wchar_t* profile = L"Work") {
+    return StoredMessages(StoreDirectory(profile), path);
   }
-
-  // Class, subject and attachment data of each .msg file in a folder of
-  // Work's store, by subject.
-  struct MessageFile {
-    std::wstring messageClass;
-    Bytes data;
-  };
-  std::map<std::wstring, MessageFile> MessageFiles(const std::wstring& pathBelowTop) {
-    std::map<std::wstring, MessageFile> files;
-    std::unique_ptr<provider::StoreLayout> layout;
-    provider::FolderRecord record;
-    if (provider::StoreLayout::Open(StoreDirectory(L"Work"), layout) != provider::StoreResult::Ok ||
-        layout->FindByPath(pathBelowTop, record) != provider::StoreResult::Ok) {
-      ADD_FAILURE() << "no folder";
-      return files;
-    }
-    const std::wstring directory = provider::MessagesDirectory(record.directory);
-    WIN32_FIND_DATAW found;
-    kvcommon::UniqueFind search(FindFirstFileW((directory + L"\\*.msg").c_str(), &found));
-    for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found) != FALSE) {
-      msgfile::MessageReader reader;
-      EXPECT_EQ(S_OK, reader.Open((directory + L"\\" + found.cFileName).c_str()));
-      msgfile::Property subject, messageClass, data;
-      EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Message(), PR_SUBJECT_W, &subject));
-      EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Message(), PR_MESSAGE_CLASS_W, &messageClass));
-      EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Attachment(0), PR_ATTACH_DATA_BIN, &data));
-      files[msgfile::UnicodeValue(subject)] = {msgfile::UnicodeValue(messageClass), Bytes(data.bytes.begin(), data.bytes.end())};
-    }
-    return files;
+  std::vector<std::wstring> Subjects(const std::wstring& path) {
+    std::vector<std::wstring> subjects;
+    for (const StoredMessage& message : Read(path)) subjects.push_back(message.subject());
+    return subjects;
   }
 
   // The trace's store and folder openings.
@@ -129,7 +88,7 @@ class ExportThroughProviderTest : public kvtest::ModuleThroughProviderTest {
     return lines;
   }
 
-  const kvtest::OptionsText reports_ = {L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"};
+  const OptionsText reports_ = {L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"};
   // Run by Export between the job's setup and the export.
   std::function<void()> beforeExport_;
 };

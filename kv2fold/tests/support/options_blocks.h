@@ -74,7 +74,8 @@ inline std::vector<unsigned char> NativeBlock(const OptionsText& text) { return 
 inline std::vector<unsigned char> NarrowNativeBlock(const NarrowOptionsText& text) { return NativeBlockOf(text); }
 
 // A block as a 32-bit host stores it: an 18-byte header with 32-bit offsets.
-inline std::vector<unsigned char> Block32(const OptionsText& text) {
+template <typename Char>
+inline std::vector<unsigned char> Block32Of(const OptionsTextT<Char>& text) {
   std::vector<unsigned char> bytes(sizeof(KVEDestinationOptionsBlock32));
   KVEDestinationOptionsBlock32 header{};
   header.structSize = sizeof(KVEDestinationOptionsBlock32);
@@ -86,5 +87,7 @@ inline std::vector<unsigned char> Block32(const OptionsText& text) {
   memcpy(bytes.data(), &header, sizeof header);
   return bytes;
 }
+
+inline std::vector<unsigned char> Block32(const OptionsText& text) { return Block32Of(text); }
 
 }  // namespace kvtest

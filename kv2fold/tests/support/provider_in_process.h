@@ -4,10 +4,10 @@
 // object and no outstanding buffer.
 #pragma once
 
+#include "kvtest/profile_fixture.h"
 #include "mapi/mapi_binding.h"
 #include "platform/locale_library.h"
 #include "platform/module_resources.h"
-#include "tests/support/provider_fixture.h"
 
 namespace kvtest {
 
@@ -19,37 +19,22 @@ class ProviderInProcessTest : public ProviderFolderTest {
     g_ModuleResources.moduleInstance = GetModuleHandleW(nullptr);
     g_ModuleResources.localeHandle = OpenModuleResources(g_ModuleResources.moduleInstance);
     ASSERT_EQ(1, BindMAPI()) << "our MAPI32.DLL lies beside the program";
-    liveObjects_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(g_mapiModule, "KvMapiLiveObjects"));
-    buffers_ = reinterpret_cast<KvMapiCounterFunction>(GetProcAddress(g_mapiModule, "KvMapiOutstandingBuffers"));
-    injectFault_ = reinterpret_cast<KvMapiInjectFaultFunction>(GetProcAddress(g_mapiModule, "KvMapiInjectFault"));
-    clearFaults_ = reinterpret_cast<KvMapiClearFaultsFunction>(GetProcAddress(g_mapiModule, "KvMapiClearFaults"));
-    ASSERT_TRUE(liveObjects_ && buffers_ && injectFault_ && clearFaults_) << "not our MAPI32.DLL";
+    BindDiagnostics(g_mapiModule);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(S_OK, g_MAPIFunctions.MAPIInitialize(nullptr));
   }
   void TearDown() override {
     if (g_mapiBound) {
-      clearFaults_();
-      ExpectEverythingReleased();
+      if (liveObjects_) {
+        clearFaults_();
+        ExpectNothingHeld();
+      }
       g_MAPIFunctions.MAPIUninitialize();
       UnbindMAPI();
     }
     CloseModuleResources(g_ModuleResources.localeHandle);
     g_ModuleResources.localeHandle = 0;
-    ProviderFolderTest::TearDown();
   }
-  void ExpectEverythingReleased() {
-    EXPECT_EQ(0, liveObjects_()) << "MAPI objects not released";
-    EXPECT_EQ(0, buffers_()) << "MAPI buffers not freed";
-  }
-  // Makes the nth next call of method fail with result.
-  void Fail(const char* method, HRESULT result, ULONG nth = 1) { ASSERT_EQ(S_OK, injectFault_(method, nth, result)); }
-  // The trace's method names (with their flags) from here on.
-  void ClearTrace() { DeleteFileW(tracePath_.c_str()); }
-
-  KvMapiCounterFunction liveObjects_ = nullptr;
-  KvMapiCounterFunction buffers_ = nullptr;
-  KvMapiInjectFaultFunction injectFault_ = nullptr;
-  KvMapiClearFaultsFunction clearFaults_ = nullptr;
 };
 
 }  // namespace kvtest

@@ -63,7 +63,7 @@ TEST_F(ReaderOfSystemFiles, ReadsEveryStreamWhateverTheChainsLookLike) {
     written[L"sub/in_" + std::to_wstring(size)] = PatternBytes(size, seed++);
   }
   // 512-byte writes in turn across all streams: every chain is fragmented.
-  const std::wstring path = scratch_.Path(L"system.cfb");
+  const std::wstring path = scratch_.File(L"system.cfb");
   ASSERT_EQ(S_OK, WriteWithSystem(path, written, 512));
 
   CompoundFileReader reader;
@@ -83,7 +83,7 @@ TEST_F(ReaderOfSystemFiles, ReadsEveryStreamWhateverTheChainsLookLike) {
 TEST_F(ReaderOfSystemFiles, SeeksAnywhereInAFragmentedStream) {
   const auto big = PatternBytes(300000, 42);
   const auto other = PatternBytes(300000, 43);
-  const std::wstring path = scratch_.Path(L"seek.cfb");
+  const std::wstring path = scratch_.File(L"seek.cfb");
   ASSERT_EQ(S_OK, WriteWithSystem(path, {{L"big", big}, {L"other", other}}, 1536));
   CompoundFileReader reader;
   ASSERT_EQ(S_OK, reader.Open(path.c_str()));
@@ -137,7 +137,7 @@ Sample MakeSample(const std::wstring& path) {
     EXPECT_EQ(S_OK, writer.AddStream(storage, L"small2", small.data(), small.size()));
     EXPECT_EQ(S_OK, writer.Finish());
   }
-  sample.bytes = ReadWholeFile(path);
+  sample.bytes = kvtest::ReadBytes(path);
   EXPECT_EQ(S_OK, msgfile::cfb::DecodeHeader(sample.bytes.data(), &sample.header));
   return sample;
 }
@@ -173,8 +173,8 @@ HRESULT OpenAndReadAll(const std::wstring& path) {
 }  // namespace
 
 TEST(ReaderOfDamagedFiles, ReportsCorruptionInsteadOfLoopingOrReadingPastTheEnd) {
-  ScratchFolder scratch;
-  const std::wstring original = scratch.Path(L"good.cfb");
+  kvtest::TempDirectory scratch;
+  const std::wstring original = scratch.File(L"good.cfb");
   const Sample sample = MakeSample(original);
   ASSERT_EQ(S_OK, OpenAndReadAll(original));
   const uint32_t fatSector = sample.header.difat[0];
@@ -208,10 +208,10 @@ TEST(ReaderOfDamagedFiles, ReportsCorruptionInsteadOfLoopingOrReadingPastTheEnd)
     } else {
       std::copy(c.bytes.begin(), c.bytes.end(), damaged.begin() + static_cast<ptrdiff_t>(c.offset));
     }
-    const std::wstring path = scratch.Path((L"damaged" + std::to_wstring(index++) + L".cfb").c_str());
-    WriteWholeFile(path, damaged);
+    const std::wstring path = scratch.File((L"damaged" + std::to_wstring(index++) + L".cfb").c_str());
+    kvtest::WriteBytes(path, damaged);
     EXPECT_EQ(c.expected, OpenAndReadAll(path)) << c.what;
   }
   CompoundFileReader reader;
-  EXPECT_EQ(STG_E_FILENOTFOUND, reader.Open(scratch.Path(L"absent.cfb").c_str()));
+  EXPECT_EQ(STG_E_FILENOTFOUND, reader.Open(scratch.File(L"absent.cfb").c_str()));
 }

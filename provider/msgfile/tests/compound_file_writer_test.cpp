@@ -50,7 +50,7 @@ using WriterAgainstSystem = StorageTest;
 TEST_F(WriterAgainstSystem, StreamSizesAroundTheCutoffInBothVersions) {
   const size_t sizes[] = {0, 1, 63, 64, 65, 511, 512, 4095, 4096, 4097, 8192, 3 * 1024 * 1024 + 5};
   for (unsigned version : {3u, 4u}) {
-    const std::wstring path = scratch_.Path(version == 3 ? L"sizes3.cfb" : L"sizes4.cfb");
+    const std::wstring path = scratch_.File(version == 3 ? L"sizes3.cfb" : L"sizes4.cfb");
     std::map<std::wstring, std::vector<uint8_t>> expected;
     {
       CompoundFileWriter writer;
@@ -73,7 +73,7 @@ TEST_F(WriterAgainstSystem, StreamSizesAroundTheCutoffInBothVersions) {
       EXPECT_FALSE(writer.IsOpen());
     }
     const uint64_t sectorSize = version == 3 ? 512 : 4096;
-    EXPECT_EQ(0u, FileSize(path) % sectorSize) << "the file ends on a sector boundary";
+    EXPECT_EQ(0u, kvtest::ReadBytes(path).size() % sectorSize) << "the file ends on a sector boundary";
 
     SystemView view;
     ASSERT_EQ(S_OK, ReadWithSystem(path, &view)) << "version " << version;
@@ -104,7 +104,7 @@ TEST_F(WriterAgainstSystem, ManySiblingsAreFoundByNameAndTheTreeStaysOrdered) {
     if (i % 5 == 0) name += L"_x";
     names.push_back(name);
   }
-  const std::wstring path = scratch_.Path(L"siblings.cfb");
+  const std::wstring path = scratch_.File(L"siblings.cfb");
   std::map<std::wstring, std::vector<uint8_t>> expected;
   {
     CompoundFileWriter writer;
@@ -154,7 +154,7 @@ TEST_F(WriterAgainstSystem, ManySiblingsAreFoundByNameAndTheTreeStaysOrdered) {
 TEST_F(WriterAgainstSystem, ClassIdsOfRootAndStorages) {
   const CLSID rootId = {0x00020D0B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
   const CLSID childId = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
-  const std::wstring path = scratch_.Path(L"clsid.cfb");
+  const std::wstring path = scratch_.File(L"clsid.cfb");
   {
     CompoundFileWriter writer;
     ASSERT_EQ(S_OK, writer.Create(path.c_str()));
@@ -179,7 +179,7 @@ TEST_F(WriterAgainstSystem, LargeFileNeedsDifatSectors) {
   // the header, the rest in two DIFAT sectors.
   const auto big = PatternBytes(20u << 20, 77);
   const auto small = PatternBytes(3000, 78);
-  const std::wstring path = scratch_.Path(L"difat.cfb");
+  const std::wstring path = scratch_.File(L"difat.cfb");
   {
     CompoundFileWriter writer;
     ASSERT_EQ(S_OK, writer.Create(path.c_str(), 3));
@@ -187,7 +187,7 @@ TEST_F(WriterAgainstSystem, LargeFileNeedsDifatSectors) {
     ASSERT_EQ(S_OK, writer.AddStream(kRootEntry, L"small", small.data(), small.size()));
     ASSERT_EQ(S_OK, writer.Finish());
   }
-  const std::vector<uint8_t> file = ReadWholeFile(path);
+  const std::vector<uint8_t> file = kvtest::ReadBytes(path);
   ASSERT_GE(file.size(), 512u);
   EXPECT_GT(HeaderField(file, 0x2C), 218u) << "FAT sectors";
   EXPECT_EQ(2u, HeaderField(file, 0x48)) << "DIFAT sectors";
@@ -209,7 +209,7 @@ TEST_F(WriterAgainstSystem, DiscardedAndUnlinkedContentLeaveOnlyFreeSpace) {
   const auto neverLinked = PatternBytes(9000, 2);
   const auto kept = PatternBytes(7000, 3);
   const auto tiny = PatternBytes(100, 4);
-  const std::wstring path = scratch_.Path(L"discard.cfb");
+  const std::wstring path = scratch_.File(L"discard.cfb");
   {
     CompoundFileWriter writer;
     ASSERT_EQ(S_OK, writer.Create(path.c_str()));
@@ -235,13 +235,13 @@ TEST_F(WriterAgainstSystem, DiscardedAndUnlinkedContentLeaveOnlyFreeSpace) {
 }
 
 TEST_F(WriterAgainstSystem, CallsOutOfOrderAreRefused) {
-  const std::wstring path = scratch_.Path(L"order.cfb");
-  WriteWholeFile(scratch_.Path(L"existing.cfb"), {1, 2, 3});
+  const std::wstring path = scratch_.File(L"order.cfb");
+  kvtest::WriteBytes(scratch_.File(L"existing.cfb"), {1, 2, 3});
   CompoundFileWriter writer;
   EXPECT_EQ(E_UNEXPECTED, writer.Finish()) << "before Create";
   EXPECT_EQ(E_INVALIDARG, writer.Create(path.c_str(), 5));
-  EXPECT_EQ(STG_E_FILEALREADYEXISTS, writer.Create(scratch_.Path(L"existing.cfb").c_str()));
-  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), ReadWholeFile(scratch_.Path(L"existing.cfb"))) << "left untouched";
+  EXPECT_EQ(STG_E_FILEALREADYEXISTS, writer.Create(scratch_.File(L"existing.cfb").c_str()));
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), kvtest::ReadBytes(scratch_.File(L"existing.cfb"))) << "left untouched";
   ASSERT_EQ(S_OK, writer.Create(path.c_str()));
   EXPECT_EQ(E_UNEXPECTED, writer.Create(path.c_str()));
   EXPECT_EQ(E_UNEXPECTED, writer.WriteContent("x", 1));

@@ -144,7 +144,7 @@ using MessageFile = StorageTest;
 
 TEST_F(MessageFile, PostingHasTheLayoutTheFormatPrescribes) {
   const Posting p;
-  const std::wstring path = scratch_.Path(L"posting.msg");
+  const std::wstring path = scratch_.File(L"posting.msg");
   WritePosting(path, p);
   SystemView view;
   ASSERT_EQ(S_OK, ReadWithSystem(path, &view));
@@ -225,7 +225,7 @@ TEST_F(MessageFile, PostingHasTheLayoutTheFormatPrescribes) {
 
 TEST_F(MessageFile, OurReaderGivesBackEveryValue) {
   const Posting p;
-  const std::wstring path = scratch_.Path(L"roundtrip.msg");
+  const std::wstring path = scratch_.File(L"roundtrip.msg");
   WritePosting(path, p);
   MessageReader reader;
   ASSERT_EQ(S_OK, reader.Open(path.c_str()));
@@ -281,7 +281,7 @@ TEST_F(MessageFile, OurReaderGivesBackEveryValue) {
 }
 
 TEST_F(MessageFile, ValuesCanBeReplacedDeletedAndCancelledUntilFinish) {
-  const std::wstring path = scratch_.Path(L"changes.msg");
+  const std::wstring path = scratch_.File(L"changes.msg");
   const auto streamed = PatternBytes(8000, 1);
   const auto streamedAgain = PatternBytes(6000, 2);
   {
@@ -357,7 +357,7 @@ TEST_F(MessageFile, ValuesCanBeReplacedDeletedAndCancelledUntilFinish) {
 }
 
 TEST_F(MessageFile, RefusesWhatTheFileCannotHold) {
-  const std::wstring path = scratch_.Path(L"refused.msg");
+  const std::wstring path = scratch_.File(L"refused.msg");
   MessageWriter writer;
   ASSERT_EQ(S_OK, writer.Create(path.c_str()));
   const ObjectRef message = ObjectRef::Message();
@@ -420,7 +420,7 @@ TEST_F(MessageFile, ReadsAMessageTheSystemWrote) {
   std::vector<uint8_t> subject = Utf16(L"Hello");
   subject.push_back(0);
   subject.push_back(0);
-  const std::wstring path = scratch_.Path(L"system.msg");
+  const std::wstring path = scratch_.File(L"system.msg");
   ASSERT_EQ(S_OK, WriteWithSystem(path,
                                   {{L"__properties_version1.0", props},
                                    {L"__substg1.0_0037001F", subject},
@@ -443,7 +443,7 @@ TEST_F(MessageFile, ReadsAMessageTheSystemWrote) {
   EXPECT_TRUE(value.bytes == data);
 
   MessageReader notAMessage;
-  const std::wstring plain = scratch_.Path(L"plain.cfb");
+  const std::wstring plain = scratch_.File(L"plain.cfb");
   ASSERT_EQ(S_OK, WriteWithSystem(plain, {{L"stream", {1, 2, 3}}}, 10));
   EXPECT_EQ(MAPI_E_CORRUPT_DATA, notAMessage.Open(plain.c_str()));
 }

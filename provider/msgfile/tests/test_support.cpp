@@ -20,54 +20,6 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-ScratchFolder::ScratchFolder() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  static LONG counter = 0;
-  folder_ = std::wstring(temp) + L"msgfile_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(InterlockedIncrement(&counter));
-  CreateDirectoryW(folder_.c_str(), nullptr);
-}
-
-ScratchFolder::~ScratchFolder() {
-  WIN32_FIND_DATAW found;
-  kvcommon::UniqueFind find(FindFirstFileW((folder_ + L"\\*").c_str(), &found));
-  if (find.valid()) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") DeleteFileW((folder_ + L"\\" + name).c_str());
-    } while (FindNextFileW(find.get(), &found));
-  }
-  find.reset();
-  RemoveDirectoryW(folder_.c_str());
-}
-
-uint64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::wstring& path) {
-  kvcommon::UniqueFile file(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  std::vector<uint8_t> bytes;
-  if (!file.valid()) return bytes;
-  bytes.resize(static_cast<size_t>(FileSize(path)));
-  DWORD read = 0;
-  if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-                         read != bytes.size())) {
-    bytes.clear();
-  }
-  return bytes;
-}
-
-void WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  kvcommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  if (file.valid() && !bytes.empty()) WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
 namespace {
 HRESULT ReadStorage(IStorage* storage, const std::wstring& prefix, SystemView* view) {
   UniqueInterface<IEnumSTATSTG> elements;

@@ -1,5 +1,6 @@
-// Shared pieces of the message file tests: scratch folders, reproducible
-// bytes, and the system's structured storage as the reference reader.
+// Shared pieces of the message file tests: reproducible bytes, and the
+// system's structured storage as the reference reader (scratch folders and
+// whole files from kvtest).
 #pragma once
 
 #include <windows.h>
@@ -13,25 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include "kvtest/environment.h"
+
 namespace msgfile_test {
 
 // Reproducible pseudo-random bytes: the same seed gives the same bytes.
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
-
-// A folder of its own for each test, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  std::wstring Path(const wchar_t* name) const { return folder_ + L"\\" + name; }
-
- private:
-  std::wstring folder_;
-};
-
-uint64_t FileSize(const std::wstring& path);
-std::vector<uint8_t> ReadWholeFile(const std::wstring& path);
-void WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
 
 // What the system's structured storage sees in a file: every stream's bytes
 // and every storage's class id, keyed by path ("a/b/c"), in the order its
@@ -49,7 +37,7 @@ class StorageTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
   void TearDown() override { CoUninitialize(); }
-  ScratchFolder scratch_;
+  kvtest::TempDirectory scratch_;
 };
 
 // Writes a file with the system's structured storage: streams by path

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,6 +117,43 @@ class DialogDriver {
     Select(tree, item);
     Key(tree, open ? VK_RIGHT : VK_LEFT);
     return Poll([&] { return Expanded(tree, item) == open; }, "the branch did not open or close");
+  }
+
+  // What a person does most: the dialog with this caption, its controls
+  // clicked in turn (a radio button, then OK).
+  HWND Press(const std::wstring& caption, std::initializer_list<int> ids) {
+    HWND dialog = Await(caption);
+    for (int id : ids) {
+      if (dialog) Click(dialog, id);
+    }
+    return dialog;
+  }
+  // Text typed into a dialog's edit control, then a button pressed.
+  HWND Answer(const std::wstring& caption, int editId, const std::wstring& text, int button = IDOK) {
+    HWND dialog = Await(caption);
+    if (!dialog) return nullptr;
+    Type(dialog, editId, text);
+    Click(dialog, button);
+    return dialog;
+  }
+  // The tree item at path selected, then OK pressed.
+  bool Choose(const std::wstring& caption, int treeId, const std::vector<std::wstring>& path) {
+    HWND dialog = Await(caption);
+    HWND tree = dialog ? GetDlgItem(dialog, treeId) : nullptr;
+    HTREEITEM item = tree ? Item(tree, path) : nullptr;
+    if (!item) return false;
+    Select(tree, item);
+    Click(dialog, IDOK);
+    return true;
+  }
+  // A message box read and closed with OK: its message.
+  std::wstring Acknowledge(const std::wstring& caption) {
+    HWND box = Await(caption);
+    if (!box) return L"";
+    const std::wstring message = MessageText(box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    AwaitGone(box);
+    return message;
   }
 
   template <typename Condition>
