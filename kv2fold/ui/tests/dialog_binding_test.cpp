@@ -16,8 +16,8 @@
 
 #include "interface/export_driver.h"
 #include "interface/export_job.h"
+#include "kvtest/dialog_driver.h"
 #include "tests/support/allocation_failure.h"
-#include "tests/support/dialog_driver.h"
 #include "tests/support/provider_in_process.h"
 #include "ui/user_prompts.h"
 #include "ui/window_framework.h"
