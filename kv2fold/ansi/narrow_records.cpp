@@ -143,19 +143,31 @@ bool WidenExportInfo(const KVEExportInfoA* info, UINT codePage, WideExportInfoCo
   WideExportInfoCopy wide(AllocateRecord<KVEExportInfo>());
   if (!wide) return false;
   KVEExportInfo& to = *wide.get();
-  to.structSize = sizeof(KVEExportInfo);
+  // Both widths share one layout: the copy keeps the host's size, so the wide
+  // side refuses a short record and reads no field the host did not give.
+  to.structSize = info->structSize;
+  const auto given = [info](size_t offset, size_t size) { return info->structSize >= offset + size; };
+  if (!given(offsetof(KVEExportInfoA, files), sizeof(info->files))) {
+    copy = std::move(wide);
+    return true;
+  }
   to.hostField1 = info->hostField1;
   to.hostField2 = info->hostField2;
   to.fileCount = info->fileCount;
-  to.hostField3 = info->hostField3;
-  to.language = info->language;
-  to.hostField4 = info->hostField4;
-  to.hostString1 = Converted(info->hostString1, codePage);
-  to.hostString2 = Converted(info->hostString2, codePage);
-  to.hostString3 = Converted(info->hostString3, codePage);
-  if (!CameThrough(info->hostString1, to.hostString1) || !CameThrough(info->hostString2, to.hostString2) ||
-      !CameThrough(info->hostString3, to.hostString3)) {
-    return false;
+  if (given(offsetof(KVEExportInfoA, hostField3), sizeof(info->hostField3))) to.hostField3 = info->hostField3;
+  if (given(offsetof(KVEExportInfoA, language), sizeof(info->language))) to.language = info->language;
+  if (given(offsetof(KVEExportInfoA, hostField4), sizeof(info->hostField4))) to.hostField4 = info->hostField4;
+  const char* const KVEExportInfoA::*strings[] = {&KVEExportInfoA::hostString1, &KVEExportInfoA::hostString2,
+                                                  &KVEExportInfoA::hostString3};
+  const wchar_t* KVEExportInfo::*wideStrings[] = {&KVEExportInfo::hostString1, &KVEExportInfo::hostString2,
+                                                  &KVEExportInfo::hostString3};
+  const size_t stringOffsets[] = {offsetof(KVEExportInfoA, hostString1), offsetof(KVEExportInfoA, hostString2),
+                                  offsetof(KVEExportInfoA, hostString3)};
+  for (size_t i = 0; i < 3; ++i) {
+    if (!given(stringOffsets[i], sizeof(const char*))) break;
+    const char* source = info->*strings[i];
+    to.*wideStrings[i] = Converted(source, codePage);
+    if (!CameThrough(source, to.*wideStrings[i])) return false;
   }
   if (info->files) {
     // A null file stays null; the wide side posts it as "untitled.txt".
