@@ -132,6 +132,18 @@ TEST_F(NarrowExportTest, AFailureLeavesItsTextNarrowAndHostMistakesAre5) {
   EXPECT_EQ(nullptr, job);
   EXPECT_EQ(nullptr, jobRecord);
   EXPECT_EQ(0, termNarrow(nullptr, 0));
+
+  // A short description is read no further than its size, which ends the
+  // page: cut before the files it is refused, cut before the language taken.
+  kvtest::GuardedPage page;
+  KVEExportInfoA cut{offsetof(KVEExportInfoA, files)};
+  EXPECT_EQ(KVE_BAD_ARGUMENT,
+            initNarrow(nullptr, 0, &record, page.PlaceAtEnd<KVEExportInfoA>(&cut, cut.structSize), &job, nullptr));
+  EXPECT_EQ(nullptr, job);
+  EXPECT_EQ(0, termNarrow(nullptr, 0));
+  cut.structSize = offsetof(KVEExportInfoA, language);
+  ASSERT_EQ(0, initNarrow(nullptr, 0, &record, page.PlaceAtEnd<KVEExportInfoA>(&cut, cut.structSize), &job, nullptr));
+  EXPECT_EQ(0, termNarrow(job, 0));
 }
 
 // No handle, one the module never handed out, one of a job already ended,
