@@ -166,8 +166,7 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     for (const provider::IndexEntry& entry : entries) {
       if (!entry.associated) continue;
       msgfile::MessageReader reader;
-      EXPECT_EQ(S_OK, reader.Open((provider::MessagesDirectory(folder.directory) + L"\\" +
-                                   provider::MessageFileName(entry.id)).c_str()));
+      EXPECT_EQ(S_OK, reader.Open(provider::MessagePath(folder.directory, entry.id).c_str()));
       Template found;
       const ULONG tags[] = {PR_DISPLAY_NAME_W, PR_MESSAGE_CLASS_W, PR_COMMENT_W, PR_BODY_W};
       std::wstring* values[] = {&found.displayName, &found.messageClass, &found.comment, &found.body};

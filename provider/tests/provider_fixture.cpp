@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "files.h"
+#include "message_paths.h"
 #include "text.h"
 
 namespace provider_test {
@@ -170,6 +171,22 @@ std::vector<std::wstring> ProviderTest::FilesIn(const std::wstring& directory) {
   if (find == INVALID_HANDLE_VALUE) return names;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::wstring> ProviderTest::MessageFilesOf(const std::wstring& folderDirectory) {
+  const std::wstring messages = provider::MessagesDirectory(folderDirectory);
+  std::vector<std::wstring> names = FilesIn(messages);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((messages + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring bucket = data.cFileName;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bucket == L"." || bucket == L"..") continue;
+    for (const std::wstring& name : FilesIn(messages + L"\\" + bucket)) names.push_back(bucket + L"\\" + name);
   } while (FindNextFileW(find, &data));
   FindClose(find);
   std::sort(names.begin(), names.end());

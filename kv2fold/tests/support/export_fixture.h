@@ -23,6 +23,7 @@
 #include <msgfile/message_reader.h>
 
 #include "folder_index.h"
+#include "message_files.h"
 #include "interface/kve_api.h"
 #include "store_layout.h"
 #include "tests/support/mapi_reader.h"
@@ -107,12 +108,11 @@ class ExportThroughProviderTest : public kvtest::ModuleThroughProviderTest {
       ADD_FAILURE() << "no folder";
       return files;
     }
-    const std::wstring directory = provider::MessagesDirectory(record.directory);
-    WIN32_FIND_DATAW found;
-    kvcommon::UniqueFind search(FindFirstFileW((directory + L"\\*.msg").c_str(), &found));
-    for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found) != FALSE) {
+    provider::MessageFileListing listing;
+    EXPECT_EQ(provider::StoreResult::Ok, provider::ListMessageFiles(record.directory, listing));
+    for (const provider::MessageFileListing::Saved& saved : listing.saved) {
       msgfile::MessageReader reader;
-      EXPECT_EQ(S_OK, reader.Open((directory + L"\\" + found.cFileName).c_str()));
+      EXPECT_EQ(S_OK, reader.Open(provider::SavedFilePath(record.directory, saved).c_str()));
       msgfile::Property subject, messageClass, data;
       EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Message(), PR_SUBJECT_W, &subject));
       EXPECT_EQ(S_OK, reader.GetProperty(msgfile::ObjectRef::Message(), PR_MESSAGE_CLASS_W, &messageClass));
