@@ -54,9 +54,9 @@ HRESULT WriterResult(HRESULT hr) {
 }
 
 
-// A message file written aside in its bucket as <id>.tmp, marked for
-// deletion until the save finishes it, moves it to <id>.msg beside it and
-// adds its line to the index.
+// A message file written aside in the folder's composing\ as <id>.tmp,
+// marked for deletion until the save finishes it, moves it to its bucket as
+// <id>.msg and adds its line to the index.
 class FileDraft final : public MessageDraft {
  public:
   HRESULT Create(const std::wstring& folderDirectory, const ObjectId& folderId,
@@ -67,10 +67,10 @@ class FileDraft final : public MessageDraft {
     id_ = NewObjectId();
     temporaryPath_ = ComposingPath(folderDirectory, id_);
     HRESULT hr = writer_.Create(temporaryPath_.c_str());
-    // The bucket is made the first time a message goes into it, so that a
-    // posting into a folder that has it pays nothing for it.
+    // Directories are made the first time they are needed, so that a posting
+    // into a folder that has them pays nothing for them.
     if (FAILED(hr) && hr != E_OUTOFMEMORY) {
-      if (!CreateDirectoryTree(MessageBucket(folderDirectory, id_))) return MAPI_E_DISK_ERROR;
+      if (!CreateDirectoryTree(ComposingDirectory(folderDirectory))) return MAPI_E_DISK_ERROR;
       hr = writer_.Create(temporaryPath_.c_str());
     }
     if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
@@ -139,7 +139,9 @@ class FileDraft final : public MessageDraft {
     hr = writer_.Finish(&fileSize);
     if (FAILED(hr)) return WriterResult(hr);
     const std::wstring finalPath = MessagePath(folderDirectory_, id_);
-    if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0)) {
+    if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0) &&
+        (GetLastError() != ERROR_PATH_NOT_FOUND || !CreateDirectoryTree(MessageBucket(folderDirectory_, id_)) ||
+         !MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0))) {
       DeleteFileW(temporaryPath_.c_str());
       return MAPI_E_DISK_ERROR;
     }

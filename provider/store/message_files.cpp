@@ -110,6 +110,7 @@ StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileLis
   StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, out, &buckets);
   for (size_t i = 0; result == StoreResult::Ok && i < buckets.size(); ++i)
     result = ListDirectory(buckets[i], false, out, nullptr);
+  if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), false, out, nullptr);
   if (result != StoreResult::Ok) return result;
   // A message in its bucket and also where it was before (an upgrade cut
   // short) is the one in its bucket.

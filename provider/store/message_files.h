@@ -29,8 +29,8 @@ struct MessageFileListing {
   std::vector<Saved> saved;              // sorted by id
   std::vector<std::wstring> composing;   // full paths
 };
-// The files in messages\ and its buckets whose names are message ids;
-// anything else there is left alone. A folder without messages\ has none.
+// The files in messages\, its buckets and composing\ whose names are
+// message ids; anything else there is left alone. A folder without messages\ has none.
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out);
 // Whether an id is among the saved files of a listing.
 bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id);

@@ -247,7 +247,7 @@ TEST_F(AdminTest, RepairPutsFoldersRightAndSaysWhatItDid) {
   ASSERT_TRUE(provider::WriteFileAtomically(provider::IndexPath(reports.directory), bytes));
   const provider::ObjectId staleId = provider::NewObjectId();
   const std::wstring stale = provider::ComposingPath(reports.directory, staleId);
-  ASSERT_TRUE(provider::CreateDirectoryTree(provider::MessageBucket(reports.directory, staleId)));
+  ASSERT_TRUE(provider::CreateDirectoryTree(provider::ComposingDirectory(reports.directory)));
   ASSERT_TRUE(provider::WriteFileAtomically(stale, "left by a crash"));
 
   std::vector<provider::admin::FolderRepair> repairs;

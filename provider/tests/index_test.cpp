@@ -71,7 +71,7 @@ class IndexTest : public ProviderTest {
   std::vector<std::wstring> MessageFiles() { return MessageFilesOf(reports_.directory); }
   void EmptyFolder() {
     for (const std::wstring& name : MessageFiles())
-      DeleteFileW((provider::MessagesDirectory(reports_.directory) + L"\\" + name).c_str());
+      DeleteFileW((reports_.directory + L"\\" + name).c_str());
     DeleteFileW(provider::IndexPath(reports_.directory).c_str());
   }
   // The header's counts describe the whole file.
@@ -211,7 +211,7 @@ TEST_F(IndexTest, OpeningForWritingIndexesOrphansAndDeletesLeftOverFiles) {
   ASSERT_NO_FATAL_FAILURE(SetIndexBytes(beforeOrphan));
   const provider::ObjectId staleId = provider::NewObjectId();
   const std::wstring stale = provider::ComposingPath(reports_.directory, staleId);
-  ASSERT_TRUE(provider::CreateDirectoryTree(provider::MessageBucket(reports_.directory, staleId)));
+  ASSERT_TRUE(provider::CreateDirectoryTree(provider::ComposingDirectory(reports_.directory)));
   ASSERT_TRUE(provider::WriteFileAtomically(stale, "a whole composition left by a crash"));
   ASSERT_EQ(5u, MessageFiles().size());
   ASSERT_EQ((std::vector<std::string>{"one", "two"}), Subjects()) << "the orphan is not listed yet";
@@ -334,7 +334,7 @@ TEST_F(IndexTest, AttachmentStreamsRefuseWhatTheMessageFileCannotHold) {
                                            MAPI_CREATE | MAPI_MODIFY, stream.putUnknown()));
   auto fileSize = [this] {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    const std::wstring tmp = provider::MessagesDirectory(reports_.directory) + L"\\" + MessageFiles()[0];
+    const std::wstring tmp = reports_.directory + L"\\" + MessageFiles()[0];
     GetFileAttributesExW(tmp.c_str(), GetFileExInfoStandard, &data);
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   };

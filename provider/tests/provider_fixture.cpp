@@ -178,17 +178,22 @@ std::vector<std::wstring> ProviderTest::FilesIn(const std::wstring& directory) {
 }
 
 std::vector<std::wstring> ProviderTest::MessageFilesOf(const std::wstring& folderDirectory) {
+  std::vector<std::wstring> names;
+  for (const std::wstring& name : FilesIn(provider::ComposingDirectory(folderDirectory)))
+    names.push_back(L"composing\\" + name);
   const std::wstring messages = provider::MessagesDirectory(folderDirectory);
-  std::vector<std::wstring> names = FilesIn(messages);
+  for (const std::wstring& name : FilesIn(messages)) names.push_back(L"messages\\" + name);
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((messages + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring bucket = data.cFileName;
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bucket == L"." || bucket == L"..") continue;
-    for (const std::wstring& name : FilesIn(messages + L"\\" + bucket)) names.push_back(bucket + L"\\" + name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring bucket = data.cFileName;
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bucket == L"." || bucket == L"..") continue;
+      for (const std::wstring& name : FilesIn(messages + L"\\" + bucket))
+        names.push_back(L"messages\\" + bucket + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
