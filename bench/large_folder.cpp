@@ -89,9 +89,9 @@ bool FillFolder(const std::wstring& templates, const std::wstring& folderDirecto
   DeleteFilesIn(provider::MessagesDirectory(folderDirectory));
   DeleteFileW(provider::IndexPath(folderDirectory).c_str());
   if (withFiles) {
-    for (unsigned bucket = 0; bucket < 256; ++bucket) {
-      wchar_t name[8];
-      swprintf(name, 8, L"\\%02x", bucket);
+    for (unsigned bucket = 0; bucket < 4096; ++bucket) {
+      wchar_t name[16];
+      swprintf(name, 16, L"\\%02x\\%x", bucket >> 4, bucket & 15);
       if (!provider::CreateDirectoryTree(provider::MessagesDirectory(folderDirectory) + name)) return false;
     }
   }

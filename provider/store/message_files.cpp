@@ -9,6 +9,8 @@
 #include <kvcommon/unique_resource.h>
 #include <msgfile/message_reader.h>
 
+#include "files.h"
+
 namespace provider {
 namespace {
 
@@ -68,17 +70,17 @@ Value ValueOf(const msgfile::Property& property) {
 
 namespace {
 
-bool IsBucketName(const wchar_t* name) {
-  if (wcslen(name) != kMessageBucketDigits) return false;
-  for (size_t i = 0; i < kMessageBucketDigits; ++i)
+bool IsHexName(const wchar_t* name, size_t digits) {
+  if (wcslen(name) != digits) return false;
+  for (size_t i = 0; i < digits; ++i)
     if (!iswxdigit(name[i])) return false;
   return true;
 }
 
-// The message files directly in one directory; its buckets when buckets is
-// given.
+// The message files directly in one directory; the subdirectories named by
+// bucketDigits hex digits into buckets, when given.
 StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, MessageFileListing& out,
-                          std::vector<std::wstring>* buckets) {
+                          std::vector<std::wstring>* buckets, size_t bucketDigits = 0) {
   WIN32_FIND_DATAW data;
   kvcommon::UniqueFind find(FindFirstFileExW((directory + L"\\*").c_str(), FindExInfoBasic, &data,
                                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
@@ -88,7 +90,7 @@ StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, Messag
   }
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (buckets && IsBucketName(data.cFileName)) buckets->push_back(directory + L"\\" + data.cFileName);
+      if (buckets && IsHexName(data.cFileName, bucketDigits)) buckets->push_back(directory + L"\\" + data.cFileName);
       continue;
     }
     const std::wstring name = data.cFileName;
@@ -106,8 +108,10 @@ StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, Messag
 
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out) {
   out = MessageFileListing();
-  std::vector<std::wstring> buckets;
-  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, out, &buckets);
+  std::vector<std::wstring> upper, buckets;
+  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, out, &upper, 2);
+  for (size_t i = 0; result == StoreResult::Ok && i < upper.size(); ++i)
+    result = ListDirectory(upper[i], false, out, &buckets, 1);
   for (size_t i = 0; result == StoreResult::Ok && i < buckets.size(); ++i)
     result = ListDirectory(buckets[i], false, out, nullptr);
   if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), false, out, nullptr);
@@ -134,8 +138,7 @@ bool MoveIntoBuckets(const std::wstring& folderDirectory, MessageFileListing& li
   moved = 0;
   for (MessageFileListing::Saved& saved : listing.saved) {
     if (!saved.unbucketed) continue;
-    const std::wstring bucket = MessageBucket(folderDirectory, saved.id);
-    if (!CreateDirectoryW(bucket.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    if (!CreateDirectoryTree(MessageBucket(folderDirectory, saved.id))) return false;
     const std::wstring from = UnbucketedMessagePath(folderDirectory, saved.id);
     if (!MoveFileExW(from.c_str(), MessagePath(folderDirectory, saved.id).c_str(), 0)) return false;
     saved.unbucketed = false;

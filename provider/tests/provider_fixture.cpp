@@ -179,18 +179,18 @@ std::vector<std::wstring> ProviderTest::FilesIn(const std::wstring& directory) {
 
 std::vector<std::wstring> ProviderTest::MessageFilesOf(const std::wstring& folderDirectory) {
   std::vector<std::wstring> names;
-  for (const std::wstring& name : FilesIn(provider::ComposingDirectory(folderDirectory)))
-    names.push_back(L"composing\\" + name);
-  const std::wstring messages = provider::MessagesDirectory(folderDirectory);
-  for (const std::wstring& name : FilesIn(messages)) names.push_back(L"messages\\" + name);
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((messages + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
+  std::vector<std::wstring> pending = {L"composing", L"messages"};
+  while (!pending.empty()) {
+    const std::wstring below = pending.back();
+    pending.pop_back();
+    for (const std::wstring& name : FilesIn(folderDirectory + L"\\" + below)) names.push_back(below + L"\\" + name);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folderDirectory + L"\\" + below + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
     do {
-      const std::wstring bucket = data.cFileName;
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bucket == L"." || bucket == L"..") continue;
-      for (const std::wstring& name : FilesIn(messages + L"\\" + bucket))
-        names.push_back(L"messages\\" + bucket + L"\\" + name);
+      const std::wstring name = data.cFileName;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+        pending.push_back(below + L"\\" + name);
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
