@@ -140,7 +140,7 @@ class FileDraft final : public MessageDraft {
     if (FAILED(hr)) return WriterResult(hr);
     const std::wstring finalPath = MessagePath(folderDirectory_, id_);
     if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0) &&
-        (GetLastError() != ERROR_PATH_NOT_FOUND || !CreateDirectoryTree(MessageBucket(folderDirectory_, id_)) ||
+        (GetLastError() != ERROR_PATH_NOT_FOUND || !MakeMessageBucket(folderDirectory_, id_) ||
          !MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0))) {
       DeleteFileW(temporaryPath_.c_str());
       return MAPI_E_DISK_ERROR;

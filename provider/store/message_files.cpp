@@ -130,6 +130,12 @@ StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileLis
   return StoreResult::Ok;
 }
 
+bool MakeMessageBucket(const std::wstring& folderDirectory, const ObjectId& id) {
+  const std::wstring bucket = MessageBucket(folderDirectory, id);
+  if (CreateDirectoryW(bucket.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+  return GetLastError() == ERROR_PATH_NOT_FOUND && CreateDirectoryTree(bucket);
+}
+
 std::wstring SavedFilePath(const std::wstring& folderDirectory, const MessageFileListing::Saved& saved) {
   return saved.unbucketed ? UnbucketedMessagePath(folderDirectory, saved.id) : MessagePath(folderDirectory, saved.id);
 }
@@ -138,7 +144,7 @@ bool MoveIntoBuckets(const std::wstring& folderDirectory, MessageFileListing& li
   moved = 0;
   for (MessageFileListing::Saved& saved : listing.saved) {
     if (!saved.unbucketed) continue;
-    if (!CreateDirectoryTree(MessageBucket(folderDirectory, saved.id))) return false;
+    if (!MakeMessageBucket(folderDirectory, saved.id)) return false;
     const std::wstring from = UnbucketedMessagePath(folderDirectory, saved.id);
     if (!MoveFileExW(from.c_str(), MessagePath(folderDirectory, saved.id).c_str(), 0)) return false;
     saved.unbucketed = false;

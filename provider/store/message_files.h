@@ -34,6 +34,9 @@ struct MessageFileListing {
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out);
 // Whether an id is among the saved files of a listing.
 bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id);
+// Makes a message's bucket: one directory when the upper level exists (the
+// usual case), the upper level too otherwise.
+bool MakeMessageBucket(const std::wstring& folderDirectory, const ObjectId& id);
 // The file of a listed message.
 std::wstring SavedFilePath(const std::wstring& folderDirectory, const MessageFileListing::Saved& saved);
 // Moves the listing's unbucketed files into their buckets (a store written
