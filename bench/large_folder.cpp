@@ -83,9 +83,9 @@ bool MakeTemplate(const std::wstring& path) {
 }
 
 bool MakeBuckets(const std::wstring& folderDirectory) {
-  for (unsigned bucket = 0; bucket < 4096; ++bucket) {
+  for (unsigned bucket = 0; bucket < 256; ++bucket) {
     wchar_t name[16];
-    swprintf(name, 16, L"\\%02x\\%x", bucket >> 4, bucket & 15);
+    swprintf(name, 16, L"\\%02x", bucket);
     if (!provider::CreateDirectoryTree(provider::MessagesDirectory(folderDirectory) + name)) return false;
   }
   return true;

@@ -108,10 +108,8 @@ StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, Messag
 
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out) {
   out = MessageFileListing();
-  std::vector<std::wstring> upper, buckets;
-  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, out, &upper, 2);
-  for (size_t i = 0; result == StoreResult::Ok && i < upper.size(); ++i)
-    result = ListDirectory(upper[i], false, out, &buckets, 1);
+  std::vector<std::wstring> buckets;
+  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, out, &buckets, 2);
   for (size_t i = 0; result == StoreResult::Ok && i < buckets.size(); ++i)
     result = ListDirectory(buckets[i], false, out, nullptr);
   if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), false, out, nullptr);

@@ -34,8 +34,7 @@ struct MessageFileListing {
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out);
 // Whether an id is among the saved files of a listing.
 bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id);
-// Makes a message's bucket: one directory when the upper level exists (the
-// usual case), the upper level too otherwise.
+// Makes a message's bucket (and messages\ when the folder has none yet).
 bool MakeMessageBucket(const std::wstring& folderDirectory, const ObjectId& id);
 // The file of a listed message.
 std::wstring SavedFilePath(const std::wstring& folderDirectory, const MessageFileListing::Saved& saved);

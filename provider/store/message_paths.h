@@ -1,13 +1,14 @@
-// Where a folder's messages live: messages\<xy>\<z>\<id>.msg for each saved
-// message, where x, y and z are the id's first three hex digits, and
-// composing\<id>.tmp for one being composed. Under Wine, making a file costs
-// time in proportion to the size of its directory: spread over 4,096
-// buckets of two levels (256 and 16 names at most above them), and composed
-// in a directory that holds only the messages under way, a posting into a
-// folder of 100,000 messages meets about 25 names. Stores written before the
-// buckets keep their files in messages\ itself; they are still read there,
-// and repairing the folder moves them into their buckets. The names are made
-// from the id alone, never taken from the index.
+// Where a folder's messages live: messages\<xy>\<id>.msg for each saved
+// message, where xy are the id's first two hex digits, and composing\<id>.tmp
+// for one being composed. Under Wine, making a file costs time in proportion
+// to the size of its directory: spread over 256 buckets, and composed in a
+// directory that holds only the messages under way, a posting into a folder
+// of 100,000 messages makes one name among about 400. (More buckets cost a
+// new folder's first postings a directory each and the check of a folder
+// opened for writing a listing each.) Stores written before the buckets keep
+// their files in messages\ itself; they are still read there, and repairing
+// the folder moves them into their buckets. The names are made from the id
+// alone, never taken from the index.
 #pragma once
 
 #include <windows.h>
@@ -20,10 +21,9 @@ namespace provider {
 
 inline std::wstring MessagesDirectory(const std::wstring& folderDirectory) { return folderDirectory + L"\\messages"; }
 
-// The two levels of a message's bucket: "xy\\z".
 inline std::wstring MessageBucketName(const ObjectId& id) {
   const std::string hex = ObjectIdText(id);
-  return std::wstring(hex.begin(), hex.begin() + 2) + L"\\" + std::wstring(1, hex[2]);
+  return std::wstring(hex.begin(), hex.begin() + 2);
 }
 
 inline std::wstring MessageBucket(const std::wstring& folderDirectory, const ObjectId& id) {
