@@ -8,6 +8,7 @@
 
 #include "admin_lib.h"
 #include "bench_support.h"
+#include "files.h"
 #include "folder_index.h"
 #include "store_layout.h"
 
@@ -106,8 +107,15 @@ bool ReadSender(IMAPISession* session, Sender& out) {
 }
 
 void EmptyFolder(const Provider& provider) {
-  DeleteFilesIn(provider::MessagesDirectory(provider.folderDirectory));
-  DeleteFileW(provider::IndexPath(provider.folderDirectory).c_str());
+  EmptyFolderDirectory(provider.folderDirectory);
+}
+
+void EmptyFolderDirectory(const std::wstring& folderDirectory) {
+  DeleteFilesIn(provider::MessagesDirectory(folderDirectory));
+  // An empty index rather than none, so that the next posting does not look
+  // through the folder's files to make one.
+  provider::WriteFileAtomically(provider::IndexPath(folderDirectory),
+                                provider::IndexHeader(provider::IndexCounts(), provider::kIndexHeaderBytes));
 }
 
 }  // namespace bench

@@ -43,7 +43,9 @@ struct Sender {
   std::vector<uint8_t> searchKey;
 };
 bool ReadSender(IMAPISession* session, Sender& out);
-// Removes every message of the folder (files and index).
+// Removes every message of the folder (files and index lines; the bucket
+// directories stay).
 void EmptyFolder(const Provider& provider);
+void EmptyFolderDirectory(const std::wstring& folderDirectory);
 
 }  // namespace bench

@@ -53,7 +53,11 @@ void DeleteFilesIn(const std::wstring& directory) {
   kvcommon::UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &data));
   if (!find) return;
   do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((directory + L"\\" + data.cFileName).c_str());
+    const std::wstring name = data.cFileName;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      DeleteFileW((directory + L"\\" + name).c_str());
+    else if (name != L"." && name != L"..")
+      DeleteFilesIn(directory + L"\\" + name);
   } while (FindNextFileW(find.get(), &data));
 }
 

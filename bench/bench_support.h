@@ -32,7 +32,7 @@ extern WorkingSetProbe g_probe;
 
 // A file of size pseudo-random bytes.
 bool MakeSource(const std::wstring& path, uint64_t size);
-// Deletes the files (not the folders) in directory.
+// Deletes the files (not the folders) in directory and the folders below it.
 void DeleteFilesIn(const std::wstring& directory);
 
 struct Result {

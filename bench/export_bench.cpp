@@ -136,6 +136,10 @@ struct Turns {
   HostRun reference, measured;
   double medianRatio = 0;
   double medianSetUpRatio = 0;  // the same for the job's set-up
+  // With a copy taking part in each turn: its best, and the median of the
+  // reference side's time over the copy's within a turn.
+  double bestCopy = 0;
+  double medianCopyRatio = 0;
 };
 
 double Median(std::vector<double> values) {
@@ -150,10 +154,12 @@ double Median(std::vector<double> values) {
 // every other time, so that a machine that slows down or speeds up affects
 // both alike.
 Turns Alternate(int runs, const std::function<HostRun()>& reference, const std::function<HostRun()>& measured,
-                const std::function<void()>& cleanUp) {
+                const std::function<void()>& cleanUp, const std::function<double()>& copy = nullptr) {
   Turns turns;
-  std::vector<double> ratios, setUpRatios;
+  std::vector<double> ratios, setUpRatios, copyRatios;
   for (int i = 0; i < runs; ++i) {
+    const double copied = copy ? copy() : 0;
+    if (copy && copied > 0 && (turns.bestCopy == 0 || copied < turns.bestCopy)) turns.bestCopy = copied;
     HostRun first, second;
     for (int turn = 0; turn < 2; ++turn) {
       cleanUp();
@@ -173,8 +179,10 @@ Turns Alternate(int runs, const std::function<HostRun()>& reference, const std::
     KeepBest(turns.measured, second);
     ratios.push_back(second.exported / first.exported);
     if (first.setUp > 0) setUpRatios.push_back(second.setUp / first.setUp);
+    if (copied > 0) copyRatios.push_back(first.exported / copied);
   }
   cleanUp();
+  turns.medianCopyRatio = Median(copyRatios);
   turns.medianRatio = Median(ratios);
   turns.medianSetUpRatio = Median(setUpRatios);
   return turns;
@@ -183,11 +191,11 @@ Turns Alternate(int runs, const std::function<HostRun()>& reference, const std::
 // The provider alone against kvhost.
 Turns AlternateWithProvider(int runs, const std::wstring& workFolder, const std::wstring& sourceFolder,
                             const std::wstring& files, const std::wstring& exportTo,
-                            const std::function<void()>& cleanUp) {
+                            const std::function<void()>& cleanUp, const std::function<double()>& copy) {
   return Alternate(
       runs,
       [&] { return RunProgram(L"export_bench.exe", sourceFolder, L"--post-directly \"" + workFolder + L"\"" + files); },
-      [&] { return RunKvhost(sourceFolder, exportTo + files); }, cleanUp);
+      [&] { return RunKvhost(sourceFolder, exportTo + files); }, cleanUp, copy);
 }
 
 bool PostDirectly(IMAPIFolder* folder, const bench::Sender& sender, const std::wstring& source,
@@ -209,7 +217,8 @@ bool PostDirectly(IMAPIFolder* folder, const bench::Sender& sender, const std::w
 
 double MiB(size_t bytes) { return static_cast<double>(bytes) / (1u << 20); }
 
-void PrintSet(const char* title, const Result& copy, const Turns& turns) {
+void PrintSet(const char* title, Result copy, const Turns& turns, double goal) {
+  if (turns.bestCopy > 0 && turns.bestCopy < copy.seconds) copy.seconds = turns.bestCopy;
   const HostRun& direct = turns.reference;
   const HostRun& host = turns.measured;
   std::printf("%s\n", title);
@@ -226,6 +235,8 @@ void PrintSet(const char* title, const Result& copy, const Turns& turns) {
   std::printf("  %-40s %8s    %5.2fx provider\n", "  median of the turns", "", turns.medianRatio);
   std::printf("  %-40s %8.3f s  (set-up %.3f s, end %.3f s, the rest is starting the process)\n",
               "kvhost: the whole process", host.wall, host.setUp, host.ended);
+  std::printf("  provider alone over CopyFileW: best %.2fx, median of the turns %.2fx (goal: at most %.2fx)\n",
+              direct.exported / copy.seconds, turns.medianCopyRatio, goal);
 }
 
 // Wide against narrow: the export call and the set-up of each, best runs.
@@ -384,9 +395,11 @@ int main() {
   if (narrowOnly) largeMib = 0;
   if (largeMib > 0) {
     if (!bench::MakeSource(large, largeMib << 20)) return 1;
-    largeCopy = bench::Measure(3, [&] { return CopyFileW(large.c_str(), target.c_str(), FALSE) != FALSE; },
-                               [&] { DeleteFileW(target.c_str()); });
-    largeTurns = AlternateWithProvider(kTurns, folder, sourceFolder, L" large.bin", exportTo, emptyFolder);
+    auto copyLarge = [&] { return CopyFileW(large.c_str(), target.c_str(), FALSE) != FALSE; };
+    auto removeLarge = [&] { DeleteFileW(target.c_str()); };
+    largeCopy = bench::Measure(3, copyLarge, removeLarge);
+    largeTurns = AlternateWithProvider(kTurns, folder, sourceFolder, L" large.bin", exportTo, emptyFolder,
+                                       [&] { return bench::Measure(1, copyLarge, removeLarge).seconds; });
     DeleteFileW(large.c_str());
   }
 
@@ -405,16 +418,16 @@ int main() {
   if (!narrowOnly) {
     const std::wstring copies = folder + L"\\copies";
     CreateDirectoryW(copies.c_str(), nullptr);
-    smallCopy = bench::Measure(
-        3,
-        [&] {
-          for (const std::wstring& name : names) {
-            if (!CopyFileW((sourceFolder + L"\\" + name).c_str(), (copies + L"\\" + name).c_str(), FALSE)) return false;
-          }
-          return true;
-        },
-        [&] { bench::DeleteFilesIn(copies); });
-    smallTurns = AlternateWithProvider(kTurns, folder, sourceFolder, nameList, exportTo, emptyFolder);
+    auto copySmall = [&] {
+      for (const std::wstring& name : names) {
+        if (!CopyFileW((sourceFolder + L"\\" + name).c_str(), (copies + L"\\" + name).c_str(), FALSE)) return false;
+      }
+      return true;
+    };
+    auto removeSmall = [&] { bench::DeleteFilesIn(copies); };
+    smallCopy = bench::Measure(3, copySmall, removeSmall);
+    smallTurns = AlternateWithProvider(kTurns, folder, sourceFolder, nameList, exportTo, emptyFolder,
+                                       [&] { return bench::Measure(1, copySmall, removeSmall).seconds; });
   }
   // The same files through the narrow exports (kvhost --ansi) against the wide ones.
   const Turns narrowTurns = Alternate(
@@ -424,11 +437,11 @@ int main() {
 
   if (largeMib > 0) {
     PrintSet((std::to_string(largeMib) + " MiB file (CopyFileW best of 3, the postings best of " +
-              std::to_string(kTurns) + ")").c_str(), largeCopy, largeTurns);
+              std::to_string(kTurns) + ", one copy in each turn too)").c_str(), largeCopy, largeTurns, 1.3);
   }
   if (!narrowOnly) {
     PrintSet((std::to_string(smallCount) + " files of 10 KiB (CopyFileW best of 3, the postings best of " +
-              std::to_string(kTurns) + ")").c_str(), smallCopy, smallTurns);
+              std::to_string(kTurns) + ", one copy in each turn too)").c_str(), smallCopy, smallTurns, 1.5);
   }
   PrintNarrow((std::to_string(smallCount) + " files of 10 KiB through the narrow exports (best of " +
                std::to_string(kTurns) + " each)").c_str(), narrowTurns);

@@ -6,6 +6,7 @@
 #include <mapix.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@
 #include "files.h"
 #include "folder_repair.h"
 #include "message_files.h"
+#include "posting_client.h"
+#include "bench_provider.h"
 #include "store_layout.h"
 
 namespace bench {
@@ -77,6 +80,59 @@ bool MakeTemplate(const std::wstring& path) {
          SUCCEEDED(writer.SetProperty(msgfile::ObjectRef::Message(),
                                       msgfile::UnicodeProperty(PR_SUBJECT_W, L"Quarterly report.pdf"))) &&
          SUCCEEDED(writer.Finish());
+}
+
+bool MakeBuckets(const std::wstring& folderDirectory) {
+  for (unsigned bucket = 0; bucket < 256; ++bucket) {
+    wchar_t name[16];
+    swprintf(name, 16, L"\\%02x", bucket);
+    if (!provider::CreateDirectoryTree(provider::MessagesDirectory(folderDirectory) + name)) return false;
+  }
+  return true;
+}
+
+// Removes a folder's message directories whole, buckets included.
+void RemoveMessageDirectories(const std::wstring& directory) {
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &data));
+  for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &data) != FALSE) {
+    const std::wstring name = data.cFileName;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      DeleteFileW((directory + L"\\" + name).c_str());
+    else if (name != L"." && name != L"..")
+      RemoveMessageDirectories(directory + L"\\" + name);
+  }
+  find.reset();
+  RemoveDirectoryW(directory.c_str());
+}
+
+// Gives a folder count messages like the module's postings: index lines
+// through the store layer and, withFiles, a file for each in its bucket (a
+// hard link to one of a few small message files kept in templates).
+bool FillFolder(const std::wstring& templates, const std::wstring& folderDirectory, uint32_t count, bool withFiles) {
+  DeleteFilesIn(provider::MessagesDirectory(folderDirectory));
+  DeleteFileW(provider::IndexPath(folderDirectory).c_str());
+  if (withFiles) {
+    if (!MakeBuckets(folderDirectory)) return false;
+  }
+  std::wstring sample;
+  provider::IndexWriter writer(folderDirectory);
+  if (writer.Begin() != provider::StoreResult::Ok) return false;
+  for (uint32_t first = 0; first < count; first += kBatch) {
+    std::vector<provider::IndexEntry> entries;
+    for (uint32_t i = first; i < count && i < first + kBatch; ++i) {
+      entries.push_back(PostingEntry(i));
+      if (!withFiles) continue;
+      if (i % kLinksPerFile == 0) {
+        sample = templates + L"\\template-" + std::to_wstring(i / kLinksPerFile) + L".msg";
+        if (!MakeTemplate(sample)) return false;
+      }
+      if (!CreateHardLinkW(provider::MessagePath(folderDirectory, entries.back().id).c_str(), sample.c_str(), nullptr))
+        return false;
+    }
+    if (writer.Append(entries) != provider::StoreResult::Ok) return false;
+  }
+  return true;
 }
 
 std::string Line(const char* what, double seconds) {
@@ -187,26 +243,7 @@ bool MakeLargeFolder(const std::wstring& workFolder, uint32_t count, bool withFi
   std::printf("making a folder of %lu messages (once, kept in %ls)\n", static_cast<unsigned long>(count),
               LargeDirectory(workFolder).c_str());
   std::fflush(stdout);
-  DeleteFilesIn(provider::MessagesDirectory(folder.directory));
-  DeleteFileW(provider::IndexPath(folder.directory).c_str());
-  if (withFiles && !provider::CreateDirectoryTree(provider::MessagesDirectory(folder.directory))) return false;
-  std::wstring sample;
-  provider::IndexWriter writer(folder.directory);
-  if (writer.Begin() != provider::StoreResult::Ok) return false;
-  for (uint32_t first = 0; first < count; first += kBatch) {
-    std::vector<provider::IndexEntry> entries;
-    for (uint32_t i = first; i < count && i < first + kBatch; ++i) {
-      entries.push_back(PostingEntry(i));
-      if (!withFiles) continue;
-      if (i % kLinksPerFile == 0) {
-        sample = LargeDirectory(workFolder) + L"\\template-" + std::to_wstring(i / kLinksPerFile) + L".msg";
-        if (!MakeTemplate(sample)) return false;
-      }
-      if (!CreateHardLinkW(provider::MessagePath(folder.directory, entries.back().id).c_str(), sample.c_str(), nullptr))
-        return false;
-    }
-    if (writer.Append(entries) != provider::StoreResult::Ok) return false;
-  }
+  if (!FillFolder(LargeDirectory(workFolder), folder.directory, count, withFiles)) return false;
   kvcommon::UniqueFile marker(CreateFileW(made.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   return marker.valid();
 }
@@ -269,6 +306,203 @@ bool MeasureLargeFolderApart(const std::wstring& workFolder, uint32_t count, boo
   }
   std::printf("%lu messages in one folder (index %.1f MiB), in a process of its own\n%s",
               static_cast<unsigned long>(count), static_cast<double>(size.QuadPart) / (1u << 20), figures.c_str());
+  return code == 0;
+}
+
+// ---- one posting into a big folder ----
+
+namespace {
+
+constexpr wchar_t kBigProfile[] = L"Big";
+constexpr int kBigTurns = 8;
+constexpr int kPostingsPerTurn = 100;
+
+std::wstring BigDirectory(const std::wstring& work) { return work + L"\\big"; }
+std::wstring BigProfilesPath(const std::wstring& work) { return BigDirectory(work) + L"\\profiles.ini"; }
+
+bool PrepareBigStore(const std::wstring& work, provider::FolderRecord& big, provider::FolderRecord& empty) {
+  CreateDirectoryW(BigDirectory(work).c_str(), nullptr);
+  provider::admin::ProfileRequest request;
+  request.profile.name = kBigProfile;
+  request.profile.userName = L"Erika Mustermann";
+  provider::StoreConfig store;
+  store.name = L"Mailbox";
+  store.directory = BigDirectory(work) + L"\\store";
+  request.profile.stores.push_back(store);
+  request.folders = {L"Mailbox#Big", L"Mailbox#Empty"};
+  std::wstring error;
+  std::unique_ptr<provider::StoreLayout> layout;
+  return provider::admin::CreateProfile(BigProfilesPath(work), request, error) &&
+         provider::StoreLayout::Open(store.directory, layout) == provider::StoreResult::Ok &&
+         layout->FindByPath(L"Big", big) == provider::StoreResult::Ok &&
+         layout->FindByPath(L"Empty", empty) == provider::StoreResult::Ok;
+}
+
+bool OpenByName(IMsgStore* store, const wchar_t* name, UniqueInterface<IMAPIFolder>& out) {
+  kvcommon::UniqueMapiBuffer<SPropValue> top;
+  UniqueInterface<IMAPIFolder> ipm;
+  ULONG type = 0;
+  if (FAILED(HrGetOneProp(store, PR_IPM_SUBTREE_ENTRYID, top.put())) ||
+      FAILED(store->OpenEntry(top->Value.bin.cb, reinterpret_cast<LPENTRYID>(top->Value.bin.lpb), nullptr, 0, &type,
+                              ipm.putUnknown())))
+    return false;
+  UniqueInterface<IMAPITable> children;
+  kvcommon::UniqueRowSet rows;
+  SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_DISPLAY_NAME_W}};
+  if (FAILED(ipm->GetHierarchyTable(MAPI_UNICODE, children.put())) ||
+      FAILED(HrQueryAllRows(children.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.put())))
+    return false;
+  for (ULONG i = 0; i < rows->cRows; ++i) {
+    const SPropValue* cells = rows->aRow[i].lpProps;
+    if (lstrcmpW(cells[1].Value.lpszW, name) != 0) continue;
+    return SUCCEEDED(store->OpenEntry(cells[0].Value.bin.cb, reinterpret_cast<LPENTRYID>(cells[0].Value.bin.lpb),
+                                      nullptr, MAPI_MODIFY, &type, out.putUnknown()));
+  }
+  return false;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+
+bool MakeBigFolder(const std::wstring& workFolder, uint32_t count) {
+  provider::FolderRecord big, empty;
+  if (!PrepareBigStore(workFolder, big, empty)) return false;
+  const std::wstring made = BigDirectory(workFolder) + L"\\made-" + std::to_wstring(count);
+  provider::IndexCounts counts;
+  // The measurements add their postings; the folder stays made.
+  if (provider::FileExists(made) && provider::ReadIndexCounts(big.directory, counts) == provider::StoreResult::Ok &&
+      counts.contents >= count)
+    return true;
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind marks(FindFirstFileW((BigDirectory(workFolder) + L"\\made-*").c_str(), &data));
+  for (bool more = marks.valid(); more; more = FindNextFileW(marks.get(), &data) != FALSE)
+    DeleteFileW((BigDirectory(workFolder) + L"\\" + data.cFileName).c_str());
+  std::printf("making a folder of %lu message files (once, kept in %ls): hard links to a few small message files\n"
+              "placed straight into their buckets as a repair would find them, the index through the store layer\n",
+              static_cast<unsigned long>(count), BigDirectory(workFolder).c_str());
+  std::fflush(stdout);
+  const double start = Seconds();
+  if (!FillFolder(BigDirectory(workFolder), big.directory, count, true)) return false;
+  std::printf("  made in %.1f s\n", Seconds() - start);
+  kvcommon::UniqueFile marker(CreateFileW(made.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return marker.valid();
+}
+
+int MeasureBigFolder(const std::wstring& workFolder, uint32_t count) {
+  provider::FolderRecord big, empty;
+  provider::IndexCounts held;
+  if (!PrepareBigStore(workFolder, big, empty) ||
+      provider::ReadIndexCounts(big.directory, held) != provider::StoreResult::Ok || held.contents < count)
+    return 1;
+  SetEnvironmentVariableW(KV_MAPI_PROFILES_VARIABLE, BigProfilesPath(workFolder).c_str());
+  const std::wstring source = BigDirectory(workFolder) + L"\\source.bin";
+  if (!MakeSource(source, 10u << 10) || FAILED(MAPIInitialize(nullptr))) return 1;
+  std::string out;
+  bool ok = false;
+  {
+    UniqueInterface<IMAPISession> session;
+    UniqueInterface<IMAPITable> stores;
+    kvcommon::UniqueRowSet rows;
+    UniqueInterface<IMsgStore> store;
+    UniqueInterface<IMAPIFolder> bigFolder, emptyFolder;
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    ok = SUCCEEDED(MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(kBigProfile)), nullptr,
+                               MAPI_UNICODE | MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, session.put())) &&
+         SUCCEEDED(session->GetMsgStoresTable(0, stores.put())) &&
+         SUCCEEDED(HrQueryAllRows(stores.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+                                  rows.put())) &&
+         SUCCEEDED(session->OpenMsgStore(0, rows->aRow[0].lpProps[0].Value.bin.cb,
+                                         reinterpret_cast<LPENTRYID>(rows->aRow[0].lpProps[0].Value.bin.lpb), nullptr,
+                                         MDB_WRITE, store.put()));
+    out += "  the big folder holds " + std::to_string(held.contents) + " messages (the turns add theirs)\n";
+    double start = Seconds();
+    ok = ok && OpenByName(store.get(), L"Big", bigFolder);
+    out += Line("open the big folder for writing (checked against its files)", Seconds() - start);
+    ok = ok && OpenByName(store.get(), L"Empty", emptyFolder);
+    posting_client::Posting posting;
+    posting.postedName = L"Quarterly report.pdf";
+    posting.sourcePath = source;
+    auto postInto = [&](IMAPIFolder* folder) {
+      const double begin = Seconds();
+      for (int i = 0; i < kPostingsPerTurn; ++i)
+        if (FAILED(posting_client::PostThroughMapi(folder, posting))) return -1.0;
+      return (Seconds() - begin) / kPostingsPerTurn;
+    };
+    // The empty folder with its buckets made, so that both sides post into
+    // buckets that exist; what a new folder's first postings pay for making
+    // theirs is measured after the turns.
+    ok = ok && MakeBuckets(empty.directory);
+    std::vector<double> bigTimes, emptyTimes, ratios;
+    for (int turn = 0; ok && turn < kBigTurns; ++turn) {
+      EmptyFolderDirectory(empty.directory);
+      double inBig = 0, inEmpty = 0;
+      if (turn % 2 == 0) {
+        inBig = postInto(bigFolder.get());
+        inEmpty = postInto(emptyFolder.get());
+      } else {
+        inEmpty = postInto(emptyFolder.get());
+        inBig = postInto(bigFolder.get());
+      }
+      ok = inBig > 0 && inEmpty > 0;
+      bigTimes.push_back(inBig);
+      emptyTimes.push_back(inEmpty);
+      ratios.push_back(inBig / inEmpty);
+    }
+    double inNew = 0;
+    if (ok) {
+      RemoveMessageDirectories(provider::MessagesDirectory(empty.directory));
+      EmptyFolderDirectory(empty.directory);
+      inNew = postInto(emptyFolder.get());
+      ok = inNew > 0;
+    }
+    EmptyFolderDirectory(empty.directory);
+    if (ok) {
+      const double bestBig = *std::min_element(bigTimes.begin(), bigTimes.end());
+      const double bestEmpty = *std::min_element(emptyTimes.begin(), emptyTimes.end());
+      char text[640];
+      snprintf(text, sizeof text,
+               "  one posting of 10 KiB into the empty folder      %8.3f ms (best of %d turns of %d)\n"
+               "  one posting of 10 KiB into the big folder        %8.3f ms (best of %d turns of %d)\n"
+               "  big over empty: best %.2fx, median of the turns %.2fx (goal: at most 1.20x)\n"
+               "  the first %d postings into a new folder, making their buckets: %.3f ms each\n",
+               bestEmpty * 1000, kBigTurns, kPostingsPerTurn, bestBig * 1000, kBigTurns, kPostingsPerTurn,
+               bestBig / bestEmpty, Median(ratios), kPostingsPerTurn, inNew * 1000);
+      out += text;
+    }
+  }
+  MAPIUninitialize();
+  DeleteFileW(source.c_str());
+  if (!ok) out += "  failed\n";
+  const std::wstring figures = BigDirectory(workFolder) + L"\\figures.txt";
+  kvcommon::UniqueFile file(CreateFileW(figures.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  WriteFile(file.get(), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  return ok ? 0 : 1;
+}
+
+bool MeasureBigFolderApart(const std::wstring& workFolder, uint32_t count) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --measure-big-folder \"" + workFolder + L"\" " +
+                         std::to_wstring(count);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return false;
+  kvcommon::UniqueHandle child(process.hProcess);
+  CloseHandle(process.hThread);
+  WaitForSingleObject(child.get(), INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(child.get(), &code);
+  std::string figures;
+  provider::ReadWholeFile(BigDirectory(workFolder) + L"\\figures.txt", figures);
+  std::printf("a posting into a folder of %lu message files against one into an empty folder, in a process of its own\n%s",
+              static_cast<unsigned long>(count), figures.c_str());
   return code == 0;
 }
 

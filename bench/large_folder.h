@@ -26,4 +26,16 @@ int MeasureLargeFolder(const std::wstring& workFolder, uint32_t count, bool writ
 // "--measure-large-folder <work folder> <count> <0|1>").
 bool MeasureLargeFolderApart(const std::wstring& workFolder, uint32_t count, bool writable);
 
+// One posting into a folder of count messages against one into an empty
+// folder of the same store. The folder's files are made once (kept in the
+// work folder) the way a repair finds them: hard links to a few small message
+// files, placed straight into their buckets, with the index written through
+// the store layer; then a process of its own logs on, opens both folders for
+// writing and posts 10 KiB files into each, in turns, each folder going first
+// as often as the other. Prints the time per posting and the ratio.
+bool MakeBigFolder(const std::wstring& workFolder, uint32_t count);
+int MeasureBigFolder(const std::wstring& workFolder, uint32_t count);
+// Runs MeasureBigFolder in a new process ("--measure-big-folder <work folder> <count>").
+bool MeasureBigFolderApart(const std::wstring& workFolder, uint32_t count);
+
 }  // namespace bench

@@ -48,6 +48,9 @@ std::wstring Describe(const RepairReport& report) {
                     L" without a line cannot be read and stay as they are");
   if (report.staleFilesRemoved)
     parts.push_back(Counted(report.staleFilesRemoved, L"left-over .tmp file", L"left-over .tmp files") + L" deleted");
+  if (report.filesMovedIntoBuckets)
+    parts.push_back(Counted(report.filesMovedIntoBuckets, L"message file", L"message files") +
+                    L" moved into the bucket directories");
   if (parts.empty()) return L"sound (" + Counted(report.linesKept, L"message", L"messages") + L")";
   std::wstring text;
   for (const std::wstring& part : parts) text += (text.empty() ? L"" : L"; ") + part;
@@ -80,6 +83,9 @@ bool RepairFolders(const std::wstring& profilesPath, const std::wstring& profile
     FolderRepair repair;
     repair.path = folder.first;
     repair.result = RepairFolder(folder.second.directory, repair.report);
+    // Its row in the parent's listing follows what the repair found (and a
+    // folder of a store written before these records gets one).
+    if (repair.result == StoreResult::Ok) repair.result = store->RefreshCounts(folder.second);
     repairs.push_back(repair);
   }
   return true;

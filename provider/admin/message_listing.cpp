@@ -89,7 +89,7 @@ bool ListMessages(const std::wstring& profilesPath, const std::wstring& profileN
     summary.messageClass = TextValue(entry.properties, PR_MESSAGE_CLASS_W);
     summary.subject = TextValue(entry.properties, PR_SUBJECT_W);
     summary.displayName = TextValue(entry.properties, PR_DISPLAY_NAME_W);
-    ReadAttachments(MessagePath(folder.directory, entry.id), summary);
+    ReadAttachments(ExistingMessagePath(folder.directory, entry.id), summary);
     messages.push_back(std::move(summary));
   }
   return true;
@@ -150,7 +150,7 @@ bool ExtractAttachment(const std::wstring& profilesPath, const std::wstring& pro
     return false;
   }
   msgfile::MessageReader reader;
-  HRESULT hr = reader.Open(MessagePath(folder.directory, found->id).c_str());
+  HRESULT hr = reader.Open(ExistingMessagePath(folder.directory, found->id).c_str());
   if (FAILED(hr)) {
     error = L"message " + message + L": " + ReaderProblem(hr);
     return false;

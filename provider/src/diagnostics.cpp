@@ -81,6 +81,12 @@ bool TakeFault(const char* iface, const char* method, HRESULT& fault) {
   return false;
 }
 
+bool TracingOn() noexcept {
+  wchar_t path[4];
+  const DWORD length = GetEnvironmentVariableW(KV_MAPI_TRACE_VARIABLE, path, 4);
+  return length > 0;
+}
+
 void TraceCall(const char* iface, const char* method, ULONG flags, HRESULT result) noexcept {
   // The path on the stack: tracing allocates nothing, so it cannot fail the call it records.
   wchar_t path[MAX_PATH * 2];

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 #include "diagnostics.h"
 
@@ -21,9 +22,10 @@ namespace provider {
 // answer busy, so a wait lets the caller go on; Delivers calls deliver nothing.
 enum class BusyFault { StateOnly, Delivers };
 
+// The call's body with its armed fault, any exception as the code MAPI
+// gives for it.
 template <typename Body>
-HRESULT Guard(const char* iface, const char* method, ULONG flags, Body&& body,
-              BusyFault busy = BusyFault::Delivers) noexcept {
+HRESULT GuardedBody(const char* iface, const char* method, Body&& body, BusyFault busy) noexcept {
   HRESULT result = S_OK;
   try {
     HRESULT fault = S_OK;
@@ -42,7 +44,23 @@ HRESULT Guard(const char* iface, const char* method, ULONG flags, Body&& body,
   } catch (...) {
     result = MAPI_E_CALL_FAILED;
   }
+  return result;
+}
+
+template <typename Body>
+HRESULT Guard(const char* iface, const char* method, ULONG flags, Body&& body,
+              BusyFault busy = BusyFault::Delivers) noexcept {
+  const HRESULT result = GuardedBody(iface, method, std::forward<Body>(body), busy);
   TraceCall(iface, method, flags, result);  // noexcept: a trace that cannot be written is left out
+  return result;
+}
+
+// The same for the calls of an object that learnt once whether the trace is
+// on (TracingOn).
+template <typename Body>
+HRESULT GuardTracedIf(bool traced, const char* iface, const char* method, ULONG flags, Body&& body) noexcept {
+  const HRESULT result = GuardedBody(iface, method, std::forward<Body>(body), BusyFault::Delivers);
+  if (traced) TraceCall(iface, method, flags, result);
   return result;
 }
 

@@ -22,7 +22,7 @@ void FillStat(STATSTG* stat, uint64_t size, DWORD mode) {
 // ---- writing ----
 
 WriteStream::WriteStream(std::shared_ptr<MessageState> message, uint64_t token)
-    : message_(std::move(message)), token_(token) {}
+    : message_(std::move(message)), token_(token), traced_(TracingOn()) {}
 
 WriteStream::~WriteStream() { message_->StreamClose(token_); }
 
@@ -38,7 +38,7 @@ STDMETHODIMP WriteStream::Read(void*, ULONG, ULONG* read) {
 STDMETHODIMP WriteStream::Write(const void* data, ULONG size, ULONG* written) {
   if (written) *written = 0;
   // The byte count in the trace's flags field shows callers' write sizes.
-  return Guard(kName, "Write", size, [&]() -> HRESULT {
+  return GuardTracedIf(traced_, kName, "Write", size, [&]() -> HRESULT {
     if (!data && size) return STG_E_INVALIDPOINTER;
     HRESULT hr = message_->StreamWrite(token_, data, size);
     if (FAILED(hr)) return hr;

@@ -43,6 +43,7 @@ class WriteStream final : public ComObject<IStream> {
  private:
   std::shared_ptr<MessageState> message_;
   uint64_t token_;
+  bool traced_;  // its writes, many and small, do not each read the environment
   uint64_t size_ = 0;
 };
 

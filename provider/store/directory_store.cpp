@@ -6,6 +6,7 @@
 #include <msgfile/message_writer.h>
 
 #include "files.h"
+#include "folder_counts.h"
 #include "folder_repair.h"
 #include "message_files.h"
 
@@ -52,23 +53,26 @@ HRESULT WriterResult(HRESULT hr) {
   return hr;
 }
 
-uint64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
 
-// A message file written aside in the folder's messages\ as <id>.tmp, marked
-// for deletion until the save finishes it, moves it to <id>.msg and adds its
-// line to the index.
+// A message file written aside in the folder's composing\ as <id>.tmp,
+// marked for deletion until the save finishes it, moves it to its bucket as
+// <id>.msg and adds its line to the index.
 class FileDraft final : public MessageDraft {
  public:
-  HRESULT Create(const std::wstring& folderDirectory) {
+  HRESULT Create(const std::wstring& folderDirectory, const ObjectId& folderId,
+                 std::shared_ptr<std::atomic<uint64_t>> countsRecord) {
     folderDirectory_ = folderDirectory;
+    folderId_ = folderId;
+    countsRecord_ = std::move(countsRecord);
     id_ = NewObjectId();
-    if (!CreateDirectoryTree(MessagesDirectory(folderDirectory))) return MAPI_E_DISK_ERROR;
     temporaryPath_ = ComposingPath(folderDirectory, id_);
     HRESULT hr = writer_.Create(temporaryPath_.c_str());
+    // Directories are made the first time they are needed, so that a posting
+    // into a folder that has them pays nothing for them.
+    if (FAILED(hr) && hr != E_OUTOFMEMORY) {
+      if (!CreateDirectoryTree(ComposingDirectory(folderDirectory))) return MAPI_E_DISK_ERROR;
+      hr = writer_.Create(temporaryPath_.c_str());
+    }
     if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
     return FAILED(hr) ? MAPI_E_DISK_ERROR : S_OK;
   }
@@ -128,14 +132,16 @@ class FileDraft final : public MessageDraft {
     // The index lock before the file is finished and moved: whoever holds it
     // sees this message either being composed or saved with its line, never
     // placed without it.
-    IndexWriter index(folderDirectory_);
+    IndexWriter index(folderDirectory_, &folderId_, countsRecord_.get());
     StoreResult result = index.Begin();
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
-    hr = writer_.Finish();
+    uint64_t fileSize = 0;
+    hr = writer_.Finish(&fileSize);
     if (FAILED(hr)) return WriterResult(hr);
-    const uint64_t fileSize = FileSize(temporaryPath_);
     const std::wstring finalPath = MessagePath(folderDirectory_, id_);
-    if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0)) {
+    if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0) &&
+        (GetLastError() != ERROR_PATH_NOT_FOUND || !MakeMessageBucket(folderDirectory_, id_) ||
+         !MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0))) {
       DeleteFileW(temporaryPath_.c_str());
       return MAPI_E_DISK_ERROR;
     }
@@ -152,6 +158,8 @@ class FileDraft final : public MessageDraft {
   }
 
   std::wstring folderDirectory_;
+  ObjectId folderId_{};
+  std::shared_ptr<std::atomic<uint64_t>> countsRecord_;
   ObjectId id_{};
   std::wstring temporaryPath_;
   msgfile::MessageWriter writer_;
@@ -177,9 +185,21 @@ StoreResult DirectoryStore::Children(const StoreFolder& parent, std::vector<Stor
   std::vector<FolderRecord> records;
   StoreResult result = layout_->Children(ToRecord(parent), records);
   if (result != StoreResult::Ok) return result;
+  // The rows' counts from the parent's records; a folder without one is
+  // read when its counts are asked for.
+  SubfolderCounts counts;
+  ReadSubfolderCounts(parent.location, counts);
   out.clear();
   out.reserve(records.size());
-  for (FolderRecord& record : records) out.push_back(ToStoreFolder(std::move(record)));
+  for (FolderRecord& record : records) {
+    out.push_back(ToStoreFolder(std::move(record)));
+    auto known = counts.find(out.back().id);
+    if (known == counts.end()) continue;
+    out.back().countsKnown = true;
+    out.back().counts.hasSubfolders = known->second.hasSubfolders;
+    out.back().counts.contents = known->second.counts.contents;
+    out.back().counts.associated = known->second.counts.associated;
+  }
   return StoreResult::Ok;
 }
 
@@ -204,7 +224,8 @@ StoreResult DirectoryStore::CreateFolder(const StoreFolder& parent, const std::w
 
 StoreResult DirectoryStore::PrepareForWriting(const StoreFolder& folder) {
   RepairReport report;
-  return RepairFolder(folder.location, report);
+  StoreResult result = RepairFolder(folder.location, report);
+  return result == StoreResult::Ok ? layout_->RefreshCounts(ToRecord(folder)) : result;
 }
 
 StoreResult DirectoryStore::OpenMessages(const StoreFolder& folder, bool associated,
@@ -217,7 +238,9 @@ StoreResult DirectoryStore::OpenMessages(const StoreFolder& folder, bool associa
 
 StoreResult DirectoryStore::NewDraft(const StoreFolder& folder, bool, std::unique_ptr<MessageDraft>& out) {
   std::unique_ptr<FileDraft> draft(new FileDraft());
-  HRESULT hr = draft->Create(folder.location);
+  std::shared_ptr<std::atomic<uint64_t>>& record = countsRecords_[folder.id];
+  if (!record) record = std::make_shared<std::atomic<uint64_t>>(kNoCountsRecord);
+  HRESULT hr = draft->Create(folder.location, folder.id, record);
   if (hr == MAPI_E_NOT_ENOUGH_MEMORY) return StoreResult::OutOfMemory;
   if (FAILED(hr)) return StoreResult::IoError;
   out = std::move(draft);
@@ -225,7 +248,7 @@ StoreResult DirectoryStore::NewDraft(const StoreFolder& folder, bool, std::uniqu
 }
 
 StoreResult DirectoryStore::SavedMessageFile(const StoreFolder& folder, const ObjectId& id, std::wstring& path) {
-  path = MessagePath(folder.location, id);
+  path = ExistingMessagePath(folder.location, id);
   return StoreResult::Ok;
 }
 

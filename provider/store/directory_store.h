@@ -4,8 +4,10 @@
 // in its index (folder_repair.h).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "message_store.h"
 #include "store_layout.h"
@@ -34,8 +36,9 @@ class DirectoryStore final : public MessageStore {
     writable = true;
     return StoreResult::Ok;
   }
-  // Stale composing files go, and an index that does not describe the
-  // message files is rebuilt from them.
+  // Stale composing files go, an index that does not describe the message
+  // files is rebuilt from them, and the folder's record in its parent's
+  // subfolders.kvc is written anew.
   StoreResult PrepareForWriting(const StoreFolder& folder) override;
   StoreResult OpenMessages(const StoreFolder& folder, bool associated, std::unique_ptr<MessageList>& out) override;
   StoreResult NewDraft(const StoreFolder& folder, bool associated, std::unique_ptr<MessageDraft>& out) override;
@@ -44,6 +47,9 @@ class DirectoryStore final : public MessageStore {
  private:
   explicit DirectoryStore(std::unique_ptr<StoreLayout> layout) : layout_(std::move(layout)) {}
   std::unique_ptr<StoreLayout> layout_;
+  // Where each folder's counts record was last found, shared with the
+  // drafts that write it (a draft may be saved while the store is in use).
+  std::unordered_map<ObjectId, std::shared_ptr<std::atomic<uint64_t>>, ObjectIdHash> countsRecords_;
 };
 
 }  // namespace provider

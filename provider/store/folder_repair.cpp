@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "folder_counts.h"
 #include "message_files.h"
 
 namespace provider {
@@ -207,7 +208,13 @@ StoreResult MatchHeader(const std::wstring& folderDirectory, const IndexSurvey& 
 
 // ---- appending ----
 
-IndexWriter::IndexWriter(std::wstring folderDirectory) : folderDirectory_(std::move(folderDirectory)) {}
+IndexWriter::IndexWriter(std::wstring folderDirectory, const ObjectId* folderId, std::atomic<uint64_t>* countsRecord)
+    : folderDirectory_(std::move(folderDirectory)), countsRecord_(countsRecord) {
+  if (folderId) {
+    folderId_ = *folderId;
+    folderIdKnown_ = true;
+  }
+}
 
 StoreResult IndexWriter::Begin() {
   lock_.reset(new FileLock(IndexLockPath(folderDirectory_), kLockWaitMs));
@@ -282,6 +289,15 @@ StoreResult IndexWriter::Append(const std::vector<IndexEntry>& entries) {
   if (!WriteAt(file_.get(), 0, IndexHeader(counts, end_ + lines.size()))) return StoreResult::IoError;
   counts_ = counts;
   end_ += lines.size();
+  // The folder's row follows, still under the lock. A failure here leaves
+  // the row behind until the folder is next opened for writing; the lines
+  // are written either way.
+  if (!folderIdKnown_) folderIdKnown_ = ReadFolderId(folderDirectory_, folderId_);
+  if (folderIdKnown_) {
+    uint64_t record = countsRecord_ ? countsRecord_->load() : kNoCountsRecord;
+    WriteFolderCounts(folderDirectory_, folderId_, counts_, record);
+    if (countsRecord_) countsRecord_->store(record);
+  }
   return StoreResult::Ok;
 }
 
@@ -306,7 +322,7 @@ StoreResult RebuildFolderIndex(const std::wstring& folderDirectory, RepairReport
   for (size_t i : missing) {
     IndexEntry entry;
     const ObjectId& id = listing.saved[i].id;
-    if (ReadIndexEntry(MessagePath(folderDirectory, id), id, entry) != StoreResult::Ok) {
+    if (ReadIndexEntry(SavedFilePath(folderDirectory, listing.saved[i]), id, entry) != StoreResult::Ok) {
       ++report.unreadableFiles;
       continue;
     }
@@ -325,8 +341,9 @@ StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& repo
   MessageFileListing listing;
   StoreResult result = ListMessageFiles(folderDirectory, listing);
   if (result != StoreResult::Ok) return result;
-  for (const ObjectId& id : listing.composing)
-    if (RemoveIfStale(ComposingPath(folderDirectory, id))) ++report.staleFilesRemoved;
+  for (const std::wstring& path : listing.composing)
+    if (RemoveIfStale(path)) ++report.staleFilesRemoved;
+  if (!MoveIntoBuckets(folderDirectory, listing, report.filesMovedIntoBuckets)) return StoreResult::IoError;
   // A new index that a crash stopped before it was moved into place.
   WIN32_FIND_DATAW data;
   kvcommon::UniqueFind find(FindFirstFileW((IndexPath(folderDirectory) + L".tmp-*").c_str(), &data));
@@ -345,7 +362,7 @@ StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& repo
     // is left alone and reported, without rewriting the index for it.
     for (size_t i : FilesWithoutLine(listing, survey)) {
       IndexEntry entry;
-      if (ReadIndexEntry(MessagePath(folderDirectory, listing.saved[i].id), listing.saved[i].id, entry) == StoreResult::Ok)
+      if (ReadIndexEntry(SavedFilePath(folderDirectory, listing.saved[i]), listing.saved[i].id, entry) == StoreResult::Ok)
         rebuild = true;
       else
         ++unreadable;

@@ -8,6 +8,7 @@
 // rebuilt from them, never cut down.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "files.h"
 #include "folder_index.h"
+#include "object_id.h"
 #include "store_result.h"
 
 namespace provider {
@@ -32,13 +34,19 @@ struct RepairReport {
   uint64_t filesIndexed = 0;     // message files the index lacked, added
   uint64_t unreadableFiles = 0;  // message files the index lacks that cannot be read, left alone
   uint64_t staleFilesRemoved = 0;  // .tmp files no process holds (compositions, new indexes), deleted
+  uint64_t filesMovedIntoBuckets = 0;  // message files of a store written before the buckets, moved
 };
 
 // Appends to a folder's index under its lock, which it holds from Begin until
-// it is destroyed.
+// it is destroyed. Each append also writes the new counts into the folder's
+// record in its parent's subfolders.kvc (folder_counts.h).
 class IndexWriter {
  public:
-  explicit IndexWriter(std::wstring folderDirectory);
+  // folderId: the folder's id, read from its folder file when not given;
+  // countsRecord: where its counts record was last found, kept across
+  // writers of one folder.
+  explicit IndexWriter(std::wstring folderDirectory, const ObjectId* folderId = nullptr,
+                       std::atomic<uint64_t>* countsRecord = nullptr);
   IndexWriter(const IndexWriter&) = delete;
   IndexWriter& operator=(const IndexWriter&) = delete;
 
@@ -56,6 +64,9 @@ class IndexWriter {
   StoreResult Inspect(bool& needsRebuild);
 
   std::wstring folderDirectory_;
+  ObjectId folderId_{};
+  bool folderIdKnown_ = false;
+  std::atomic<uint64_t>* countsRecord_ = nullptr;
   std::unique_ptr<FileLock> lock_;
   kvcommon::UniqueFile file_;
   IndexCounts counts_;

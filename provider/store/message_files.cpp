@@ -3,10 +3,13 @@
 #include <mapitags.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <iterator>
 
 #include <kvcommon/unique_resource.h>
 #include <msgfile/message_reader.h>
+
+#include "files.h"
 
 namespace provider {
 namespace {
@@ -65,29 +68,87 @@ Value ValueOf(const msgfile::Property& property) {
 
 }  // namespace
 
-StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out) {
-  out = MessageFileListing();
+namespace {
+
+bool IsHexName(const wchar_t* name, size_t digits) {
+  if (wcslen(name) != digits) return false;
+  for (size_t i = 0; i < digits; ++i)
+    if (!iswxdigit(name[i])) return false;
+  return true;
+}
+
+// The message files directly in one directory; the subdirectories named by
+// bucketDigits hex digits into buckets, when given.
+StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, MessageFileListing& out,
+                          std::vector<std::wstring>* buckets, size_t bucketDigits = 0) {
   WIN32_FIND_DATAW data;
-  kvcommon::UniqueFind find(FindFirstFileExW((MessagesDirectory(folderDirectory) + L"\\*").c_str(), FindExInfoBasic,
-                                             &data, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  kvcommon::UniqueFind find(FindFirstFileExW((directory + L"\\*").c_str(), FindExInfoBasic, &data,
+                                             FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
   if (!find) {
     DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::Ok : StoreResult::IoError;
   }
   do {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (buckets && IsHexName(data.cFileName, bucketDigits)) buckets->push_back(directory + L"\\" + data.cFileName);
+      continue;
+    }
     const std::wstring name = data.cFileName;
     ObjectId id;
     if (IdOfName(name, L".msg", id)) {
-      out.saved.push_back({id, FileTimeNumber(data.ftLastWriteTime)});
+      out.saved.push_back({id, FileTimeNumber(data.ftLastWriteTime), unbucketed});
     } else if (IdOfName(name, L".tmp", id)) {
-      out.composing.push_back(id);
+      out.composing.push_back(directory + L"\\" + name);
     }
   } while (FindNextFileW(find.get(), &data));
-  if (GetLastError() != ERROR_NO_MORE_FILES) return StoreResult::IoError;
+  return GetLastError() == ERROR_NO_MORE_FILES ? StoreResult::Ok : StoreResult::IoError;
+}
+
+}  // namespace
+
+StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out) {
+  out = MessageFileListing();
+  std::vector<std::wstring> buckets;
+  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, out, &buckets, 2);
+  for (size_t i = 0; result == StoreResult::Ok && i < buckets.size(); ++i)
+    result = ListDirectory(buckets[i], false, out, nullptr);
+  if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), false, out, nullptr);
+  if (result != StoreResult::Ok) return result;
+  // A message in its bucket and also where it was before (an upgrade cut
+  // short) is the one in its bucket.
   std::sort(out.saved.begin(), out.saved.end(),
-            [](const MessageFileListing::Saved& a, const MessageFileListing::Saved& b) { return a.id < b.id; });
+            [](const MessageFileListing::Saved& a, const MessageFileListing::Saved& b) {
+              return a.id != b.id ? a.id < b.id : a.unbucketed < b.unbucketed;
+            });
+  out.saved.erase(std::unique(out.saved.begin(), out.saved.end(),
+                              [](const MessageFileListing::Saved& a, const MessageFileListing::Saved& b) {
+                                return a.id == b.id;
+                              }),
+                  out.saved.end());
   return StoreResult::Ok;
+}
+
+bool MakeMessageBucket(const std::wstring& folderDirectory, const ObjectId& id) {
+  const std::wstring bucket = MessageBucket(folderDirectory, id);
+  if (CreateDirectoryW(bucket.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+  return GetLastError() == ERROR_PATH_NOT_FOUND && CreateDirectoryTree(bucket);
+}
+
+std::wstring SavedFilePath(const std::wstring& folderDirectory, const MessageFileListing::Saved& saved) {
+  return saved.unbucketed ? UnbucketedMessagePath(folderDirectory, saved.id) : MessagePath(folderDirectory, saved.id);
+}
+
+bool MoveIntoBuckets(const std::wstring& folderDirectory, MessageFileListing& listing, uint64_t& moved) {
+  moved = 0;
+  for (MessageFileListing::Saved& saved : listing.saved) {
+    if (!saved.unbucketed) continue;
+    if (!MakeMessageBucket(folderDirectory, saved.id)) return false;
+    const std::wstring from = UnbucketedMessagePath(folderDirectory, saved.id);
+    if (!MoveFileExW(from.c_str(), MessagePath(folderDirectory, saved.id).c_str(), 0)) return false;
+    saved.unbucketed = false;
+    ++moved;
+  }
+  return true;
 }
 
 bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id) {

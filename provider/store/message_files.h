@@ -24,15 +24,24 @@ struct MessageFileListing {
   struct Saved {
     ObjectId id{};
     uint64_t written = 0;  // last write time, as a FILETIME number
+    bool unbucketed = false;  // in messages\ itself, where stores before the buckets put it
   };
-  std::vector<Saved> saved;        // sorted by id
-  std::vector<ObjectId> composing;
+  std::vector<Saved> saved;              // sorted by id
+  std::vector<std::wstring> composing;   // full paths
 };
-// The files messages\ holds whose names are message ids; anything else there
-// is left alone. A folder without messages\ has none.
+// The files in messages\, its buckets and composing\ whose names are
+// message ids; anything else there is left alone. A folder without messages\ has none.
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out);
 // Whether an id is among the saved files of a listing.
 bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id);
+// Makes a message's bucket (and messages\ when the folder has none yet).
+bool MakeMessageBucket(const std::wstring& folderDirectory, const ObjectId& id);
+// The file of a listed message.
+std::wstring SavedFilePath(const std::wstring& folderDirectory, const MessageFileListing::Saved& saved);
+// Moves the listing's unbucketed files into their buckets (a store written
+// before the buckets, upgraded). The caller holds the index lock. Answers
+// how many were moved; false when one could not be.
+bool MoveIntoBuckets(const std::wstring& folderDirectory, MessageFileListing& listing, uint64_t& moved);
 
 // Deletes a composing file that no process holds open: its composer opened it
 // without sharing, so opening it for deletion without sharing succeeds only

@@ -10,6 +10,8 @@
 #include <set>
 
 #include "files.h"
+#include "folder_counts.h"
+#include "folder_index.h"
 #include "text.h"
 
 namespace provider {
@@ -171,7 +173,7 @@ bool HoldsOnlyStoreFiles(const std::wstring& directory) {
   do {
     std::wstring name = data.cFileName;
     if (name != L"." && name != L".." && name != L"store.lock" && name != L"folder.kvf" && name != L"folders" &&
-        name != L"subfolders.kvl" && name.compare(0, 10, L"store.kvs.") != 0 &&
+        name != L"subfolders.kvl" && name != L"subfolders.kvc" && name.compare(0, 10, L"store.kvs.") != 0 &&
         name.compare(0, 11, L"folder.kvf.") != 0 && name.compare(0, 15, L"subfolders.kvl.") != 0)
       return false;
   } while (FindNextFileW(find.get(), &data));
@@ -470,7 +472,11 @@ StoreResult StoreLayout::CreateFolderLocked(const FolderRecord& parent, const st
   }
   if (folder.directory.empty()) return StoreResult::IoError;
   siblings.push_back(folder);
+  // The parent marked as having subfolders before its list names one, so
+  // that no row ever hides a subfolder that exists.
   if (!CreateDirectoryTree(folder.directory + kSubfolders) || !WriteFolderFile(folder) ||
+      !AppendCountsRecords(parent.directory, {folder.id}) ||
+      !MarkHasSubfolders(ParentFolderDirectory(parent.directory), parent.id) ||
       !WriteSubfolderList(parent, siblings)) {
     // A folder that its parent's list does not name is not made at all.
     DeleteFileW((folder.directory + kFolderFile).c_str());
@@ -525,13 +531,33 @@ StoreResult StoreLayout::CreateFolders(const FolderRecord& parent, const std::ve
     }
     out.push_back(folder);
   }
+  std::vector<ObjectId> ids;
+  for (const FolderRecord& made : out) ids.push_back(made.id);
   siblings.insert(siblings.end(), out.begin(), out.end());
-  if (!WriteSubfolderList(parent, siblings)) {
+  if (!AppendCountsRecords(parent.directory, ids) ||
+      !MarkHasSubfolders(ParentFolderDirectory(parent.directory), parent.id) || !WriteSubfolderList(parent, siblings)) {
     undo();
     return StoreResult::IoError;
   }
   for (const FolderRecord& made : out) knownDirectories_[made.id] = made.directory;
   return StoreResult::Ok;
+}
+
+StoreResult StoreLayout::RefreshCounts(const FolderRecord& folder) {
+  const std::wstring parent = ParentFolderDirectory(folder.directory);
+  if (folder.kind == FolderKind::Root || parent.empty()) return StoreResult::Ok;
+  FileLock storeLock(directory_ + kStoreLock, 30000);
+  if (!storeLock.held()) return StoreResult::IoError;
+  std::vector<FolderRecord> children;
+  StoreResult result = Children(folder, children);
+  if (result != StoreResult::Ok) return result;
+  FileLock indexLock(IndexLockPath(folder.directory), 30000);
+  if (!indexLock.held()) return StoreResult::IoError;
+  FolderCountsRecord record;
+  record.hasSubfolders = !children.empty();
+  result = ReadIndexCounts(folder.directory, record.counts);
+  if (result != StoreResult::Ok) return result;
+  return PutCountsRecord(parent, folder.id, record) ? StoreResult::Ok : StoreResult::IoError;
 }
 
 StoreResult StoreLayout::FindByPath(const std::wstring& path, FolderRecord& out) {

@@ -6,8 +6,10 @@
 //                 line each, rewritten whole when a subfolder is created, so that a
 //                 folder's children are read from one file (folders made before this
 //                 list existed are found by listing folders\)
+//   subfolders.kvc whether each subfolder has subfolders, and its message
+//                 counts (folder_counts.h)
 //   index.kvi     the folder's message index (contents and associated contents)
-//   messages\     one .msg file per message
+//   messages\     the message files, in buckets (message_paths.h)
 //   index.lock    taken by writers of the index
 // and the store directory also holds store.kvs (the store's identity and its
 // special folders) and store.lock (taken while folders are created).
@@ -69,6 +71,11 @@ class StoreLayout {
   // nothing is made.
   StoreResult CreateFolders(const FolderRecord& parent, const std::vector<std::wstring>& names,
                             std::vector<FolderRecord>& out);
+  // Writes a folder's record in its parent's subfolders.kvc anew from the
+  // folder itself (its subfolder list and index), adding it when the folder
+  // has none (a store written before these records). Takes store.lock and
+  // the folder's index.lock.
+  StoreResult RefreshCounts(const FolderRecord& folder);
   // The folder at a "#"-joined path of display names below the top of
   // information store ("" is that folder itself).
   StoreResult FindByPath(const std::wstring& path, FolderRecord& out);

@@ -4,6 +4,7 @@
 
 #include "files.h"
 #include "folder_index.h"
+#include "message_files.h"
 #include "posting_client.h"
 #include "store_layout.h"
 
@@ -244,7 +245,9 @@ TEST_F(AdminTest, RepairPutsFoldersRightAndSaysWhatItDid) {
   ASSERT_EQ(provider::FileRead::Ok, provider::ReadWholeFile(provider::IndexPath(reports.directory), bytes));
   bytes[bytes.find('\n', provider::kIndexHeaderBytes) + 3] = '#';  // the second line's id
   ASSERT_TRUE(provider::WriteFileAtomically(provider::IndexPath(reports.directory), bytes));
-  const std::wstring stale = provider::ComposingPath(reports.directory, provider::NewObjectId());
+  const provider::ObjectId staleId = provider::NewObjectId();
+  const std::wstring stale = provider::ComposingPath(reports.directory, staleId);
+  ASSERT_TRUE(provider::CreateDirectoryTree(provider::ComposingDirectory(reports.directory)));
   ASSERT_TRUE(provider::WriteFileAtomically(stale, "left by a crash"));
 
   std::vector<provider::admin::FolderRepair> repairs;
@@ -260,6 +263,74 @@ TEST_F(AdminTest, RepairPutsFoldersRightAndSaysWhatItDid) {
   EXPECT_EQ("Mailbox#Reports: sound (2 messages)\n", provider::ToUtf8(provider::admin::FormatRepairs(repairs)));
   EXPECT_FALSE(provider::admin::RepairFolders(profilesPath_, L"", L"Mailbox#Nowhere", false, repairs, error));
   EXPECT_EQ("folder Mailbox#Nowhere does not exist", provider::ToUtf8(error));
+}
+
+TEST_F(AdminTest, MessageFilesGoInBucketsAndAStoreWithoutThemIsReadAndUpgraded) {
+  MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports"}, true);
+  provider::FolderRecord reports;
+  ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
+  Posting document;
+  document.postedName = L"Sales.pdf";
+  document.bytes.assign(5000, 0x5A);
+  std::vector<uint8_t> documentId;
+  {
+    Session session = LogonOrFail(L"Work");
+    Store store = OpenStore(session.get(), L"Mailbox");
+    Folder folder = OpenPath(store.get(), {L"Reports"}, MAPI_MODIFY);
+    ASSERT_TRUE(folder);
+    ASSERT_EQ(S_OK, PostThroughMapi(folder.get(), document, &documentId));
+    for (const wchar_t* name : {L"two", L"three"}) {
+      Posting posting;
+      posting.postedName = name;
+      ASSERT_EQ(S_OK, PostThroughMapi(folder.get(), posting));
+    }
+  }
+  provider::MessageFileListing listing;
+  ASSERT_EQ(provider::StoreResult::Ok, provider::ListMessageFiles(reports.directory, listing));
+  ASSERT_EQ(3u, listing.saved.size());
+  for (const auto& saved : listing.saved) {
+    EXPECT_FALSE(saved.unbucketed);
+    EXPECT_TRUE(provider::FileExists(provider::MessagePath(reports.directory, saved.id)))
+        << "each file in the bucket named by its id's first digits";
+  }
+
+  // The layout before the buckets: every file in messages\ itself.
+  for (const auto& saved : listing.saved)
+    ASSERT_TRUE(MoveFileW(provider::MessagePath(reports.directory, saved.id).c_str(),
+                          provider::UnbucketedMessagePath(reports.directory, saved.id).c_str()));
+  std::wstring error;
+  std::vector<provider::admin::MessageSummary> messages;
+  provider::IndexDamage damage;
+  ASSERT_TRUE(provider::admin::ListMessages(profilesPath_, L"", L"Mailbox#Reports", messages, error, &damage));
+  ASSERT_EQ(3u, messages.size());
+  EXPECT_EQ(1u, messages[0].attachments.size()) << "attachments read from where the file is";
+  {
+    Session session = LogonOrFail(L"Work");
+    Store store = OpenStore(session.get(), L"Mailbox");
+    UniqueInterface<IMessage> message;
+    ULONG type = 0;
+    ASSERT_EQ(S_OK, store->OpenEntry(static_cast<ULONG>(documentId.size()), reinterpret_cast<LPENTRYID>(documentId.data()),
+                                     nullptr, MAPI_BEST_ACCESS, &type, message.putUnknown()));
+    UniqueInterface<IAttach> attachment;
+    ASSERT_EQ(S_OK, message->OpenAttach(0, nullptr, MAPI_BEST_ACCESS, attachment.put()));
+    UniqueInterface<IStream> data;
+    ASSERT_EQ(S_OK, attachment->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0, data.putUnknown()));
+    std::vector<uint8_t> read(6000);
+    ULONG count = 0;
+    ASSERT_EQ(S_OK, data->Read(read.data(), static_cast<ULONG>(read.size()), &count));
+    read.resize(count);
+    EXPECT_EQ(document.bytes, read) << "a message opened from its old place";
+  }
+
+  std::vector<provider::admin::FolderRepair> repairs;
+  ASSERT_TRUE(provider::admin::RepairFolders(profilesPath_, L"", L"Mailbox#Reports", false, repairs, error));
+  EXPECT_EQ("Mailbox#Reports: 3 message files moved into the bucket directories\n",
+            provider::ToUtf8(provider::admin::FormatRepairs(repairs)));
+  ASSERT_EQ(provider::StoreResult::Ok, provider::ListMessageFiles(reports.directory, listing));
+  ASSERT_EQ(3u, listing.saved.size());
+  for (const auto& saved : listing.saved) EXPECT_FALSE(saved.unbucketed);
+  ASSERT_TRUE(provider::admin::RepairFolders(profilesPath_, L"", L"Mailbox#Reports", false, repairs, error));
+  EXPECT_EQ("Mailbox#Reports: sound (3 messages)\n", provider::ToUtf8(provider::admin::FormatRepairs(repairs)));
 }
 
 }  // namespace

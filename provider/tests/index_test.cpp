@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "files.h"
+#include "folder_counts.h"
 #include "folder_index.h"
 #include "posting_client.h"
 
@@ -67,10 +68,10 @@ class IndexTest : public ProviderTest {
   void SetIndexBytes(const std::string& bytes) {
     ASSERT_TRUE(provider::WriteFileAtomically(provider::IndexPath(reports_.directory), bytes));
   }
-  std::vector<std::wstring> MessageFiles() { return FilesIn(provider::MessagesDirectory(reports_.directory)); }
+  std::vector<std::wstring> MessageFiles() { return MessageFilesOf(reports_.directory); }
   void EmptyFolder() {
     for (const std::wstring& name : MessageFiles())
-      DeleteFileW((provider::MessagesDirectory(reports_.directory) + L"\\" + name).c_str());
+      DeleteFileW((reports_.directory + L"\\" + name).c_str());
     DeleteFileW(provider::IndexPath(reports_.directory).c_str());
   }
   // The header's counts describe the whole file.
@@ -81,6 +82,24 @@ class IndexTest : public ProviderTest {
     ASSERT_TRUE(provider::ParseIndexHeader(bytes.data(), bytes.size(), counts, covered));
     EXPECT_EQ(contents, counts.contents);
     EXPECT_EQ(bytes.size(), covered);
+  }
+
+  // The Reports row of the top of information store's hierarchy table, as
+  // the folder dialog reads it: "<subfolders> <contents> <associated>".
+  std::string ReportsRow() {
+    Folder top = OpenPath(store_.get(), {});
+    Table table;
+    EXPECT_EQ(S_OK, top->GetHierarchyTable(0, table.put()));
+    if (!table) return "no table";
+    for (const auto& row :
+         ReadAll(table.get(), {PR_DISPLAY_NAME_A, PR_SUBFOLDERS, PR_CONTENT_COUNT, PR_ASSOC_CONTENT_COUNT}))
+      if (row[0] == "Reports") return row[1] + " " + row[2] + " " + row[3];
+    return "no row";
+  }
+  std::string CountsBytes() {
+    std::string bytes;
+    provider::ReadWholeFile(provider::SubfolderCountsPath(provider::ParentFolderDirectory(reports_.directory)), bytes);
+    return bytes;
   }
 
   provider::FolderRecord reports_;
@@ -173,7 +192,8 @@ TEST_F(IndexTest, APostingIsPlacedOnlyWhileItHoldsTheIndexLock) {
   lock.reset();
   poster.join();
   ASSERT_EQ(1u, whileLocked.size());
-  EXPECT_EQ(L".tmp", whileLocked[0].substr(32)) << "no message file may be placed before its line can be written";
+  EXPECT_EQ(L".tmp", whileLocked[0].substr(whileLocked[0].size() - 4))
+      << "no message file may be placed before its line can be written";
   EXPECT_EQ(S_OK, posted);
   EXPECT_EQ((std::vector<std::string>{"waited"}), Subjects());
 }
@@ -189,7 +209,9 @@ TEST_F(IndexTest, OpeningForWritingIndexesOrphansAndDeletesLeftOverFiles) {
   // composition whose process is gone (a whole .tmp nobody holds).
   ASSERT_NO_FATAL_FAILURE(Post({L"orphan"}));
   ASSERT_NO_FATAL_FAILURE(SetIndexBytes(beforeOrphan));
-  const std::wstring stale = provider::ComposingPath(reports_.directory, provider::NewObjectId());
+  const provider::ObjectId staleId = provider::NewObjectId();
+  const std::wstring stale = provider::ComposingPath(reports_.directory, staleId);
+  ASSERT_TRUE(provider::CreateDirectoryTree(provider::ComposingDirectory(reports_.directory)));
   ASSERT_TRUE(provider::WriteFileAtomically(stale, "a whole composition left by a crash"));
   ASSERT_EQ(5u, MessageFiles().size());
   ASSERT_EQ((std::vector<std::string>{"one", "two"}), Subjects()) << "the orphan is not listed yet";
@@ -204,6 +226,52 @@ TEST_F(IndexTest, OpeningForWritingIndexesOrphansAndDeletesLeftOverFiles) {
   ASSERT_EQ(S_OK, draft->SetProps(1, &subject, nullptr));
   EXPECT_EQ(S_OK, draft->SaveChanges(0)) << "the composition's file was left alone";
   EXPECT_EQ((std::vector<std::string>{"late", "one", "orphan", "two"}), Subjects());
+}
+
+TEST_F(IndexTest, FolderRowsKeepTheirCountsThroughPostingsFoldersAndRepairs) {
+  EXPECT_EQ("false 0 0", ReportsRow());
+  ASSERT_NO_FATAL_FAILURE(Post({L"one", L"two"}));
+  {
+    Folder folder = Reports(MAPI_BEST_ACCESS);
+    Posting report;
+    report.postedName = L"Monthly.rpt";
+    report.associated = true;
+    ASSERT_EQ(S_OK, PostThroughMapi(folder.get(), report));
+  }
+  EXPECT_EQ("false 2 1", ReportsRow()) << "each posting counts in its folder's row";
+  {
+    Folder folder = Reports(MAPI_MODIFY);
+    Folder sub;
+    ASSERT_EQ(S_OK, folder->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(L"Sub")), nullptr,
+                                         nullptr, MAPI_UNICODE, sub.put()));
+  }
+  EXPECT_EQ("true 2 1", ReportsRow()) << "a new subfolder shows in its parent's row";
+
+  // A posting killed between placing its file and writing its line and count.
+  const std::string indexBefore = IndexBytes(), countsBefore = CountsBytes();
+  ASSERT_NO_FATAL_FAILURE(Post({L"orphan"}));
+  ASSERT_NO_FATAL_FAILURE(SetIndexBytes(indexBefore));
+  ASSERT_TRUE(provider::WriteFileAtomically(
+      provider::SubfolderCountsPath(provider::ParentFolderDirectory(reports_.directory)), countsBefore));
+  EXPECT_EQ("true 2 1", ReportsRow());
+  EXPECT_TRUE(Reports(MAPI_MODIFY)) << "opening for writing indexes the orphan";
+  EXPECT_EQ("true 3 1", ReportsRow()) << "and its row follows";
+
+  // A store written before the rows' records: read from the folders, and
+  // given records again by kvmapi-admin repair.
+  ASSERT_TRUE(DeleteFileW(provider::SubfolderCountsPath(provider::ParentFolderDirectory(reports_.directory)).c_str()));
+  EXPECT_EQ("true 3 1", ReportsRow());
+  std::vector<provider::admin::FolderRepair> repairs;
+  std::wstring error;
+  ASSERT_TRUE(provider::admin::RepairFolders(profilesPath_, L"", L"Mailbox", true, repairs, error));
+  provider::SubfolderCounts records;
+  ASSERT_EQ(provider::StoreResult::Ok,
+            provider::ReadSubfolderCounts(provider::ParentFolderDirectory(reports_.directory), records));
+  ASSERT_EQ(1u, records.count(reports_.id));
+  EXPECT_TRUE(records[reports_.id].hasSubfolders);
+  EXPECT_EQ(3u, records[reports_.id].counts.contents);
+  EXPECT_EQ(1u, records[reports_.id].counts.associated);
+  EXPECT_EQ("true 3 1", ReportsRow());
 }
 
 TEST_F(IndexTest, AnIndexOverSixtyFourMiBListsAndCounts) {
@@ -266,7 +334,7 @@ TEST_F(IndexTest, AttachmentStreamsRefuseWhatTheMessageFileCannotHold) {
                                            MAPI_CREATE | MAPI_MODIFY, stream.putUnknown()));
   auto fileSize = [this] {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    const std::wstring tmp = provider::MessagesDirectory(reports_.directory) + L"\\" + MessageFiles()[0];
+    const std::wstring tmp = reports_.directory + L"\\" + MessageFiles()[0];
     GetFileAttributesExW(tmp.c_str(), GetFileExInfoStandard, &data);
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   };

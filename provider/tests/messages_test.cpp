@@ -158,7 +158,7 @@ class MessagesTest : public ProviderTest {
     return p;
   }
 
-  std::vector<std::wstring> MessageFiles() { return FilesIn(provider::MessagesDirectory(reports_.directory)); }
+  std::vector<std::wstring> MessageFiles() { return MessageFilesOf(reports_.directory); }
 
   std::vector<std::vector<std::string>> Contents(ULONG flags, const std::vector<ULONG>& columns) {
     Table table;
@@ -282,7 +282,7 @@ TEST_F(MessagesTest, ContentsTablesShowTheIndexedColumnsAndCount) {
     provider::ObjectId id;
     std::copy(entryId.begin() + 56, entryId.end(), id.begin());
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExW((provider::MessagesDirectory(reports_.directory) + L"\\" + provider::MessageFileName(id)).c_str(),
+    GetFileAttributesExW(provider::MessagePath(reports_.directory, id).c_str(),
                          GetFileExInfoStandard, &data);
     return std::to_string(data.nFileSizeLow);
   };

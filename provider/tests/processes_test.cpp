@@ -71,7 +71,7 @@ class ProcessesTest : public ProviderTest {
     ProviderTest::TearDown();
   }
 
-  std::vector<std::wstring> MessageFiles() { return FilesIn(provider::MessagesDirectory(reports_.directory)); }
+  std::vector<std::wstring> MessageFiles() { return MessageFilesOf(reports_.directory); }
 
   provider::FolderRecord reports_;
   int started_ = 0;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "files.h"
+#include "message_paths.h"
 #include "text.h"
 
 namespace provider_test {
@@ -172,6 +173,27 @@ std::vector<std::wstring> ProviderTest::FilesIn(const std::wstring& directory) {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
   } while (FindNextFileW(find, &data));
   FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::wstring> ProviderTest::MessageFilesOf(const std::wstring& folderDirectory) {
+  std::vector<std::wstring> names;
+  std::vector<std::wstring> pending = {L"composing", L"messages"};
+  while (!pending.empty()) {
+    const std::wstring below = pending.back();
+    pending.pop_back();
+    for (const std::wstring& name : FilesIn(folderDirectory + L"\\" + below)) names.push_back(below + L"\\" + name);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folderDirectory + L"\\" + below + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::wstring name = data.cFileName;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+        pending.push_back(below + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
   std::sort(names.begin(), names.end());
   return names;
 }

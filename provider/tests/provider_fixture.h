@@ -66,6 +66,9 @@ class ProviderTest : public ::testing::Test {
                         const std::wstring& storeDirectory = L"mailbox");
   // The names of the files (not directories) in directory, sorted.
   static std::vector<std::wstring> FilesIn(const std::wstring& directory);
+  // The files of a folder's messages\, its buckets and composing\, as paths
+  // below the folder's directory.
+  static std::vector<std::wstring> MessageFilesOf(const std::wstring& folderDirectory);
   // Appends index lines the way a posting does, without message files.
   static provider::StoreResult AddIndexEntries(const std::wstring& folderDirectory,
                                                const std::vector<provider::IndexEntry>& entries);

@@ -575,7 +575,7 @@ uint64_t CompoundFileWriter::ProjectedSize(uint64_t moreBytes, uint32_t moreEntr
   return (sectors + fat + difat) << geometry.sectorShift;
 }
 
-HRESULT CompoundFileWriter::Finish() noexcept {
+HRESULT CompoundFileWriter::Finish(uint64_t* fileSize) noexcept {
   if (!impl_) return E_UNEXPECTED;
   HRESULT hr = E_OUTOFMEMORY;
   try {
@@ -586,7 +586,10 @@ HRESULT CompoundFileWriter::Finish() noexcept {
   }
   // A finished file is closed; a failed one stays until Abandon, so the
   // caller sees the failure before the file goes.
-  if (SUCCEEDED(hr)) impl_.reset();
+  if (SUCCEEDED(hr)) {
+    if (fileSize) *fileSize = impl_->file.Size();
+    impl_.reset();
+  }
   return hr;
 }
 

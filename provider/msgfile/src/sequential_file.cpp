@@ -66,10 +66,71 @@ HRESULT SequentialFile::Grow(size_t wanted) noexcept {
 }
 
 HRESULT SequentialFile::Flush() noexcept {
-  if (used_ == 0) return S_OK;
-  const HRESULT hr = WriteAll(buffer_.data(), used_);
+  HRESULT hr = Drain();
+  if (FAILED(hr) || used_ == 0) return hr;
+  hr = WriteAll(buffer_.data(), used_);
   used_ = 0;
   return hr;
+}
+
+void SequentialFile::WriteBehind() noexcept {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return busy_ || stopping_; });
+    if (!busy_) return;
+    const size_t bytes = pendingBytes_;
+    lock.unlock();
+    const HRESULT hr = WriteAll(spare_.data(), bytes);
+    lock.lock();
+    if (FAILED(hr) && SUCCEEDED(writeResult_)) writeResult_ = hr;
+    busy_ = false;
+    changed_.notify_all();
+  }
+}
+
+HRESULT SequentialFile::Drain() noexcept {
+  if (!writer_.joinable()) return S_OK;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !busy_; });
+  return writeResult_;
+}
+
+HRESULT SequentialFile::HandOff() noexcept {
+  HRESULT hr = Drain();
+  if (FAILED(hr)) return hr;
+  if (!writer_.joinable()) {
+    try {
+      spare_.resize(buffer_.size());
+      writer_ = std::thread([this] { WriteBehind(); });
+    } catch (...) {
+      // Without a second buffer or a thread the caller writes it.
+      spare_.clear();
+      spare_.shrink_to_fit();
+      return Flush();
+    }
+  }
+  buffer_.swap(spare_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pendingBytes_ = used_;
+    busy_ = true;
+  }
+  changed_.notify_all();
+  used_ = 0;
+  return S_OK;
+}
+
+void SequentialFile::StopWriting() noexcept {
+  if (!writer_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  writer_.join();  // after the buffer under way, if any
+  stopping_ = false;
+  spare_.clear();
+  spare_.shrink_to_fit();
 }
 
 HRESULT SequentialFile::Append(const void* data, size_t size) noexcept {
@@ -78,9 +139,11 @@ HRESULT SequentialFile::Append(const void* data, size_t size) noexcept {
   size_ += size;
   while (size > 0) {
     if (used_ == 0 && size >= kBufferBytes && buffer_.size() == kBufferBytes) {
-      // Large pieces go straight through, without a copy.
+      // Large pieces go straight through, without a copy, after what is
+      // being written behind.
       const size_t whole = size - size % kBufferBytes;
-      const HRESULT hr = WriteAll(bytes, whole);
+      HRESULT hr = Drain();
+      if (SUCCEEDED(hr)) hr = WriteAll(bytes, whole);
       if (FAILED(hr)) return hr;
       bytes += whole;
       size -= whole;
@@ -96,7 +159,7 @@ HRESULT SequentialFile::Append(const void* data, size_t size) noexcept {
     bytes += piece;
     size -= piece;
     if (used_ == buffer_.size()) {
-      const HRESULT hr = Flush();
+      const HRESULT hr = buffer_.size() == kBufferBytes ? HandOff() : Flush();
       if (FAILED(hr)) return hr;
     }
   }
@@ -116,7 +179,7 @@ HRESULT SequentialFile::AppendZeros(uint64_t count) noexcept {
     used_ += piece;
     count -= piece;
     if (used_ == buffer_.size()) {
-      const HRESULT hr = Flush();
+      const HRESULT hr = buffer_.size() == kBufferBytes ? HandOff() : Flush();
       if (FAILED(hr)) return hr;
     }
   }
@@ -147,6 +210,7 @@ HRESULT SequentialFile::WriteAt(uint64_t offset, const void* data, size_t size) 
 HRESULT SequentialFile::Keep() noexcept {
   if (!handle_.valid()) return E_UNEXPECTED;
   HRESULT hr = Flush();
+  StopWriting();
   if (FAILED(hr)) return hr;
   if (markedForDeletion_ && !MarkForDeletion(handle_.get(), FALSE)) {
     // Without the mark lifted, closing would delete the finished file.
@@ -160,6 +224,7 @@ HRESULT SequentialFile::Keep() noexcept {
 }
 
 void SequentialFile::Discard() noexcept {
+  StopWriting();
   if (!handle_.valid()) return;
   handle_.reset();
   if (!markedForDeletion_) DeleteFileW(path_.c_str());

@@ -1,11 +1,18 @@
 // An append-only output file written in large pieces. Until Keep() it is
 // marked for deletion, so a process that dies while writing leaves nothing.
+// Once a file outgrows its first full buffer, full buffers are written by a
+// thread of the file's own while the caller fills the next one, so that a
+// large file's writing overlaps the caller's reading of its source; a small
+// file is written by the caller alone.
 #pragma once
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <kvcommon/unique_resource.h>
@@ -44,6 +51,12 @@ class SequentialFile {
   HRESULT Flush() noexcept;
   HRESULT Grow(size_t wanted) noexcept;
   HRESULT WriteAll(const uint8_t* data, size_t size) noexcept;
+  // The full buffer to the writing thread; the caller goes on in the spare.
+  HRESULT HandOff() noexcept;
+  // Waits for the writing thread's buffer; the first failure it met.
+  HRESULT Drain() noexcept;
+  void StopWriting() noexcept;
+  void WriteBehind() noexcept;
 
   kvcommon::UniqueFile handle_;
   std::wstring path_;
@@ -51,6 +64,15 @@ class SequentialFile {
   size_t used_ = 0;
   uint64_t size_ = 0;
   bool markedForDeletion_ = false;
+
+  std::vector<uint8_t> spare_;  // the buffer being written behind
+  std::thread writer_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t pendingBytes_ = 0;  // of spare_, while busy_
+  bool busy_ = false;
+  bool stopping_ = false;
+  HRESULT writeResult_ = S_OK;
 };
 
 }  // namespace msgfile

@@ -69,8 +69,9 @@ class CompoundFileWriter {
 
   // Writes the mini stream, allocation tables, directory and header and
   // closes the file. Content never linked is dropped. The open content, if
-  // any, must have been ended.
-  HRESULT Finish() noexcept;
+  // any, must have been ended. fileSize, when given, receives the size of
+  // the finished file.
+  HRESULT Finish(uint64_t* fileSize = nullptr) noexcept;
   // Closes and deletes the file.
   void Abandon() noexcept;
 

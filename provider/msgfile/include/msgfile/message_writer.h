@@ -65,7 +65,8 @@ class MessageWriter {
   // and otherBytes of otherValues values the caller will still set.
   bool Fits(uint64_t moreBytes, uint64_t otherBytes = 0, uint32_t otherValues = 0) const noexcept;
 
-  HRESULT Finish() noexcept;
+  // fileSize, when given, receives the size of the finished file.
+  HRESULT Finish(uint64_t* fileSize = nullptr) noexcept;
   void Abandon() noexcept;
   bool IsOpen() const noexcept;
 
