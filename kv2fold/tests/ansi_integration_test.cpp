@@ -161,38 +161,34 @@ TEST_F(NarrowExportTest, HandlesOfEndedMadeUpOrOtherWidthJobsAre5ThroughEitherEn
 
   std::vector<unsigned char> garbage(4096, 0xCD);
   const KVEJobHandle madeUp = reinterpret_cast<KVEJobHandle>(garbage.data());
-  // The outs keep what the host put there. (A null job's end answers 0: it
-  // balances a refused setup.)
-  const auto untouched = reinterpret_cast<KVEDestinationOptions*>(0x9ABC);
-  const auto untouchedNarrow = reinterpret_cast<KVEDestinationOptionsA*>(0x9ABC);
+  // Every call of one width's exports answers 5 and leaves the outs as the
+  // host set them. (A null job's end answers 0: it balances a refused setup.
+  // The wide end of a wrong handle must not uninitialise MAPI either.)
+  auto expectRefused = [](const char* width, KVEJobHandle handle, auto exportTo, auto textOf, auto encodeTo,
+                          auto decodeTo, auto endJob, const auto* request, auto* untouched) {
+    SCOPED_TRACE(width);
+    auto* block = untouched;
+    WORD size = 0xBEEF;
+    EXPECT_EQ(KVE_BAD_ARGUMENT, exportTo(handle, request));
+    EXPECT_EQ(nullptr, textOf(handle));
+    EXPECT_EQ(KVE_BAD_ARGUMENT, encodeTo(handle, &block, &size));
+    EXPECT_EQ(KVE_BAD_ARGUMENT, decodeTo(handle, &block));
+    EXPECT_EQ(untouched, block);
+    EXPECT_EQ(0xBEEF, size);
+    if (handle) {
+      EXPECT_EQ(KVE_BAD_ARGUMENT, endJob(handle, 0));
+    }
+  };
   for (KVEJobHandle handle : {KVEJobHandle(nullptr), madeUp, ended, endedWide, wideJob, narrowJob}) {
     SCOPED_TRACE(!handle ? "null" : handle == madeUp ? "made up" : handle == ended ? "ended"
                  : handle == endedWide ? "ended wide" : handle == wideJob ? "wide" : "narrow");
     if (handle != narrowJob) {
-      KVEDestinationOptionsA* block = untouchedNarrow;
-      WORD size = 0xBEEF;
-      EXPECT_EQ(KVE_BAD_ARGUMENT, exportNarrow(handle, &narrowRequest));
-      EXPECT_EQ(nullptr, errorTextNarrow(handle));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, encodeNarrow(handle, &block, &size));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, decodeNarrow(handle, &block));
-      EXPECT_EQ(untouchedNarrow, block);
-      EXPECT_EQ(0xBEEF, size);
-      if (handle) {
-        EXPECT_EQ(KVE_BAD_ARGUMENT, termNarrow(handle, 0));
-      }
+      expectRefused("narrow exports", handle, exportNarrow, errorTextNarrow, encodeNarrow, decodeNarrow, termNarrow,
+                    &narrowRequest, reinterpret_cast<KVEDestinationOptionsA*>(0x9ABC));
     }
     if (handle != wideJob) {
-      KVEDestinationOptions* block = untouched;
-      WORD size = 0xBEEF;
-      EXPECT_EQ(KVE_BAD_ARGUMENT, exportFiles(handle, &wideRequest));
-      EXPECT_EQ(nullptr, errorText(handle));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, encode(handle, &block, &size));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, decode(handle, &block));
-      EXPECT_EQ(untouched, block);
-      EXPECT_EQ(0xBEEF, size);
-      if (handle) {
-        EXPECT_EQ(KVE_BAD_ARGUMENT, termExport(handle, 0)) << "and no MAPIUninitialize of its own";
-      }
+      expectRefused("wide exports", handle, exportFiles, errorText, encode, decode, termExport, &wideRequest,
+                    reinterpret_cast<KVEDestinationOptions*>(0x9ABC));
     }
   }
   EXPECT_TRUE(Read(L"Inbox#Reports").empty()) << "nothing posted through a wrong handle";
