@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "interface/kve_api.h"
 #include "kvtest/stored_messages.h"
 #include "platform/tests/test_support.h"
+#include "tests/support/host_files.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/options_blocks.h"
 
@@ -47,16 +49,8 @@ class NarrowExportTest : public kvtest::ModuleThroughProviderTest {
   // makes it.
   int StartNarrow(const KVEDestinationOptionsA* options, const std::vector<std::string>& paths, KVEJobHandle& job,
                   DWORD language = 0x0409) {
-    narrowFiles_.clear();
-    narrowFiles_.reserve(paths.size());  // the pointers below stay valid
-    narrowFilePointers_.clear();
-    narrowPaths_.clear();
-    for (const std::string& path : paths) {
-      narrowFiles_.push_back({sizeof(KVEExportFileA), 1, path.c_str()});
-      narrowFilePointers_.push_back(&narrowFiles_.back());
-      narrowPaths_.push_back(path.c_str());
-    }
-    KVEExportInfoA info{sizeof(KVEExportInfoA), 0, 0, static_cast<uint16_t>(paths.size()), narrowFilePointers_.data()};
+    narrowFiles_.emplace(paths);
+    KVEExportInfoA info = narrowFiles_->Info({sizeof(KVEExportInfoA)});
     info.language = language;
     KVEJobRecordA* record = nullptr;
     job = nullptr;
@@ -66,9 +60,7 @@ class NarrowExportTest : public kvtest::ModuleThroughProviderTest {
     }
     return code;
   }
-  KVEExportRequestA Request() const {
-    return {sizeof(KVEExportRequestA), static_cast<uint16_t>(narrowPaths_.size()), narrowPaths_.data()};
-  }
+  KVEExportRequestA Request() const { return narrowFiles_->Request(); }
   // One whole narrow export; the narrow error text after it.
   int ExportNarrow(const NarrowOptionsText& options, const std::vector<std::string>& paths, std::string* text,
                    DWORD language = 0x0409) {
@@ -94,9 +86,7 @@ class NarrowExportTest : public kvtest::ModuleThroughProviderTest {
   decltype(&KVEDecodeDestinationOptions) decodeNarrow = nullptr;
   decltype(&KVEFreeDestinationOptions) freeNarrow = nullptr;
   decltype(&KVEGetExportDestinations) destinationsNarrow = nullptr;
-  std::vector<KVEExportFileA> narrowFiles_;
-  std::vector<KVEExportFileA*> narrowFilePointers_;
-  std::vector<const char*> narrowPaths_;
+  std::optional<kvtest::HostFiles<char>> narrowFiles_;  // of the last job started
   const NarrowOptionsText reports_ = {"Work", "secret", FolderReport, "Mailbox#Inbox#Reports"};
 };
 
@@ -153,58 +143,52 @@ TEST_F(NarrowExportTest, AFailureLeavesItsTextNarrowAndHostMistakesAre5) {
 TEST_F(NarrowExportTest, HandlesOfEndedMadeUpOrOtherWidthJobsAre5ThroughEitherEnd) {
   const std::wstring wideB = MakeFile(L"b.txt", Pattern(20, 4));
   KVEDestinationOptionsA record = kvtest::NarrowPointerRecord(reports_);
-  const std::vector<std::string> files = {InCodePage(wideB)};  // the job's records point into it
+  const std::vector<std::string> files = {InCodePage(wideB)};
   KVEJobHandle ended = nullptr, narrowJob = nullptr, endedWide = nullptr, wideJob = nullptr;
   ASSERT_EQ(0, StartNarrow(&record, files, ended));
   EXPECT_EQ(0, termNarrow(ended, 0));
   ASSERT_EQ(0, StartNarrow(&record, files, narrowJob));
   EXPECT_NE(ended, narrowJob) << "an ended job's handle is not handed out again";
   KVEDestinationOptions wideRecord = kvtest::PointerRecord({L"Work", L"secret", FolderReport, L"Mailbox#Inbox#Reports"});
-  KVEExportFile wideFile{sizeof(KVEExportFile), 1, wideB.c_str()};
-  KVEExportFile* wideFiles[] = {&wideFile};
-  info_.files = wideFiles;
-  ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &info_, &endedWide, nullptr));
+  kvtest::HostFiles<wchar_t> wideFiles({wideB});
+  const KVEExportInfo wideInfo = wideFiles.Info(info_);
+  ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &wideInfo, &endedWide, nullptr));
   ASSERT_EQ(0, termExport(endedWide, 0));
-  ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &info_, &wideJob, nullptr));
+  ASSERT_EQ(0, initExport(nullptr, 0, &wideRecord, &wideInfo, &wideJob, nullptr));
   EXPECT_NE(endedWide, wideJob);
   const KVEExportRequestA narrowRequest = Request();
-  const wchar_t* widePaths[] = {wideB.c_str()};
-  const KVEExportRequest wideRequest{sizeof(KVEExportRequest), 1, widePaths};
+  const KVEExportRequest wideRequest = wideFiles.Request();
 
   std::vector<unsigned char> garbage(4096, 0xCD);
   const KVEJobHandle madeUp = reinterpret_cast<KVEJobHandle>(garbage.data());
-  // The outs keep what the host put there. (A null job's end answers 0: it
-  // balances a refused setup.)
-  const auto untouched = reinterpret_cast<KVEDestinationOptions*>(0x9ABC);
-  const auto untouchedNarrow = reinterpret_cast<KVEDestinationOptionsA*>(0x9ABC);
+  // Every call of one width's exports answers 5 and leaves the outs as the
+  // host set them. (A null job's end answers 0: it balances a refused setup.
+  // The wide end of a wrong handle must not uninitialise MAPI either.)
+  auto expectRefused = [](const char* width, KVEJobHandle handle, auto exportTo, auto textOf, auto encodeTo,
+                          auto decodeTo, auto endJob, const auto* request, auto* untouched) {
+    SCOPED_TRACE(width);
+    auto* block = untouched;
+    WORD size = 0xBEEF;
+    EXPECT_EQ(KVE_BAD_ARGUMENT, exportTo(handle, request));
+    EXPECT_EQ(nullptr, textOf(handle));
+    EXPECT_EQ(KVE_BAD_ARGUMENT, encodeTo(handle, &block, &size));
+    EXPECT_EQ(KVE_BAD_ARGUMENT, decodeTo(handle, &block));
+    EXPECT_EQ(untouched, block);
+    EXPECT_EQ(0xBEEF, size);
+    if (handle) {
+      EXPECT_EQ(KVE_BAD_ARGUMENT, endJob(handle, 0));
+    }
+  };
   for (KVEJobHandle handle : {KVEJobHandle(nullptr), madeUp, ended, endedWide, wideJob, narrowJob}) {
     SCOPED_TRACE(!handle ? "null" : handle == madeUp ? "made up" : handle == ended ? "ended"
                  : handle == endedWide ? "ended wide" : handle == wideJob ? "wide" : "narrow");
     if (handle != narrowJob) {
-      KVEDestinationOptionsA* block = untouchedNarrow;
-      WORD size = 0xBEEF;
-      EXPECT_EQ(KVE_BAD_ARGUMENT, exportNarrow(handle, &narrowRequest));
-      EXPECT_EQ(nullptr, errorTextNarrow(handle));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, encodeNarrow(handle, &block, &size));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, decodeNarrow(handle, &block));
-      EXPECT_EQ(untouchedNarrow, block);
-      EXPECT_EQ(0xBEEF, size);
-      if (handle) {
-        EXPECT_EQ(KVE_BAD_ARGUMENT, termNarrow(handle, 0));
-      }
+      expectRefused("narrow exports", handle, exportNarrow, errorTextNarrow, encodeNarrow, decodeNarrow, termNarrow,
+                    &narrowRequest, reinterpret_cast<KVEDestinationOptionsA*>(0x9ABC));
     }
     if (handle != wideJob) {
-      KVEDestinationOptions* block = untouched;
-      WORD size = 0xBEEF;
-      EXPECT_EQ(KVE_BAD_ARGUMENT, exportFiles(handle, &wideRequest));
-      EXPECT_EQ(nullptr, errorText(handle));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, encode(handle, &block, &size));
-      EXPECT_EQ(KVE_BAD_ARGUMENT, decode(handle, &block));
-      EXPECT_EQ(untouched, block);
-      EXPECT_EQ(0xBEEF, size);
-      if (handle) {
-        EXPECT_EQ(KVE_BAD_ARGUMENT, termExport(handle, 0)) << "and no MAPIUninitialize of its own";
-      }
+      expectRefused("wide exports", handle, exportFiles, errorText, encode, decode, termExport, &wideRequest,
+                    reinterpret_cast<KVEDestinationOptions*>(0x9ABC));
     }
   }
   EXPECT_TRUE(Read(L"Inbox#Reports").empty()) << "nothing posted through a wrong handle";

@@ -21,7 +21,7 @@
 #include "kvtest/dialog_driver.h"
 #include "kvtest/stored_messages.h"
 #include "resources/resource_ids.h"
-#include "store_layout.h"
+#include "tests/support/host_files.h"
 #include "tests/support/module_fixture.h"
 
 namespace {
@@ -53,12 +53,7 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
     for (const std::wstring& name : Confusable()) folders.push_back(L"Mailbox#Inbox#" + name);
     for (int i = 0; i < 60; ++i) folders.push_back(L"Archive#f" + std::to_wstring(100 + i));
     MakeProfile(L"Open", L"", true, folders, {}, {L"Archive"});
-    // "#" inside a name: no path names it, the store's own layout makes it.
-    std::unique_ptr<provider::StoreLayout> layout;
-    provider::FolderRecord inbox, made;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(StoreDirectory(L"Open"), layout));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(inbox, L"Q#1", L"", false, made));
+    MakeFolderWithHash(L"Open");
   }
 
   // A name of 79 characters and a longer one that starts with it; two names
@@ -90,15 +85,8 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
   // KVEInitExportDestinationW without options for files of these names,
   // while the person does part. The job stays in job_.
   Outcome Choose(const Names& names, DWORD language, const Part& part) {
-    std::vector<KVEExportFile> files(names.size());
-    std::vector<KVEExportFile*> pointers;
-    for (size_t i = 0; i < names.size(); ++i) {
-      files[i] = {sizeof(KVEExportFile), 1, names[i].c_str()};
-      pointers.push_back(&files[i]);
-    }
-    KVEExportInfo info = info_;
-    info.fileCount = static_cast<uint16_t>(names.size());
-    info.files = pointers.data();
+    kvtest::HostFiles<wchar_t> files(names);
+    KVEExportInfo info = files.Info(info_);
     info.language = language;
     Outcome outcome;
     PersonAtTheScreen person(part);
@@ -121,9 +109,8 @@ class DialogTest : public kvtest::ModuleThroughProviderTest {
   }
   // KVEExportToDestinationW of these files while the person does part.
   int Export(const Names& paths, const Part& part, std::vector<std::string>& problems) {
-    std::vector<const wchar_t*> pointers;
-    for (const std::wstring& path : paths) pointers.push_back(path.c_str());
-    KVEExportRequest request = {sizeof request, static_cast<uint16_t>(paths.size()), pointers.data()};
+    const kvtest::HostFiles<wchar_t> files(paths);
+    const KVEExportRequest request = files.Request();
     PersonAtTheScreen person(part);
     const int code = exportFiles(job_, &request);
     problems = person.Finish();

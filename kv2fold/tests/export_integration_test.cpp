@@ -105,13 +105,8 @@ TEST_F(ExportThroughProviderTest, APathNamesEachFolderWholeAndExactlyOrNone) {
   for (const std::wstring& name : inbox) folders.push_back(L"Mailbox#Inbox#" + name);
   kvtest::RemoveTree(StoreDirectory(L"Work"));
   MakeProfile(L"Work", L"secret", false, folders);
-  {
-    std::unique_ptr<provider::StoreLayout> layout;
-    provider::FolderRecord parent, made;
-    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(StoreDirectory(L"Work"), layout));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", parent));
-    ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(parent, L"Q#1", L"", false, made));
-  }
+  MakeFolderWithHash(L"Work");
+  if (HasFatalFailure()) return;
   const std::wstring a = MakeFile(L"a.pdf", Pattern(100, 9));
   struct Case {
     std::wstring path;

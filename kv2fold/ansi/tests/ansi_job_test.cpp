@@ -18,6 +18,7 @@
 #include "platform/tests/test_support.h"
 #include "store_layout.h"
 #include "tests/support/allocation_failure.h"
+#include "tests/support/host_files.h"
 #include "tests/support/options_blocks.h"
 #include "tests/support/provider_in_process.h"
 
@@ -76,15 +77,11 @@ class AnsiJobTest : public kvtest::ProviderInProcessTest {
 using kvtest::InCodePage;
 
 TEST_F(AnsiJobTest, RunningOutOfMemoryAnywhereInANarrowExportPostsNothingUnderAWrongName) {
-  const std::string paths[] = {InCodePage(MakeFile(L"QuarterlyResults.pdf", kvtest::Pattern(300, 1))),
-                               InCodePage(MakeFile(L"notes.txt", kvtest::Pattern(40, 2)))};
-  KVEExportFileA files[2] = {{sizeof(KVEExportFileA), 1, paths[0].c_str()},
-                             {sizeof(KVEExportFileA), 1, paths[1].c_str()}};
-  KVEExportFileA* filePointers[2] = {&files[0], &files[1]};
-  KVEExportInfoA info{sizeof(KVEExportInfoA), 0, 0, 2, filePointers};
+  kvtest::HostFiles<char> files({InCodePage(MakeFile(L"QuarterlyResults.pdf", kvtest::Pattern(300, 1))),
+                                  InCodePage(MakeFile(L"notes.txt", kvtest::Pattern(40, 2)))});
+  KVEExportInfoA info = files.Info({sizeof(KVEExportInfoA)});
   info.language = 0x0409;
-  const char* pathPointers[2] = {paths[0].c_str(), paths[1].c_str()};
-  const KVEExportRequestA request{sizeof(KVEExportRequestA), 2, pathPointers};
+  const KVEExportRequestA request = files.Request();
   const KVEDestinationOptionsA record =
       kvtest::NarrowPointerRecord({"Work", "secret", FolderReport, "Mailbox#Inbox#Reports"});
   size_t posted = 0;

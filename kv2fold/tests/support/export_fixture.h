@@ -12,6 +12,7 @@
 
 #include "interface/kve_api.h"
 #include "kvtest/stored_messages.h"
+#include "tests/support/host_files.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/options_blocks.h"
 
@@ -40,24 +41,15 @@ class ExportThroughProviderTest : public ModuleThroughProviderTest {
   // the job's end.
   Outcome Export(const OptionsText& options, const std::vector<std::wstring>& paths, int count = -1,
                  DWORD language = 0x0409, const std::vector<std::wstring>* names = nullptr) {
-    std::vector<KVEExportFile> files(paths.size());
-    std::vector<KVEExportFile*> filePointers;
-    std::vector<const wchar_t*> pathPointers;
-    for (size_t i = 0; i < paths.size(); ++i) {
-      files[i] = {sizeof(KVEExportFile), 1, names ? (*names)[i].c_str() : paths[i].c_str()};
-      filePointers.push_back(&files[i]);
-      pathPointers.push_back(paths[i].c_str());
-    }
-    info_.fileCount = static_cast<uint16_t>(paths.size());
-    info_.files = filePointers.data();
-    info_.language = language;
-    KVEExportRequest request{sizeof request, static_cast<uint16_t>(count < 0 ? paths.size() : size_t(count)),
-                             pathPointers.data()};
+    HostFiles<wchar_t> files(paths, names ? *names : std::vector<std::wstring>{});
+    KVEExportInfo info = files.Info(info_);
+    info.language = language;
+    const KVEExportRequest request = files.Request(count < 0 ? paths.size() : size_t(count));
 
     Outcome outcome;
     KVEDestinationOptions record = PointerRecord(options);
     KVEJobHandle job = nullptr;
-    outcome.initCode = initExport(nullptr, 0, &record, &info_, &job, nullptr);
+    outcome.initCode = initExport(nullptr, 0, &record, &info, &job, nullptr);
     if (outcome.initCode != 0) {
       // MAPI stays initialised after a refused setup; ending a null job balances it.
       EXPECT_EQ(0, termExport(nullptr, 0));

@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+
 #include "interface/kve_api.h"
 #include "kvtest/profile_fixture.h"
+#include "store_layout.h"
 #include "tests/support/module_export.h"
 
 namespace kvtest {
@@ -44,6 +48,15 @@ class ModuleThroughProviderTest : public ProviderFolderTest {
     info_.fileCount = 1;
     info_.files = &filePointer_;
     info_.language = 0x0409;
+  }
+  // Inbox#Q#1 in the profile's store: no path names a folder with "#" in its
+  // name, so the store's own layout makes it.
+  void MakeFolderWithHash(const std::wstring& profile) {
+    std::unique_ptr<provider::StoreLayout> layout;
+    provider::FolderRecord inbox, made;
+    ASSERT_EQ(provider::StoreResult::Ok, provider::StoreLayout::Open(StoreDirectory(profile), layout));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->FindByPath(L"Inbox", inbox));
+    ASSERT_EQ(provider::StoreResult::Ok, layout->CreateFolder(inbox, L"Q#1", L"", false, made));
   }
   void TearDown() override {
     if (terminate_) terminate_();

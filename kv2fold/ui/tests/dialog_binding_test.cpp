@@ -18,6 +18,7 @@
 #include "interface/export_job.h"
 #include "kvtest/dialog_driver.h"
 #include "tests/support/allocation_failure.h"
+#include "tests/support/host_files.h"
 #include "tests/support/provider_in_process.h"
 #include "ui/user_prompts.h"
 #include "ui/window_framework.h"
@@ -151,12 +152,8 @@ TEST_F(DialogBindingTest, AnExportWhoseReportNameDialogHasNoMemoryForItsObjectEn
   ASSERT_TRUE(job_->fileNames.Allocate(1));
   job_->fileNames.Set(0, ModuleDupWide(L"Quarterly.rpt"));
   job_->fileCount = 1;
-  const std::wstring path = MakeFile(L"Quarterly.rpt", {'r', 'p', 't'});
-  const wchar_t* paths[] = {path.c_str()};
-  KVEExportRequest request = {};
-  request.structSize = sizeof request;
-  request.count = 1;
-  request.paths = paths;
+  const kvtest::HostFiles<wchar_t> files({MakeFile(L"Quarterly.rpt", {'r', 'p', 't'})});
+  const KVEExportRequest request = files.Request();
   ClearTrace();
   SweepAllocations([&] { return ExportToDestination(job_, &request); }, KVE_NO_MEMORY);
   EXPECT_TRUE(TraceLines("IMAPIFolder::CreateMessage").empty()) << "a file posted without a name";
