@@ -1,11 +1,8 @@
-// The narrow exports as a narrow host meets them, through the real
-// KV2FOLD.dll into our MAPI32.DLL: texts, blocks and the destination list
-// come back narrow in the thread's code page, narrow options reach the wide
-// job converted, job handles of either width are told apart, and a
-// double-byte thread code page carries names through. (The narrow layer's
-// conversions and its running out of memory are unit tests; kvhost's tests
-// post through it end to end.) Every test ends with the provider holding
-// nothing.
+// The narrow exports through the real KV2FOLD.dll into our MAPI32.DLL: texts,
+// blocks and the list narrow in the thread's code page (double-byte too),
+// narrow options converted for the wide job, job handles of either width told
+// apart. (The narrow layer's conversions and its running out of memory are
+// unit tests; kvhost's tests post through it end to end.)
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -213,7 +210,8 @@ TEST_F(NarrowExportTest, HandlesOfEndedMadeUpOrOtherWidthJobsAre5ThroughEitherEn
 }
 
 // The narrow block a job hands out lives until the next encoding, which
-// releases it (its layout is the conversion's, a unit test).
+// releases it (its layout is the conversion's, a unit test; kvhost's tests
+// export again from a saved narrow block).
 TEST_F(NarrowExportTest, EncodingAgainReleasesTheFirstNarrowBlock) {
   KVEDestinationOptionsA record = kvtest::NarrowPointerRecord(reports_);
   KVEJobHandle job = nullptr;
@@ -223,28 +221,18 @@ TEST_F(NarrowExportTest, EncodingAgainReleasesTheFirstNarrowBlock) {
   ASSERT_EQ(0, encodeNarrow(job, &block, &size));
   ASSERT_NE(nullptr, block);
   const size_t heldAfterFirst = kvtest::ProcessHeapBusyBytes();
-  const std::vector<unsigned char> first(reinterpret_cast<unsigned char*>(block),
-                                         reinterpret_cast<unsigned char*>(block) + size);
   ASSERT_EQ(0, encodeNarrow(job, &block, &size));
   EXPECT_EQ(heldAfterFirst, kvtest::ProcessHeapBusyBytes()) << "the first narrow block released for the second";
-  EXPECT_EQ(first, std::vector<unsigned char>(reinterpret_cast<unsigned char*>(block),
-                                              reinterpret_cast<unsigned char*>(block) + size));
-  EXPECT_EQ(size, block->blockSize);
-  EXPECT_EQ("Mailbox#Inbox#Reports", Text(reinterpret_cast<const char*>(block) + block->folderPath.offset));
   EXPECT_EQ(0, termNarrow(job, 0));
 }
 
+// (What the narrow list holds is printed by kvhost --ansi in its tests.)
 TEST_F(NarrowExportTest, TheDestinationListIsConvertedOnceAndKept) {
   KVEDestinationListA* list = destinationsNarrow();
   ASSERT_NE(nullptr, list);
   EXPECT_EQ(sizeof(KVEDestinationListA), list->structSize);
   ASSERT_EQ(1, list->count);
-  EXPECT_EQ(std::string("qfold\0\0\0", 8), std::string(list->identifier, 8));
-  const KVEDestinationEntryA* entry = list->entries[0];
-  EXPECT_EQ(sizeof(KVEDestinationEntryA), entry->structSize);
-  EXPECT_EQ(0u, entry->reserved);
-  EXPECT_EQ("Exchange Folder", Text(entry->name));
-  EXPECT_EQ(0u, Text(entry->description).find("Exporting to a Microsoft Exchange folder exports the report"));
+  EXPECT_EQ(sizeof(KVEDestinationEntryA), list->entries[0]->structSize);
   // A German user now gets German from the wide side; the narrow list stays.
   kvtest::ScopedUserLanguage german(L"0407");
   EXPECT_EQ(L"Exchange-Ordner", std::wstring(MODULE_EXPORT(module_, KVEGetExportDestinationsW)()->entries[0]->name));

@@ -28,10 +28,9 @@ class ModuleTest : public testing::Test {
     ASSERT_NE(nullptr, module_) << "KV2FOLD.dll did not load, error " << GetLastError();
     initialize = MODULE_EXPORT(module_, KVEInitializeW);
     terminate = MODULE_EXPORT(module_, KVETerminateW);
-    version = MODULE_EXPORT(module_, KVEGetVersionW);
     destinations = MODULE_EXPORT(module_, KVEGetExportDestinationsW);
     destinationsIn = MODULE_EXPORT(module_, KVEGetExportDestinationsExW);
-    ASSERT_TRUE(initialize && terminate && version && destinations && destinationsIn);
+    ASSERT_TRUE(initialize && terminate && destinations && destinationsIn);
   }
   void TearDown() override {
     if (module_) Unload();
@@ -45,15 +44,15 @@ class ModuleTest : public testing::Test {
   HMODULE module_ = nullptr;
   decltype(&KVEInitializeW) initialize = nullptr;
   decltype(&KVETerminateW) terminate = nullptr;
-  decltype(&KVEGetVersionW) version = nullptr;
   decltype(&KVEGetExportDestinationsW) destinations = nullptr;
   decltype(&KVEGetExportDestinationsExW) destinationsIn = nullptr;
   ScopedUserLanguage english_{L"0409"};
 };
 
 // The export table names every entry point, wide and narrow, under its plain
-// name (the 32-bit build's standard-call names undecorated) and nothing else.
-TEST_F(ModuleTest, ExportsEveryEntryPointUnderItsPlainName) {
+// name (the 32-bit build's standard-call names undecorated) and nothing else;
+// the import table names zqlocale-1-0.dll with ordinals only.
+TEST_F(ModuleTest, ExportsPlainNamesAndImportsTheLocaleLibraryByOrdinal) {
   const std::set<std::string> expected = {
       "KVEInitializeW", "KVETerminateW", "KVEGetVersionW", "KVEGetExportDestinationsW", "KVEGetExportDestinationsExW",
       "KVEInitExportDestinationW", "KVETermExportDestinationW", "KVEExportToDestinationW", "KVEGetErrorTextW",
@@ -65,43 +64,30 @@ TEST_F(ModuleTest, ExportsEveryEntryPointUnderItsPlainName) {
       "KVEGetErrorText", "KVEEncodeDestinationOptions", "KVEDecodeDestinationOptions", "KVEFreeDestinationOptions"};
   auto* base = reinterpret_cast<const BYTE*>(module_);
   auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  ASSERT_NE(0u, directory.VirtualAddress);
-  auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+  const DWORD exportTable = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
+  const DWORD importTable = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  ASSERT_NE(0u, exportTable);
+  ASSERT_NE(0u, importTable);
+  auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + exportTable);
   auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
   std::set<std::string> exported;
   for (DWORD i = 0; i < exports->NumberOfNames; ++i) exported.insert(reinterpret_cast<const char*>(base + names[i]));
   EXPECT_EQ(expected, exported);
-}
 
-// The module's import table names zqlocale-1-0.dll with ordinals only.
-TEST_F(ModuleTest, ImportsTheLocaleLibraryByOrdinal) {
-  auto* base = reinterpret_cast<const BYTE*>(module_);
-  auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  ASSERT_NE(0u, directory.VirtualAddress);
-  auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+  auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + importTable);
   std::set<WORD> ordinals;
-  bool found = false;
   for (; descriptor->Name != 0; ++descriptor) {
     if (_stricmp(reinterpret_cast<const char*>(base + descriptor->Name), "zqlocale-1-0.dll") != 0) continue;
-    found = true;
     auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + descriptor->OriginalFirstThunk);
     for (; thunk->u1.Ordinal != 0; ++thunk) {
       EXPECT_TRUE(IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) << "an import by name";
       ordinals.insert(static_cast<WORD>(IMAGE_ORDINAL(thunk->u1.Ordinal)));
     }
   }
-  ASSERT_TRUE(found) << "KV2FOLD.dll does not import zqlocale-1-0.dll";
-  EXPECT_EQ((std::set<WORD>{3, 50, 51, 52, 53}), ordinals);
+  EXPECT_EQ((std::set<WORD>{3, 50, 51, 52, 53}), ordinals) << "zqlocale-1-0.dll imported by these ordinals";
 }
 
-TEST_F(ModuleTest, ThreadAnswersAndCallsWithoutAJob) {
-  EXPECT_EQ(0, MODULE_EXPORT(module_, IsThreadSafeW)());
-  EXPECT_EQ(0, MODULE_EXPORT(module_, InitPerThreadW)());
-  EXPECT_EQ(0, MODULE_EXPORT(module_, UninitPerThreadW)());
-
+TEST_F(ModuleTest, CallsWithoutAJob) {
   // Before KVEInitializeW there is no MAPI: -1, and the job slot is untouched.
   KVEJobHandle job = reinterpret_cast<KVEJobHandle>(0x1234);
   KVEJobRecord* record = reinterpret_cast<KVEJobRecord*>(0x5678);
@@ -130,7 +116,6 @@ TEST_F(ModuleTest, ListsOutliveTheTerminationAndGoWithTheModule) {
   size_t filled = kvtest::ProcessHeapBusyBytes();
   ASSERT_GE(filled, before + kLists * perList) << "the heap walk does not see the lists";
   EXPECT_EQ(0, terminate());
-  EXPECT_EQ(0x0100, version());
   EXPECT_EQ(L"Exchange-Ordner", Text(german->entries[0]->name));
   EXPECT_EQ(german, destinationsIn(0x0407));
   Unload();

@@ -4,19 +4,15 @@
 // name it could not copy, and leaves the host no stale handle or record.
 #include <windows.h>
 
-#include <mapitags.h>
-
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "ansi/ansi_job.h"
 #include "ansi/ansi_layer.h"
-#include "folder_index.h"
+#include "kvtest/stored_messages.h"
 #include "platform/tests/test_support.h"
-#include "store_layout.h"
 #include "tests/support/allocation_failure.h"
 #include "tests/support/host_files.h"
 #include "tests/support/options_blocks.h"
@@ -47,24 +43,11 @@ class AnsiJobTest : public kvtest::ProviderInProcessTest {
     ProviderInProcessTest::TearDown();
   }
 
-  // The subjects of the messages in Work's Inbox#Reports, from its index.
+  // The subjects of the messages in Work's Inbox#Reports, in the order saved.
   std::vector<std::wstring> Subjects() {
-    std::unique_ptr<provider::StoreLayout> layout;
-    provider::FolderRecord folder;
-    std::vector<provider::IndexEntry> entries;
     std::vector<std::wstring> subjects;
-    if (provider::StoreLayout::Open(StoreDirectory(L"Work"), layout) != provider::StoreResult::Ok ||
-        layout->FindByPath(L"Inbox#Reports", folder) != provider::StoreResult::Ok ||
-        provider::ReadFolderIndex(folder.directory, entries) != provider::StoreResult::Ok) {
-      ADD_FAILURE() << "Inbox#Reports cannot be read";
-      return subjects;
-    }
-    for (const provider::IndexEntry& entry : entries) {
-      std::wstring subject = L"<none>";
-      for (const provider::Value& value : entry.properties) {
-        if (PROP_ID(value.tag) == PROP_ID(PR_SUBJECT)) subject = value.text;
-      }
-      subjects.push_back(subject);
+    for (const kvtest::StoredMessage& message : kvtest::StoredMessages(StoreDirectory(L"Work"), L"Inbox#Reports")) {
+      subjects.push_back(message.subject());
     }
     return subjects;
   }

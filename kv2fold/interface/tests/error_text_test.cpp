@@ -95,15 +95,6 @@ TEST_F(ErrorTextTest, MapResultInEveryLanguage) {
   }
 }
 
-TEST_F(ErrorTextTest, TheHostReadsTheJobsTextWhichIsBounded) {
-  EXPECT_EQ(nullptr, KVEGetErrorTextW(nullptr));
-  EXPECT_EQ(L"", Text(job_->errorText)) << "a fresh job has no message";
-  const std::wstring longFallback(400, L'f');
-  job_->language = 0x0413;  // the Dutch test set lacks string 14
-  SetErrorFromResource(*job_, 14, longFallback.c_str());
-  EXPECT_EQ(std::wstring(299, L'f'), Text(job_->errorText));
-}
-
 TEST_F(ErrorTextTest, TheFailureMessageNamesTheFileAndFitsTheErrorText) {
   const std::wstring longName = std::wstring(99, L'n') + L"\U0001F600" + L"tail.pdf";  // a pair across the cut
   const std::wstring cutName = std::wstring(99, L'n') + L"...";

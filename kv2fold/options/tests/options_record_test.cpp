@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,11 +21,10 @@ constexpr size_t kHeader = sizeof(KVEDestinationOptions);
 constexpr size_t kBlockSizeField = offsetof(KVEDestinationOptions, blockSize);
 uint16_t U16(size_t value) { return static_cast<uint16_t>(value); }
 
-// A block as a host writes it (a 32-bit host if asked), and a pointer record.
+// A block as a host writes it, and a pointer record.
 template <typename Char>
-Bytes MakeBlock(const Char* profile, const Char* password, const Char* folder, uint16_t kind, bool from32Bit = false) {
-  const kvtest::OptionsTextT<Char> text = {profile, password, kind, folder};
-  return from32Bit ? kvtest::Block32Of(text) : kvtest::NativeBlockOf(text);
+Bytes MakeBlock(const Char* profile, const Char* password, const Char* folder, uint16_t kind) {
+  return kvtest::NativeBlockOf<Char>({profile, password, kind, folder});
 }
 template <typename Char>
 KVEDestinationOptionsT<Char> PointerRecord(const Char* profile, const Char* password, const Char* folder, uint16_t kind,
@@ -132,6 +130,7 @@ TEST(OptionsReadingRule, HostBytesAreProbedAndNothingBeyondTheBlockIsRead) {
     unsigned char* at = page.EndMinus(c.readable);
     memcpy(at, c.bytes, c.readable);
     EXPECT_EQ(c.expected, ConvertAndFree(at, c.fromNarrow, c.what)) << c.what;
+    EXPECT_EQ(0, memcmp(c.bytes, at, c.readable)) << c.what << ": the host's bytes are only read";
   }
   const void* readOnly = page.PlaceAtEnd<void>(&pointer, sizeof(pointer));
   page.ProtectFirstPage(PAGE_READONLY);
@@ -206,54 +205,8 @@ TEST(OptionsConversion, BothLayoutsInBothDirections) {
   KVEFreeDestinationOptionsW(0, wide);
 }
 
-TEST(OptionsConversion, BlockOfA32BitHostIsReadOnEveryBuild) {
-  kvtest::GuardedPage page;
-  const Bytes block32 = MakeBlock<char>("Profil", "geheim", "Ablage#Berichte", ReportInstance, true);
-  KVEDestinationOptions* wide = nullptr;
-  WORD size = 0;
-  ASSERT_EQ(KVE_OK, KVEDestinationOptionsA2W(page.PlaceAtEnd<KVEDestinationOptionsA>(block32.data(), block32.size()),
-                                             &wide, &size));
-  EXPECT_EQ(U16(kHeader), wide->structSize) << "output is in the build's own layout";
-  EXPECT_EQ(U16(kHeader + 2 * (7 + 7 + 16)), size);
-  EXPECT_EQ(kHeader + 28, wide->folderPath.offset);
-  EXPECT_EQ(ReportInstance, wide->postingKind);
-  EXPECT_STREQ(L"geheim", StringOf(wide, wide->password));
-  EXPECT_STREQ(L"Ablage#Berichte", StringOf(wide, wide->folderPath));
-  KVEFreeDestinationOptionsW(0, wide);
-}
-
-TEST(OptionsConversion, RoundTripKeepsEveryFieldAndTheHostRecord) {
-  char profile[16];
-  WideCharToMultiByte(CP_ACP, 0, L"Gr\u00fc\u00dfe", -1, profile, sizeof(profile), nullptr, nullptr);
-  const KVEDestinationOptionsA pointer = PointerRecord<char>(profile, "pw", "A#B", FolderReport);
-  const Bytes block = MakeBlock<char>(profile, nullptr, "A#B", PersonalReport);
-  for (const auto* record : {&pointer, reinterpret_cast<const KVEDestinationOptionsA*>(block.data())}) {
-    const size_t bytes = record->blockSize ? record->blockSize : sizeof(pointer);
-    const Bytes before(reinterpret_cast<const unsigned char*>(record),
-                       reinterpret_cast<const unsigned char*>(record) + bytes);
-    KVEDestinationOptions* wide = nullptr;
-    KVEDestinationOptionsA* narrow = nullptr;
-    ASSERT_EQ(KVE_OK, KVEDestinationOptionsA2W(record, &wide, nullptr));
-    EXPECT_STREQ(L"Gr\u00fc\u00dfe", StringOf(wide, wide->profileName));
-    ASSERT_EQ(KVE_OK, KVEDestinationOptionsW2A(wide, &narrow, nullptr));
-    EXPECT_EQ(record->postingKind, narrow->postingKind);
-    EXPECT_EQ(record->blockSize == 0, narrow->blockSize == 0) << "the layout is kept";
-    EXPECT_STREQ(profile, StringOf(narrow, narrow->profileName));
-    EXPECT_EQ(StringOf(record, record->password) == nullptr, StringOf(narrow, narrow->password) == nullptr);
-    EXPECT_STREQ("A#B", StringOf(narrow, narrow->folderPath));
-    KVEFreeDestinationOptionsW(0, wide);
-    KVEFreeDestinationOptionsA(0, narrow);
-    EXPECT_EQ(before, Bytes(reinterpret_cast<const unsigned char*>(record),
-                            reinterpret_cast<const unsigned char*>(record) + bytes))
-        << "the host's record is never modified";
-  }
-}
-
-// (Every conversion above is freed again by ConvertAndFree, which checks the heap.)
-TEST(OptionsConversion, FreeingNothingAndABlockTooLargeFor16Bits) {
-  EXPECT_EQ(0, KVEFreeDestinationOptionsA(0, nullptr));
-
-  // A narrow block whose wide form would pass 65,535 bytes cannot be converted.
+// A narrow block whose wide form would pass 65,535 bytes cannot be converted.
+TEST(OptionsConversion, ABlockTooLargeFor16BitsIsRefused) {
   const std::string longPath(40000, 'x');
   const Bytes large = MakeBlock<char>("Profil", nullptr, longPath.c_str(), FolderReport);
   EXPECT_EQ(KVE_BAD_ARGUMENT, ConvertAndFree(large.data(), true, "block too large for 16 bits"));

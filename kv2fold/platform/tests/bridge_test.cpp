@@ -73,24 +73,6 @@ INT_PTR CALLBACK EndAtOnce(HWND dialog, UINT message, WPARAM, LPARAM unicodeOut)
 
 }  // namespace
 
-TEST(Bridge, WineIsAnNtSystemSoTheWidePathIsChosenAtLoad) {
-  EXPECT_FALSE(IsNarrowPlatform());
-  EXPECT_FALSE(g_UseNarrowCalls);
-}
-
-TEST(Bridge, CopiesCountTheirTerminatorAndUseTheCodePageGiven) {
-  char* narrow = reinterpret_cast<char*>(0xdeadbeef);
-  EXPECT_EQ(4, NarrowDup(L"\u00fc#", &narrow, CP_UTF8));
-  EXPECT_STREQ("\xC3\xBC#", narrow);
-  ModuleFree(narrow);
-  EXPECT_EQ(0, NarrowDup(nullptr, &narrow, CP_ACP));
-  EXPECT_EQ(nullptr, narrow);
-  wchar_t* wide = nullptr;
-  EXPECT_EQ(7, WideDup("Ordner", &wide));
-  EXPECT_STREQ(L"Ordner", wide);
-  ModuleFree(wide);
-}
-
 // What callers rely on, whichever path the bridge takes.
 class BridgeBothPaths : public testing::TestWithParam<bool> {
  protected:
@@ -120,8 +102,6 @@ TEST_P(BridgeBothPaths, CharUpperWorksInPlace) {
   wchar_t text[] = L"ipm.document.gr\u00fc\u00dfe";
   EXPECT_EQ(text, BridgeCharUpper(text));
   EXPECT_STREQ(L"IPM.DOCUMENT.GR\u00dc\u00dfE", text);
-  // The single-character form: the character travels in the low word.
-  EXPECT_EQ(MAKEINTRESOURCEW(L'Q'), BridgeCharUpper(MAKEINTRESOURCEW(L'q')));
 }
 
 TEST_P(BridgeBothPaths, ResourcesByNumberReachTheSystemUnchanged) {
