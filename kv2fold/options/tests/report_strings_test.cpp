@@ -1,6 +1,5 @@
-// The report texts read from an exported file's tagged values. (Of the
-// tagged-value library and the file layer under it the module only reads
-// files, through ReadReportStrings; these cases are their tests too.)
+// The report texts read from an exported file's tagged values, and the
+// tagged-value stores' writers, which the module itself never calls.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "options/report_strings.h"
+#include "options/tlv.h"
 #include "platform/tests/test_support.h"
 #include "platform/wide_text.h"
 
@@ -37,7 +37,72 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
+// Every record's tag and value until a read fails, and that read's code.
+std::vector<Bytes> ReadAll(TLVDescriptor* store, FileResult* end) {
+  std::vector<Bytes> records;
+  for (;;) {
+    ScopedSizedBuffer value;
+    uint16_t tag = 0, length = 0;
+    if ((*end = TLVRead(store, &tag, &length, value.variable())) != FR_OK) return records;
+    records.push_back(Record(tag, length, length ? Bytes(value.get(), value.get() + length) : Bytes()));
+  }
+}
+
 }  // namespace
+
+TEST(TaggedValues, WritersInMemoryAndFileReadBackAsWritten) {
+  const long heapBlocks = kvtest::CountModuleHeapBlocks();
+  const std::vector<Bytes> written = {Record(0x1001, 100, Bytes(100, 1)), Record(0x1002, 0),
+                                      Record(0x1003, 188, Bytes(188, 3))};
+  kvtest::TempDirectory directory;
+  const std::wstring path = directory.File(L"records.tlv");
+  {
+    ScopedSizedBuffer buffer;
+    TLVDescriptor* memory = nullptr;
+    TLVDescriptor* file = nullptr;
+    ASSERT_EQ(FR_OK, TLVCreateMemory(buffer.variable(), &memory));
+    ASSERT_EQ(FR_OK, TLVCreateFile(path.c_str(), OF_WRITE, OF_SHARE_EXCLUSIVE, &file));
+    EXPECT_EQ(256u, SizedBufferLength(buffer.get()));
+    for (const Bytes& record : written) {
+      const uint16_t tag = static_cast<uint16_t>(record[0] | record[1] << 8);
+      const uint16_t length = static_cast<uint16_t>(record.size() - 4);
+      EXPECT_EQ(FR_OK, TLVWrite(memory, tag, length, record.data() + 4));
+      EXPECT_EQ(FR_OK, TLVWrite(file, tag, length, record.data() + 4));
+    }
+    EXPECT_EQ(FR_NO_MEMORY, TLVWriteBuffer(memory, 9, 3, nullptr)) << "nothing half-written";
+    EXPECT_EQ(FR_OK, TLVDestroy(memory));
+    EXPECT_EQ(FR_OK, TLVDestroy(file));
+    EXPECT_EQ(300u, SizedBufferLength(buffer.get())) << "the writer's end trims the buffer to its records";
+    EXPECT_EQ(Join({written[0], written[1], written[2]}), kvtest::ReadBytes(path));
+
+    FileResult end = FR_OK;
+    ASSERT_EQ(FR_OK, TLVOpenMemory(buffer.variable(), OF_READ, &memory));
+    ASSERT_EQ(FR_OK, TLVOpenFile(path.c_str(), OF_READ, OF_SHARE_DENY_WRITE, &file));
+    for (TLVDescriptor* reader : {memory, file}) {
+      uint16_t tag = 0;
+      EXPECT_EQ(FR_OK, TLVFind(reader, 0x1002));
+      EXPECT_EQ(FR_OK, TLVPeek(reader, &tag, nullptr));
+      EXPECT_EQ(0x1002, tag) << "Find stops at the record, Peek does not move";
+      EXPECT_EQ(FR_OK, TLVSkip(reader));
+      EXPECT_EQ(std::vector<Bytes>{written[2]}, ReadAll(reader, &end));
+      EXPECT_EQ(FR_END_OF_DATA, end);
+      EXPECT_EQ(FR_END_OF_DATA, TLVFind(reader, 0x1001)) << "the search never starts over";
+      EXPECT_EQ(FR_OK, TLVDestroy(reader));
+    }
+    EXPECT_EQ(FR_EXISTS, TLVCreateFile(path.c_str(), OF_WRITE, OF_SHARE_EXCLUSIVE, &file));
+  }
+  {
+    ScopedSizedBuffer full;  // 16-bit positions: the store ends at byte 65,535
+    TLVDescriptor* writer = nullptr;
+    ASSERT_EQ(FR_OK, TLVCreateMemory(full.variable(), &writer));
+    EXPECT_EQ(FR_OK, TLVWrite(writer, 1, kTLVLargestLength, Bytes(kTLVLargestLength, 0x42).data()));
+    EXPECT_EQ(FR_OK, TLVWrite(writer, 2, 7, "1234567"));
+    EXPECT_EQ(FR_NO_MEMORY, TLVWrite(writer, 3, 0, nullptr));
+    EXPECT_EQ(FR_OK, TLVDestroy(writer));
+    EXPECT_EQ(0xFFFFu, SizedBufferLength(full.get()));
+  }
+  EXPECT_EQ(heapBlocks, kvtest::CountModuleHeapBlocks());
+}
 
 TEST(ReportStrings, CommentAndBodyFromTaggedRecords) {
   wchar_t* const kUntouched = const_cast<wchar_t*>(L"untouched");
