@@ -135,16 +135,11 @@ class FileDraft final : public MessageDraft {
     IndexWriter index(folderDirectory_, &folderId_, countsRecord_.get());
     StoreResult result = index.Begin();
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
+    // Finished, moved into its bucket (made if missing) and closed.
     uint64_t fileSize = 0;
-    hr = writer_.Finish(&fileSize);
-    if (FAILED(hr)) return WriterResult(hr);
     const std::wstring finalPath = MessagePath(folderDirectory_, id_);
-    if (!MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0) &&
-        (GetLastError() != ERROR_PATH_NOT_FOUND || !MakeMessageBucket(folderDirectory_, id_) ||
-         !MoveFileExW(temporaryPath_.c_str(), finalPath.c_str(), 0))) {
-      DeleteFileW(temporaryPath_.c_str());
-      return MAPI_E_DISK_ERROR;
-    }
+    hr = writer_.Finish(&fileSize, finalPath.c_str());
+    if (FAILED(hr)) return WriterResult(hr);
     result = index.Append({MakeIndexEntry(id_, contents.associated, *contents.values, fileSize,
                                           !contents.attachments.empty(), contents.messageFlags)});
     if (result != StoreResult::Ok) {

@@ -102,6 +102,25 @@ bool CreateDirectoryTree(const std::wstring& path) {
   return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+namespace {
+bool SeekTo(HANDLE file, uint64_t offset) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
+}
+}  // namespace
+
+bool ReadAt(HANDLE file, uint64_t offset, void* data, DWORD size, DWORD& read) {
+  read = 0;
+  return SeekTo(file, offset) && ReadFile(file, data, size, &read, nullptr);
+}
+
+bool WriteAt(HANDLE file, uint64_t offset, const void* data, size_t size) {
+  DWORD written = 0;
+  return SeekTo(file, offset) && WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) &&
+         written == size;
+}
+
 bool ListDirectories(const std::wstring& path, std::vector<std::wstring>& names) {
   names.clear();
   WIN32_FIND_DATAW data;

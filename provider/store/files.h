@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,13 @@ bool MoveIntoPlace(const std::wstring& from, const std::wstring& to);
 // A name for a temporary file beside path that no other writer uses, in this
 // process or another, whichever copy of this library it runs.
 std::wstring TemporaryNameBeside(const std::wstring& path);
+
+// Reads or writes at an offset of an open file through its file pointer (the
+// handle's user must not share it between threads). Not with an OVERLAPPED:
+// Wine reports each such call to its server as a completion, a round trip.
+// ReadAt answers true at the end of the file too, with fewer bytes read.
+bool ReadAt(HANDLE file, uint64_t offset, void* data, DWORD size, DWORD& read);
+bool WriteAt(HANDLE file, uint64_t offset, const void* data, size_t size);
 
 bool CreateDirectoryTree(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);

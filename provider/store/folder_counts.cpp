@@ -25,27 +25,16 @@ kvcommon::UniqueFile OpenCounts(const std::wstring& path, DWORD disposition) {
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool WriteAt(HANDLE file, uint64_t offset, const char* data, size_t size) {
-  OVERLAPPED where = {};
-  where.Offset = static_cast<DWORD>(offset);
-  where.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD written = 0;
-  return WriteFile(file, data, static_cast<DWORD>(size), &written, &where) && written == size;
-}
-
-bool ReadAt(HANDLE file, uint64_t offset, char* data, size_t size) {
-  OVERLAPPED where = {};
-  where.Offset = static_cast<DWORD>(offset);
-  where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+bool ReadWhole(HANDLE file, uint64_t offset, char* data, size_t size) {
   DWORD read = 0;
-  return ReadFile(file, data, static_cast<DWORD>(size), &read, &where) && read == size;
+  return ReadAt(file, offset, data, static_cast<DWORD>(size), read) && read == size;
 }
 
 bool ReadAll(HANDLE file, std::string& bytes) {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return false;
   bytes.resize(static_cast<size_t>(size.QuadPart));
-  return bytes.empty() || ReadAt(file, 0, &bytes[0], bytes.size());
+  return bytes.empty() || ReadWhole(file, 0, &bytes[0], bytes.size());
 }
 
 std::string CountsText(const IndexCounts& counts) {
@@ -161,7 +150,7 @@ bool WriteFolderCounts(const std::wstring& folderDirectory, const ObjectId& id, 
   if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
   const std::string idText = ObjectIdText(id);
   char found[kIdDigits];
-  if (offset == kNoCountsRecord || !ReadAt(file.get(), offset, found, kIdDigits) ||
+  if (offset == kNoCountsRecord || !ReadWhole(file.get(), offset, found, kIdDigits) ||
       memcmp(found, idText.data(), kIdDigits) != 0) {
     std::string bytes;
     if (!ReadAll(file.get(), bytes)) return false;

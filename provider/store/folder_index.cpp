@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files.h"
 #include "text.h"
 
 namespace provider {
@@ -115,15 +116,6 @@ bool ParseValueField(const char* field, size_t length, IndexEntry& entry, size_t
   if (!ParseHex64(field, 8, tag)) return false;
   if (entry.properties.size() <= index) entry.properties.resize(index + 1);
   return DecodeValue(static_cast<ULONG>(tag), field + 9, length - 9, entry.properties[index]);
-}
-
-bool ReadAt(HANDLE file, uint64_t offset, void* data, DWORD size, DWORD& read) {
-  OVERLAPPED where = {};
-  where.Offset = static_cast<DWORD>(offset);
-  where.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  read = 0;
-  if (ReadFile(file, data, size, &read, &where)) return true;
-  return GetLastError() == ERROR_HANDLE_EOF;
 }
 
 // Calls visit(entry, offset) for every index line between the start and end.

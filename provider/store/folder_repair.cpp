@@ -12,11 +12,7 @@ constexpr DWORD kLockWaitMs = 30000;
 constexpr size_t kOutputPiece = 1u << 20;
 
 bool WriteAt(HANDLE file, uint64_t offset, const std::string& bytes) {
-  OVERLAPPED where = {};
-  where.Offset = static_cast<DWORD>(offset);
-  where.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD written = 0;
-  return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, &where) && written == bytes.size();
+  return provider::WriteAt(file, offset, bytes.data(), bytes.size());
 }
 
 bool CutAt(HANDLE file, uint64_t size) {

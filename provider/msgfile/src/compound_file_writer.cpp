@@ -122,12 +122,12 @@ struct CompoundFileWriter::Impl {
   HRESULT WriteDirectory(uint32_t miniStreamStart, uint32_t miniSectors, std::vector<Run>* runs,
                          uint32_t* firstSector, uint32_t* count);
   HRESULT WriteTables(std::vector<Run>* runs, cfb::Header* header);
-  HRESULT WriteEverything();
-  HRESULT Finish() {
+  HRESULT WriteEverything(const wchar_t* finalPath);
+  HRESULT Finish(const wchar_t* finalPath) {
     if (FAILED(failure)) return failure;
     if (open != kNoContent) return E_UNEXPECTED;
     // Past this point a failure leaves a half-written tail: it sticks.
-    const HRESULT hr = WriteEverything();
+    const HRESULT hr = WriteEverything(finalPath);
     if (FAILED(hr)) failure = hr;
     return hr;
   }
@@ -348,7 +348,7 @@ HRESULT CompoundFileWriter::Impl::WriteTables(std::vector<Run>* runs, cfb::Heade
   return S_OK;
 }
 
-HRESULT CompoundFileWriter::Impl::WriteEverything() {
+HRESULT CompoundFileWriter::Impl::WriteEverything(const wchar_t* finalPath) {
   std::vector<Run> runs;
   HRESULT hr = WriteRegularContents();
   if (FAILED(hr)) return hr;
@@ -378,7 +378,7 @@ HRESULT CompoundFileWriter::Impl::WriteEverything() {
   cfb::EncodeHeader(header, encoded);
   hr = Check(file.WriteAt(0, encoded, sizeof encoded));
   if (FAILED(hr)) return hr;
-  return Check(file.Keep());
+  return Check(file.Keep(finalPath));
 }
 
 CompoundFileWriter::CompoundFileWriter() noexcept = default;
@@ -575,11 +575,11 @@ uint64_t CompoundFileWriter::ProjectedSize(uint64_t moreBytes, uint32_t moreEntr
   return (sectors + fat + difat) << geometry.sectorShift;
 }
 
-HRESULT CompoundFileWriter::Finish(uint64_t* fileSize) noexcept {
+HRESULT CompoundFileWriter::Finish(uint64_t* fileSize, const wchar_t* finalPath) noexcept {
   if (!impl_) return E_UNEXPECTED;
   HRESULT hr = E_OUTOFMEMORY;
   try {
-    hr = impl_->Finish();
+    hr = impl_->Finish(finalPath);
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
     impl_->failure = hr;

@@ -97,7 +97,7 @@ struct MessageWriter::Impl {
   }
 
   HRESULT WriteObject(EntryId storage, const Object& object, const std::vector<uint8_t>& header);
-  HRESULT Lay(uint64_t* fileSize);
+  HRESULT Lay(uint64_t* fileSize, const wchar_t* finalPath);
 };
 
 HRESULT MessageWriter::Impl::WriteObject(EntryId storage, const Object& object, const std::vector<uint8_t>& header) {
@@ -133,7 +133,7 @@ HRESULT MessageWriter::Impl::WriteObject(EntryId storage, const Object& object, 
   return file.AddStream(storage, msg::kPropertiesStream, stream.data(), stream.size());
 }
 
-HRESULT MessageWriter::Impl::Lay(uint64_t* fileSize) {
+HRESULT MessageWriter::Impl::Lay(uint64_t* fileSize, const wchar_t* finalPath) {
   bool unicode = false;
   auto scan = [&unicode](const Object& object) {
     for (const auto& entry : object.properties) unicode |= PROP_TYPE(entry.second.value.tag) == PT_UNICODE;
@@ -190,7 +190,7 @@ HRESULT MessageWriter::Impl::Lay(uint64_t* fileSize) {
   if (FAILED(hr)) return hr;
   hr = writeAll(attachments, msg::kAttachmentPrefix);
   if (FAILED(hr)) return hr;
-  return file.Finish(fileSize);
+  return file.Finish(fileSize, finalPath);
 }
 
 bool MessageWriter::Fits(uint64_t moreBytes, uint64_t otherBytes, uint32_t otherValues) const noexcept {
@@ -353,13 +353,13 @@ HRESULT MessageWriter::CancelValueStream() noexcept {
   return impl_->Cancel();
 }
 
-HRESULT MessageWriter::Finish(uint64_t* fileSize) noexcept {
+HRESULT MessageWriter::Finish(uint64_t* fileSize, const wchar_t* finalPath) noexcept {
   if (!impl_) return E_UNEXPECTED;
   if (FAILED(impl_->failure)) return impl_->failure;
   if (impl_->streaming) return E_UNEXPECTED;
   HRESULT hr = E_OUTOFMEMORY;
   try {
-    hr = impl_->Lay(fileSize);
+    hr = impl_->Lay(fileSize, finalPath);
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }

@@ -17,6 +17,34 @@ bool MarkForDeletion(HANDLE file, BOOL deleteOnClose) {
   disposition.DeleteFile = deleteOnClose;
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
+
+// Makes the directory that holds path, and any missing above it.
+bool MakeParentDirectory(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos || slash == 0) return false;
+  const std::wstring parent = path.substr(0, slash);
+  if (CreateDirectoryW(parent.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+  return GetLastError() == ERROR_PATH_NOT_FOUND && MakeParentDirectory(parent) &&
+         (CreateDirectoryW(parent.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
+// Renames the open file: one call, where MoveFileExW would open the file
+// again (under Wine three more round trips to its server).
+bool RenameOpenFile(HANDLE file, const std::wstring& path) noexcept {
+  const size_t bytes = path.size() * sizeof(wchar_t);
+  std::vector<uint8_t> block;
+  try {
+    block.resize(sizeof(FILE_RENAME_INFO) + bytes);  // the terminator included
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
+  info->ReplaceIfExists = FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(bytes);
+  std::memcpy(block.data() + offsetof(FILE_RENAME_INFO, FileName), path.c_str(), bytes);
+  return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(block.size())) != FALSE;
+}
 }  // namespace
 
 HRESULT SequentialFile::Create(const wchar_t* path) noexcept {
@@ -207,7 +235,7 @@ HRESULT SequentialFile::WriteAt(uint64_t offset, const void* data, size_t size) 
   return hr;
 }
 
-HRESULT SequentialFile::Keep() noexcept {
+HRESULT SequentialFile::Keep(const wchar_t* finalPath) noexcept {
   if (!handle_.valid()) return E_UNEXPECTED;
   HRESULT hr = Flush();
   StopWriting();
@@ -217,10 +245,39 @@ HRESULT SequentialFile::Keep() noexcept {
     return LastErrorResult();
   }
   markedForDeletion_ = false;
-  if (!CloseHandle(handle_.release())) return LastErrorResult();
+  if (finalPath && FAILED(hr = Place(finalPath))) return hr;
+  if (handle_.valid() && !CloseHandle(handle_.release())) return LastErrorResult();
   buffer_.clear();
   buffer_.shrink_to_fit();
   return S_OK;
+}
+
+HRESULT SequentialFile::Place(const wchar_t* finalPath) noexcept {
+  try {
+    const std::wstring path = finalPath;
+    bool renamed = RenameOpenFile(handle_.get(), path);
+    if (!renamed && GetLastError() == ERROR_PATH_NOT_FOUND && MakeParentDirectory(path))
+      renamed = RenameOpenFile(handle_.get(), path);
+    if (renamed) {
+      path_ = path;
+      return S_OK;
+    }
+    // A system that does not rename open files: closed, then moved.
+    handle_.reset();
+    bool moved = MoveFileExW(path_.c_str(), path.c_str(), 0) != FALSE;
+    if (!moved && GetLastError() == ERROR_PATH_NOT_FOUND && MakeParentDirectory(path))
+      moved = MoveFileExW(path_.c_str(), path.c_str(), 0) != FALSE;
+    if (moved) {
+      path_ = path;
+      return S_OK;
+    }
+    const HRESULT hr = LastErrorResult();
+    DeleteFileW(path_.c_str());
+    return hr;
+  } catch (const std::bad_alloc&) {
+    markedForDeletion_ = MarkForDeletion(handle_.get(), TRUE);  // for Discard
+    return E_OUTOFMEMORY;
+  }
 }
 
 void SequentialFile::Discard() noexcept {

@@ -42,12 +42,16 @@ class SequentialFile {
   // Bytes appended so far, buffered ones included.
   uint64_t Size() const noexcept { return size_; }
 
-  // Writes what is buffered, lifts the deletion mark and closes the file.
-  HRESULT Keep() noexcept;
+  // Writes what is buffered, lifts the deletion mark and closes the file;
+  // given finalPath, moves it there first (never over an existing file),
+  // making missing directories. On failure the file is gone, or still open
+  // and marked for Discard.
+  HRESULT Keep(const wchar_t* finalPath = nullptr) noexcept;
   // Closes and deletes the file; nothing happens when none is open.
   void Discard() noexcept;
 
  private:
+  HRESULT Place(const wchar_t* finalPath) noexcept;
   HRESULT Flush() noexcept;
   HRESULT Grow(size_t wanted) noexcept;
   HRESULT WriteAll(const uint8_t* data, size_t size) noexcept;

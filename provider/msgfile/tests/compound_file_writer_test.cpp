@@ -260,3 +260,25 @@ TEST_F(WriterAgainstSystem, CallsOutOfOrderAreRefused) {
   ASSERT_EQ(S_OK, ReadWithSystem(path, &view));
   EXPECT_EQ((std::vector<uint8_t>{'a', 'b', 'c'}), view.streams[L"s"]);
 }
+
+// Finish can move the file into a directory still to be made, and never over
+// another file: then the composition goes and the other file stays.
+TEST_F(WriterAgainstSystem, FinishMovesTheFileButNeverOverAnother) {
+  const std::wstring composed = scratch_.File(L"a.tmp");
+  const std::wstring placed = scratch_.File(L"new\\deeper\\a.cfb");
+  const std::wstring existing = scratch_.File(L"existing.cfb");
+  kvtest::WriteBytes(existing, {1, 2, 3});
+  for (const std::wstring& target : {placed, existing}) {
+    CompoundFileWriter writer;
+    ASSERT_EQ(S_OK, writer.Create(composed.c_str()));
+    ASSERT_EQ(S_OK, writer.AddStream(kRootEntry, L"s", "abc", 3));
+    const HRESULT hr = writer.Finish(nullptr, target.c_str());
+    EXPECT_EQ(target == placed, SUCCEEDED(hr)) << std::hex << hr;
+    if (FAILED(hr)) writer.Abandon();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(composed.c_str())) << "the composition is gone";
+  }
+  SystemView view;
+  ASSERT_EQ(S_OK, ReadWithSystem(placed, &view));
+  EXPECT_EQ((std::vector<uint8_t>{'a', 'b', 'c'}), view.streams[L"s"]);
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), kvtest::ReadBytes(existing)) << "left untouched";
+}

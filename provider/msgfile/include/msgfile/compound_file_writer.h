@@ -70,8 +70,10 @@ class CompoundFileWriter {
   // Writes the mini stream, allocation tables, directory and header and
   // closes the file. Content never linked is dropped. The open content, if
   // any, must have been ended. fileSize, when given, receives the size of
-  // the finished file.
-  HRESULT Finish(uint64_t* fileSize = nullptr) noexcept;
+  // the finished file; finalPath, when given, is where the file is moved
+  // before it is closed (never over an existing file; missing directories
+  // are made).
+  HRESULT Finish(uint64_t* fileSize = nullptr, const wchar_t* finalPath = nullptr) noexcept;
   // Closes and deletes the file.
   void Abandon() noexcept;
 

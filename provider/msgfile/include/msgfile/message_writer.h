@@ -65,8 +65,9 @@ class MessageWriter {
   // and otherBytes of otherValues values the caller will still set.
   bool Fits(uint64_t moreBytes, uint64_t otherBytes = 0, uint32_t otherValues = 0) const noexcept;
 
-  // fileSize, when given, receives the size of the finished file.
-  HRESULT Finish(uint64_t* fileSize = nullptr) noexcept;
+  // fileSize, when given, receives the size of the finished file; finalPath,
+  // when given, is where it is moved (CompoundFileWriter::Finish).
+  HRESULT Finish(uint64_t* fileSize = nullptr, const wchar_t* finalPath = nullptr) noexcept;
   void Abandon() noexcept;
   bool IsOpen() const noexcept;
 
