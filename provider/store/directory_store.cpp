@@ -54,9 +54,10 @@ HRESULT WriterResult(HRESULT hr) {
 }
 
 
-// A message file written aside in the folder's composing\ as <id>.tmp,
-// marked for deletion until the save finishes it, moves it to its bucket as
-// <id>.msg and adds its line to the index.
+// A message file written aside in the folder's composing\ as <id>.tmp and
+// moved into its bucket as <id>.msg by the save, which adds its line to the
+// index. Not marked for deletion: what a killed posting leaves in composing
+// is swept away when the folder is next opened for writing.
 class FileDraft final : public MessageDraft {
  public:
   HRESULT Create(const std::wstring& folderDirectory, const ObjectId& folderId,
@@ -66,12 +67,12 @@ class FileDraft final : public MessageDraft {
     countsRecord_ = std::move(countsRecord);
     id_ = NewObjectId();
     temporaryPath_ = ComposingPath(folderDirectory, id_);
-    HRESULT hr = writer_.Create(temporaryPath_.c_str());
+    HRESULT hr = writer_.Create(temporaryPath_.c_str(), 3, false);
     // Directories are made the first time they are needed, so that a posting
     // into a folder that has them pays nothing for them.
     if (FAILED(hr) && hr != E_OUTOFMEMORY) {
       if (!CreateDirectoryTree(ComposingDirectory(folderDirectory))) return MAPI_E_DISK_ERROR;
-      hr = writer_.Create(temporaryPath_.c_str());
+      hr = writer_.Create(temporaryPath_.c_str(), 3, false);
     }
     if (hr == E_OUTOFMEMORY) return MAPI_E_NOT_ENOUGH_MEMORY;
     return FAILED(hr) ? MAPI_E_DISK_ERROR : S_OK;

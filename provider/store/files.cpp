@@ -136,26 +136,19 @@ bool ListDirectories(const std::wstring& path, std::vector<std::wstring>& names)
 }
 
 FileLock::FileLock(const std::wstring& lockPath, DWORD timeoutMs) {
-  DWORD started = GetTickCount();
+  const DWORD started = GetTickCount();
   for (;;) {
-    file_.reset(CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The file opened without sharing is the lock: one call takes it and one
+    // lets it go (LockFileEx and UnlockFileEx would be two more, each a round
+    // trip to the Wine server). A holder that opened it sharing everything
+    // and locked it, as earlier versions did, still keeps this open out.
+    file_.reset(CreateFileW(lockPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file_) {
-      OVERLAPPED where = {};
-      if (LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
-        held_ = true;
-        return;
-      }
+      held_ = true;
+      return;
     }
     if (GetTickCount() - started >= timeoutMs) return;
     Sleep(5);
-  }
-}
-
-FileLock::~FileLock() {
-  if (held_) {
-    OVERLAPPED where = {};
-    UnlockFileEx(file_.get(), 0, 1, 0, &where);
   }
 }
 

@@ -43,12 +43,12 @@ bool FileExists(const std::wstring& path);
 // Names of the subdirectories of a directory (not "." and "..").
 bool ListDirectories(const std::wstring& path, std::vector<std::wstring>& names);
 
-// An exclusive lock held on a lock file for the lifetime of the object; the
-// lock serialises writers of several processes. Waits at most timeoutMs.
+// An exclusive lock held on a lock file (open without sharing) for the
+// lifetime of the object; the lock serialises writers of several processes.
+// Waits at most timeoutMs.
 class FileLock {
  public:
   FileLock(const std::wstring& lockPath, DWORD timeoutMs);
-  ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   bool held() const { return held_; }

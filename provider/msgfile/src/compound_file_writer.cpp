@@ -386,7 +386,7 @@ CompoundFileWriter::~CompoundFileWriter() { Abandon(); }
 
 bool CompoundFileWriter::IsOpen() const noexcept { return impl_ != nullptr; }
 
-HRESULT CompoundFileWriter::Create(const wchar_t* path, unsigned majorVersion) noexcept {
+HRESULT CompoundFileWriter::Create(const wchar_t* path, unsigned majorVersion, bool markForDeletion) noexcept {
   if (impl_) return E_UNEXPECTED;
   Geometry geometry;
   if (!path || !cfb::GeometryForVersion(majorVersion, &geometry)) return E_INVALIDARG;
@@ -398,7 +398,7 @@ HRESULT CompoundFileWriter::Create(const wchar_t* path, unsigned majorVersion) n
     root.type = ObjectType::Root;
     impl->nodes.push_back(std::move(root));
     impl->createdTime = CurrentFileTime();
-    HRESULT hr = impl->file.Create(path);
+    HRESULT hr = impl->file.Create(path, markForDeletion);
     if (FAILED(hr)) return hr;
     // Room for the header, written last.
     hr = impl->file.AppendZeros(geometry.sectorSize);

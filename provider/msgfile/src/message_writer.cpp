@@ -220,11 +220,11 @@ MessageWriter::~MessageWriter() { Abandon(); }
 
 bool MessageWriter::IsOpen() const noexcept { return impl_ != nullptr; }
 
-HRESULT MessageWriter::Create(const wchar_t* path, unsigned compoundFileVersion) noexcept {
+HRESULT MessageWriter::Create(const wchar_t* path, unsigned compoundFileVersion, bool markForDeletion) noexcept {
   if (impl_) return E_UNEXPECTED;
   try {
     std::unique_ptr<Impl> impl(new Impl);
-    const HRESULT hr = impl->file.Create(path, compoundFileVersion);
+    const HRESULT hr = impl->file.Create(path, compoundFileVersion, markForDeletion);
     if (FAILED(hr)) return hr;
     impl_ = std::move(impl);
     return S_OK;

@@ -47,7 +47,7 @@ bool RenameOpenFile(HANDLE file, const std::wstring& path) noexcept {
 }
 }  // namespace
 
-HRESULT SequentialFile::Create(const wchar_t* path) noexcept {
+HRESULT SequentialFile::Create(const wchar_t* path, bool markForDeletion) noexcept {
   if (!path || !*path) return E_INVALIDARG;
   if (handle_.valid()) return E_UNEXPECTED;
   try {
@@ -62,8 +62,9 @@ HRESULT SequentialFile::Create(const wchar_t* path) noexcept {
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return STG_E_FILEALREADYEXISTS;
     return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
   }
-  // If the system refuses the mark, Discard still deletes the file by name.
-  markedForDeletion_ = MarkForDeletion(handle_.get(), TRUE);
+  // Without the mark (or when the system refuses it) Discard deletes the
+  // file by name.
+  markedForDeletion_ = markForDeletion && MarkForDeletion(handle_.get(), TRUE);
   used_ = 0;
   size_ = 0;
   return S_OK;

@@ -32,7 +32,7 @@ class SequentialFile {
   SequentialFile& operator=(const SequentialFile&) = delete;
 
   // Creates a new file; an existing file at path is never replaced.
-  HRESULT Create(const wchar_t* path) noexcept;
+  HRESULT Create(const wchar_t* path, bool markForDeletion = true) noexcept;
   bool IsOpen() const noexcept { return handle_.valid(); }
 
   HRESULT Append(const void* data, size_t size) noexcept;

@@ -42,8 +42,10 @@ class CompoundFileWriter {
   CompoundFileWriter& operator=(const CompoundFileWriter&) = delete;
 
   // majorVersion 3 writes 512-byte sectors, 4 writes 4096-byte sectors.
-  // The file at path must not exist yet.
-  HRESULT Create(const wchar_t* path, unsigned majorVersion = 3) noexcept;
+  // The file at path must not exist yet. Unless markForDeletion is false (a
+  // caller that sweeps away what a killed process leaves, and saves the two
+  // calls), the file is marked for deletion until Finish.
+  HRESULT Create(const wchar_t* path, unsigned majorVersion = 3, bool markForDeletion = true) noexcept;
 
   HRESULT AddStorage(EntryId parent, const wchar_t* name, EntryId* storage) noexcept;
   HRESULT SetClassId(EntryId storage, const CLSID& clsid) noexcept;

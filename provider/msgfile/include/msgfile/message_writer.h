@@ -39,7 +39,8 @@ class MessageWriter {
   MessageWriter& operator=(const MessageWriter&) = delete;
 
   // compoundFileVersion: 3 (512-byte sectors, the default) or 4.
-  HRESULT Create(const wchar_t* path, unsigned compoundFileVersion = 3) noexcept;
+  // markForDeletion: see CompoundFileWriter::Create.
+  HRESULT Create(const wchar_t* path, unsigned compoundFileVersion = 3, bool markForDeletion = true) noexcept;
 
   HRESULT SetProperty(ObjectRef object, const SPropValue& value) noexcept;
   HRESULT SetProperty(ObjectRef object, const Property& value) noexcept;
