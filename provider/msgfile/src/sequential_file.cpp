@@ -256,19 +256,18 @@ HRESULT SequentialFile::Keep(const wchar_t* finalPath) noexcept {
 HRESULT SequentialFile::Place(const wchar_t* finalPath) noexcept {
   try {
     const std::wstring path = finalPath;
-    bool renamed = RenameOpenFile(handle_.get(), path);
-    if (!renamed && GetLastError() == ERROR_PATH_NOT_FOUND && MakeParentDirectory(path))
-      renamed = RenameOpenFile(handle_.get(), path);
-    if (renamed) {
-      path_ = path;
-      return S_OK;
+    // A step that fails for want of the target's directory is tried again
+    // once the directory is made.
+    auto inDirectory = [&path](auto step) {
+      return step() || (GetLastError() == ERROR_PATH_NOT_FOUND && MakeParentDirectory(path) && step());
+    };
+    bool placed = inDirectory([&] { return RenameOpenFile(handle_.get(), path); });
+    if (!placed) {
+      // A system that does not rename open files: closed, then moved.
+      handle_.reset();
+      placed = inDirectory([&] { return MoveFileExW(path_.c_str(), path.c_str(), 0) != FALSE; });
     }
-    // A system that does not rename open files: closed, then moved.
-    handle_.reset();
-    bool moved = MoveFileExW(path_.c_str(), path.c_str(), 0) != FALSE;
-    if (!moved && GetLastError() == ERROR_PATH_NOT_FOUND && MakeParentDirectory(path))
-      moved = MoveFileExW(path_.c_str(), path.c_str(), 0) != FALSE;
-    if (moved) {
+    if (placed) {
       path_ = path;
       return S_OK;
     }
@@ -276,7 +275,12 @@ HRESULT SequentialFile::Place(const wchar_t* finalPath) noexcept {
     DeleteFileW(path_.c_str());
     return hr;
   } catch (const std::bad_alloc&) {
-    markedForDeletion_ = MarkForDeletion(handle_.get(), TRUE);  // for Discard
+    // For Discard: marked while open, gone once closed.
+    if (handle_.valid()) {
+      markedForDeletion_ = MarkForDeletion(handle_.get(), TRUE);
+    } else {
+      DeleteFileW(path_.c_str());
+    }
     return E_OUTOFMEMORY;
   }
 }
