@@ -35,7 +35,7 @@ HRESULT OpenFolder(const std::shared_ptr<StoreState>& store, bool storeWritable,
   }
   if ((flags & MAPI_MODIFY) && !allowed) return MAPI_E_NO_ACCESS;
   bool writable = allowed && (flags & (MAPI_MODIFY | MAPI_BEST_ACCESS));
-  // Opened for writing: put right against its message files first.
+  // Opened for writing: checked first, and put right when a trace says so.
   const bool repair = (flags & MAPI_MODIFY) != 0;
   if (repair) {
     HRESULT hr = RepairForWriting(*store, folder);

@@ -136,7 +136,10 @@ class FileDraft final : public MessageDraft {
     IndexWriter index(folderDirectory_, &folderId_, countsRecord_.get());
     StoreResult result = index.Begin();
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
-    // Finished, moved into its bucket (made if missing) and closed.
+    // Noted in the lock file until its line and counts are written, then
+    // finished, moved into its bucket (made if missing) and closed.
+    result = index.NotePlacing(id_);
+    if (result != StoreResult::Ok) return StoreResultToHresult(result);
     uint64_t fileSize = 0;
     const std::wstring finalPath = MessagePath(folderDirectory_, id_);
     hr = writer_.Finish(&fileSize, finalPath.c_str());
@@ -219,8 +222,12 @@ StoreResult DirectoryStore::CreateFolder(const StoreFolder& parent, const std::w
 }
 
 StoreResult DirectoryStore::PrepareForWriting(const StoreFolder& folder) {
+  bool repairNeeded = false;
+  uint64_t staleRemoved = 0;
+  StoreResult result = CheckBeforeWriting(folder.location, repairNeeded, staleRemoved);
+  if (result != StoreResult::Ok || !repairNeeded) return result;
   RepairReport report;
-  StoreResult result = RepairFolder(folder.location, report);
+  result = RepairFolder(folder.location, report);
   return result == StoreResult::Ok ? layout_->RefreshCounts(ToRecord(folder)) : result;
 }
 

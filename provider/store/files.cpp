@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "object_id.h"
 
@@ -135,14 +136,15 @@ bool ListDirectories(const std::wstring& path, std::vector<std::wstring>& names)
   return true;
 }
 
-FileLock::FileLock(const std::wstring& lockPath, DWORD timeoutMs) {
+FileLock::FileLock(const std::wstring& lockPath, DWORD timeoutMs, bool withNote) {
+  const DWORD access = withNote ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
   const DWORD started = GetTickCount();
   for (;;) {
     // The file opened without sharing is the lock: one call takes it and one
     // lets it go (LockFileEx and UnlockFileEx would be two more, each a round
     // trip to the Wine server). A holder that opened it sharing everything
     // and locked it, as earlier versions did, still keeps this open out.
-    file_.reset(CreateFileW(lockPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.reset(CreateFileW(lockPath.c_str(), access, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file_) {
       held_ = true;
       return;
@@ -151,5 +153,24 @@ FileLock::FileLock(const std::wstring& lockPath, DWORD timeoutMs) {
     Sleep(5);
   }
 }
+
+// A note is the bytes before the file's first line feed: writing one and
+// clearing it are each one write at the start, never a truncation.
+bool FileLock::ReadNote(std::string& note) {
+  note.clear();
+  char bytes[128];
+  DWORD read = 0;
+  if (!held_ || !ReadAt(file_.get(), 0, bytes, sizeof bytes, read)) return false;
+  const char* end = static_cast<const char*>(memchr(bytes, '\n', read));
+  note.assign(bytes, end ? static_cast<size_t>(end - bytes) : read);
+  return true;
+}
+
+bool FileLock::WriteNote(const std::string& note) {
+  const std::string line = note + "\n";
+  return held_ && WriteAt(file_.get(), 0, line.data(), line.size());
+}
+
+bool FileLock::ClearNote() { return held_ && WriteAt(file_.get(), 0, "\n", 1); }
 
 }  // namespace provider

@@ -45,13 +45,20 @@ bool ListDirectories(const std::wstring& path, std::vector<std::wstring>& names)
 
 // An exclusive lock held on a lock file (open without sharing) for the
 // lifetime of the object; the lock serialises writers of several processes.
-// Waits at most timeoutMs.
+// Waits at most timeoutMs. Taken withNote, the holder may also read and
+// write the file's bytes: a note of what it is doing, left for the next
+// holder when it is killed before it clears it.
 class FileLock {
  public:
-  FileLock(const std::wstring& lockPath, DWORD timeoutMs);
+  FileLock(const std::wstring& lockPath, DWORD timeoutMs, bool withNote = false);
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   bool held() const { return held_; }
+  // The note the last holder left: empty when it cleared it or never wrote
+  // one. A note is one line of at most 127 bytes.
+  bool ReadNote(std::string& note);
+  bool WriteNote(const std::string& note);
+  bool ClearNote();
 
  private:
   kvcommon::UniqueFile file_;

@@ -200,6 +200,63 @@ StoreResult MatchHeader(const std::wstring& folderDirectory, const IndexSurvey& 
   return StoreResult::Ok;
 }
 
+// New indexes that a crash stopped before they were moved into place.
+uint64_t RemoveStaleIndexFiles(const std::wstring& folderDirectory) {
+  uint64_t removed = 0;
+  WIN32_FIND_DATAW data;
+  kvcommon::UniqueFind find(FindFirstFileW((IndexPath(folderDirectory) + L".tmp-*").c_str(), &data));
+  if (find) {
+    do {
+      if (RemoveIfStale(folderDirectory + L"\\" + data.cFileName)) ++removed;
+    } while (FindNextFileW(find.get(), &data));
+  }
+  return removed;
+}
+
+// How far back from its end CheckIndexEnd reads an index: where a crash
+// tears or zeroes the last writes.
+constexpr uint64_t kIndexEndBytes = 64u << 10;
+
+// Whether an index's header describes the file and its last lines are whole
+// index lines.
+StoreResult CheckIndexEnd(const std::wstring& folderDirectory, bool& exists, bool& sound) {
+  exists = sound = false;
+  kvcommon::UniqueFile file(CreateFileW(IndexPath(folderDirectory).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::Ok : StoreResult::IoError;
+  }
+  exists = true;
+  IndexStart start;
+  StoreResult result = ReadIndexStart(file.get(), start);
+  if (result != StoreResult::Ok) return result;
+  if (!start.header || start.covered < kIndexHeaderBytes || start.size != start.covered) return StoreResult::Ok;
+  const uint64_t from = std::max(start.linesBegin, start.size > kIndexEndBytes ? start.size - kIndexEndBytes : 0);
+  IndexLineReader reader(file.get(), from, start.size, static_cast<size_t>(kIndexEndBytes));
+  IndexEntry entry;
+  const char* text = nullptr;
+  size_t length = 0;
+  uint64_t offset = 0;
+  // Read from the middle of the file, the first line is a part of one.
+  bool first = from > start.linesBegin;
+  for (;;) {
+    IndexLineReader::Step step = reader.Next(text, length, offset);
+    if (step == IndexLineReader::Step::Failed) return StoreResult::IoError;
+    if (step == IndexLineReader::Step::End) break;
+    if (first || length == 0) {
+      first = false;
+      continue;
+    }
+    if (!ParseIndexLine(text, length, entry)) return StoreResult::Ok;
+  }
+  sound = reader.position() == start.size;
+  return StoreResult::Ok;
+}
+
+StoreResult RepairLocked(const std::wstring& folderDirectory, RepairReport& report);
+
 }  // namespace
 
 // ---- appending ----
@@ -213,15 +270,20 @@ IndexWriter::IndexWriter(std::wstring folderDirectory, const ObjectId* folderId,
 }
 
 StoreResult IndexWriter::Begin() {
-  lock_.reset(new FileLock(IndexLockPath(folderDirectory_), kLockWaitMs));
+  lock_.reset(new FileLock(IndexLockPath(folderDirectory_), kLockWaitMs, true));
   if (!lock_->held()) return StoreResult::IoError;
-  bool needsRebuild = false;
-  StoreResult result = Inspect(needsRebuild);
+  // A holder killed while it placed a message left its note: the file may
+  // lack its line. This writer's own note would wipe that trace.
+  std::string note;
+  if (!lock_->ReadNote(note)) return StoreResult::IoError;
+  bool needsRebuild = !note.empty();
+  StoreResult result = needsRebuild ? StoreResult::Ok : Inspect(needsRebuild);
   if (result != StoreResult::Ok || !needsRebuild) return result;
   file_.reset();
   RepairReport report;
   result = RebuildFolderIndex(folderDirectory_, report);
   if (result != StoreResult::Ok) return result;
+  if (!note.empty() && !lock_->ClearNote()) return StoreResult::IoError;
   result = Inspect(needsRebuild);
   return result == StoreResult::Ok && needsRebuild ? StoreResult::Corrupt : result;
 }
@@ -272,6 +334,12 @@ StoreResult IndexWriter::Inspect(bool& needsRebuild) {
   return WriteAt(file_.get(), 0, IndexHeader(counts_, end_)) ? StoreResult::Ok : StoreResult::IoError;
 }
 
+StoreResult IndexWriter::NotePlacing(const ObjectId& id) {
+  if (!lock_ || !lock_->WriteNote("placing " + ObjectIdText(id))) return StoreResult::IoError;
+  noted_ = true;
+  return StoreResult::Ok;
+}
+
 StoreResult IndexWriter::Append(const std::vector<IndexEntry>& entries) {
   if (!file_) return StoreResult::IoError;
   std::string lines;
@@ -286,14 +354,18 @@ StoreResult IndexWriter::Append(const std::vector<IndexEntry>& entries) {
   counts_ = counts;
   end_ += lines.size();
   // The folder's row follows, still under the lock. A failure here leaves
-  // the row behind until the folder is next opened for writing; the lines
-  // are written either way.
+  // the row behind until the next posting or repair; the lines are written
+  // either way.
   if (!folderIdKnown_) folderIdKnown_ = ReadFolderId(folderDirectory_, folderId_);
   if (folderIdKnown_) {
     uint64_t record = countsRecord_ ? countsRecord_->load() : kNoCountsRecord;
     WriteFolderCounts(folderDirectory_, folderId_, counts_, record);
     if (countsRecord_) countsRecord_->store(record);
   }
+  // The message is saved: a note that cannot be cleared only costs the
+  // next writer a repair.
+  if (noted_) lock_->ClearNote();
+  noted_ = false;
   return StoreResult::Ok;
 }
 
@@ -332,22 +404,42 @@ StoreResult RebuildFolderIndex(const std::wstring& folderDirectory, RepairReport
 
 StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& report) {
   report = RepairReport();
-  FileLock lock(IndexLockPath(folderDirectory), kLockWaitMs);
+  FileLock lock(IndexLockPath(folderDirectory), kLockWaitMs, true);
   if (!lock.held()) return StoreResult::IoError;
+  StoreResult result = RepairLocked(folderDirectory, report);
+  return result == StoreResult::Ok && !lock.ClearNote() ? StoreResult::IoError : result;
+}
+
+StoreResult CheckBeforeWriting(const std::wstring& folderDirectory, bool& repairNeeded, uint64_t& staleRemoved) {
+  repairNeeded = false;
+  staleRemoved = 0;
+  FileLock lock(IndexLockPath(folderDirectory), kLockWaitMs, true);
+  if (!lock.held()) return StoreResult::IoError;
+  std::string note;
+  if (!lock.ReadNote(note)) return StoreResult::IoError;
+  MessageDirectoryTops tops;
+  StoreResult result = ListMessageDirectoryTops(folderDirectory, tops);
+  if (result != StoreResult::Ok) return result;
+  for (const std::wstring& path : tops.composing)
+    if (RemoveIfStale(path)) ++staleRemoved;
+  staleRemoved += RemoveStaleIndexFiles(folderDirectory);
+  bool indexExists = false, indexSound = false;
+  result = CheckIndexEnd(folderDirectory, indexExists, indexSound);
+  if (result != StoreResult::Ok) return result;
+  repairNeeded = !note.empty() || tops.unbucketed > 0 || (indexExists ? !indexSound : tops.buckets > 0);
+  return StoreResult::Ok;
+}
+
+namespace {
+
+StoreResult RepairLocked(const std::wstring& folderDirectory, RepairReport& report) {
   MessageFileListing listing;
   StoreResult result = ListMessageFiles(folderDirectory, listing);
   if (result != StoreResult::Ok) return result;
   for (const std::wstring& path : listing.composing)
     if (RemoveIfStale(path)) ++report.staleFilesRemoved;
   if (!MoveIntoBuckets(folderDirectory, listing, report.filesMovedIntoBuckets)) return StoreResult::IoError;
-  // A new index that a crash stopped before it was moved into place.
-  WIN32_FIND_DATAW data;
-  kvcommon::UniqueFind find(FindFirstFileW((IndexPath(folderDirectory) + L".tmp-*").c_str(), &data));
-  if (find) {
-    do {
-      if (RemoveIfStale(folderDirectory + L"\\" + data.cFileName)) ++report.staleFilesRemoved;
-    } while (FindNextFileW(find.get(), &data));
-  }
+  report.staleFilesRemoved += RemoveStaleIndexFiles(folderDirectory);
   IndexSurvey survey;
   result = SurveyIndex(folderDirectory, survey);
   if (result != StoreResult::Ok) return result;
@@ -372,5 +464,7 @@ StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& repo
   report.linesKept = survey.ids.size();
   return survey.exists ? MatchHeader(folderDirectory, survey, report) : StoreResult::Ok;
 }
+
+}  // namespace
 
 }  // namespace provider

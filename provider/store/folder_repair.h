@@ -57,6 +57,11 @@ class IndexWriter {
   // shorter than its header says, or that holds a damaged line past it, is
   // rebuilt from the files.
   StoreResult Begin();
+  // Notes in the lock file that a message file is about to be placed; the
+  // next Append clears the note once the line and the folder's counts are
+  // written. A posting killed in between leaves the note, and the next
+  // opening for writing repairs the folder.
+  StoreResult NotePlacing(const ObjectId& id);
   // Adds lines and then the header that counts them.
   StoreResult Append(const std::vector<IndexEntry>& entries);
 
@@ -68,6 +73,7 @@ class IndexWriter {
   bool folderIdKnown_ = false;
   std::atomic<uint64_t>* countsRecord_ = nullptr;
   std::unique_ptr<FileLock> lock_;
+  bool noted_ = false;
   kvcommon::UniqueFile file_;
   IndexCounts counts_;
   uint64_t end_ = 0;
@@ -79,9 +85,23 @@ class IndexWriter {
 // header says, when it names a message twice or one whose file is gone, or
 // when a readable message file has no line (a posting killed between placing
 // its file and writing its line, or a system crash). A header that does not
-// match its lines is rewritten. Run when a folder is opened for writing, and
-// by kvmapi-admin repair.
+// match its lines is rewritten, and a placement's note cleared. Run by
+// kvmapi-admin repair, and when a folder is opened for writing and
+// CheckBeforeWriting finds it needed.
 StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& report);
+
+// Whether a folder about to be written needs RepairFolder, judged under its
+// lock without reading its message files or the whole index, so that its
+// cost does not grow with the folder: a placement's note (a posting killed
+// between placing its file and writing its line), an index whose header does
+// not describe it or whose last lines are damaged (cut or torn by a crash),
+// saved files in messages\ itself (a store written before the buckets), or
+// none at all beside message buckets. Compositions and new indexes whose
+// process is gone are deleted on the way (counted in staleRemoved). Damage
+// that leaves none of these traces (a line lost in the middle of the index,
+// a file placed before a system crash whose line never reached the disk) is
+// repaired by kvmapi-admin repair; readers pass over it meanwhile.
+StoreResult CheckBeforeWriting(const std::wstring& folderDirectory, bool& repairNeeded, uint64_t& staleRemoved);
 
 // Writes the index anew from the message files, keeping the lines of the old
 // one that name an existing file (in their order) and adding the files it

@@ -128,6 +128,18 @@ StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileLis
   return StoreResult::Ok;
 }
 
+StoreResult ListMessageDirectoryTops(const std::wstring& folderDirectory, MessageDirectoryTops& out) {
+  out = MessageDirectoryTops();
+  MessageFileListing top;
+  std::vector<std::wstring> buckets;
+  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, top, &buckets, 2);
+  if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), false, top, nullptr);
+  out.buckets = buckets.size();
+  out.unbucketed = top.saved.size();
+  out.composing = std::move(top.composing);
+  return result;
+}
+
 bool MakeMessageBucket(const std::wstring& folderDirectory, const ObjectId& id) {
   const std::wstring bucket = MessageBucket(folderDirectory, id);
   if (CreateDirectoryW(bucket.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;

@@ -32,6 +32,15 @@ struct MessageFileListing {
 // The files in messages\, its buckets and composing\ whose names are
 // message ids; anything else there is left alone. A folder without messages\ has none.
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out);
+// The same without looking into the buckets: how many there are, the saved
+// files in messages\ itself (a store written before the buckets) and the
+// files in composing\ (full paths in composing).
+struct MessageDirectoryTops {
+  size_t buckets = 0;
+  size_t unbucketed = 0;
+  std::vector<std::wstring> composing;
+};
+StoreResult ListMessageDirectoryTops(const std::wstring& folderDirectory, MessageDirectoryTops& out);
 // Whether an id is among the saved files of a listing.
 bool HasSavedFile(const MessageFileListing& listing, const ObjectId& id);
 // Makes a message's bucket (and messages\ when the folder has none yet).

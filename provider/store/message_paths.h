@@ -4,8 +4,7 @@
 // to the size of its directory: spread over 256 buckets, and composed in a
 // directory that holds only the messages under way, a posting into a folder
 // of 100,000 messages makes one name among about 400. (More buckets cost a
-// new folder's first postings a directory each and the check of a folder
-// opened for writing a listing each.) Stores written before the buckets keep
+// new folder's first postings a directory each and a repair a listing each.) Stores written before the buckets keep
 // their files in messages\ itself; they are still read there, and repairing
 // the folder moves them into their buckets. The names are made from the id
 // alone, never taken from the index.
