@@ -68,7 +68,7 @@ provider::IndexEntry PostingEntry(uint32_t i) {
       provider::Value::Long(PR_IMPORTANCE, IMPORTANCE_NORMAL),
       provider::Value::Long(PR_CREATION_TIME, posted),
       provider::Value::Long(PR_LAST_MODIFICATION_TIME, posted)};
-  return provider::MakeIndexEntry(provider::NewObjectId(), false, values, 52224 + i % 4096, true,
+  return provider::MakeIndexEntry(provider::NewMessageId(i), false, values, 52224 + i % 4096, true,
                                   MSGFLAG_READ | MSGFLAG_HASATTACH);
 }
 
@@ -80,15 +80,6 @@ bool MakeTemplate(const std::wstring& path) {
          SUCCEEDED(writer.SetProperty(msgfile::ObjectRef::Message(),
                                       msgfile::UnicodeProperty(PR_SUBJECT_W, L"Quarterly report.pdf"))) &&
          SUCCEEDED(writer.Finish());
-}
-
-bool MakeBuckets(const std::wstring& folderDirectory) {
-  for (unsigned bucket = 0; bucket < 256; ++bucket) {
-    wchar_t name[16];
-    swprintf(name, 16, L"\\%02x", bucket);
-    if (!provider::CreateDirectoryTree(provider::MessagesDirectory(folderDirectory) + name)) return false;
-  }
-  return true;
 }
 
 // Removes a folder's message directories whole, buckets included.
@@ -110,11 +101,8 @@ void RemoveMessageDirectories(const std::wstring& directory) {
 // through the store layer and, withFiles, a file for each in its bucket (a
 // hard link to one of a few small message files kept in templates).
 bool FillFolder(const std::wstring& templates, const std::wstring& folderDirectory, uint32_t count, bool withFiles) {
-  DeleteFilesIn(provider::MessagesDirectory(folderDirectory));
+  RemoveMessageDirectories(provider::MessagesDirectory(folderDirectory));
   DeleteFileW(provider::IndexPath(folderDirectory).c_str());
-  if (withFiles) {
-    if (!MakeBuckets(folderDirectory)) return false;
-  }
   std::wstring sample;
   provider::IndexWriter writer(folderDirectory);
   if (writer.Begin() != provider::StoreResult::Ok) return false;
@@ -127,8 +115,11 @@ bool FillFolder(const std::wstring& templates, const std::wstring& folderDirecto
         sample = templates + L"\\template-" + std::to_wstring(i / kLinksPerFile) + L".msg";
         if (!MakeTemplate(sample)) return false;
       }
-      if (!CreateHardLinkW(provider::MessagePath(folderDirectory, entries.back().id).c_str(), sample.c_str(), nullptr))
+      const provider::ObjectId& id = entries.back().id;
+      if (i % provider::kMessagesPerBucket == 0 &&
+          !provider::CreateDirectoryTree(provider::MessageBucket(folderDirectory, id)))
         return false;
+      if (!CreateHardLinkW(provider::MessagePath(folderDirectory, id).c_str(), sample.c_str(), nullptr)) return false;
     }
     if (writer.Append(entries) != provider::StoreResult::Ok) return false;
   }
@@ -372,7 +363,8 @@ double Median(std::vector<double> values) {
 bool MakeBigFolder(const std::wstring& workFolder, uint32_t count) {
   provider::FolderRecord big, empty;
   if (!PrepareBigStore(workFolder, big, empty)) return false;
-  const std::wstring made = BigDirectory(workFolder) + L"\\made-" + std::to_wstring(count);
+  // Named after the layout too: a folder made in an earlier one is made again.
+  const std::wstring made = BigDirectory(workFolder) + L"\\made-" + std::to_wstring(count) + L"-buckets-of-128";
   provider::IndexCounts counts;
   // The measurements add their postings; the folder stays made.
   if (provider::FileExists(made) && provider::ReadIndexCounts(big.directory, counts) == provider::StoreResult::Ok &&
@@ -433,10 +425,9 @@ int MeasureBigFolder(const std::wstring& workFolder, uint32_t count) {
         if (FAILED(posting_client::PostThroughMapi(folder, posting))) return -1.0;
       return (Seconds() - begin) / kPostingsPerTurn;
     };
-    // The empty folder with its buckets made, so that both sides post into
-    // buckets that exist; what a new folder's first postings pay for making
-    // theirs is measured after the turns.
-    ok = ok && MakeBuckets(empty.directory);
+    // Emptied before each turn, the empty folder's postings go into its
+    // first bucket again, made in the first turn; what a new folder's first
+    // postings pay for making theirs is measured after the turns.
     std::vector<double> bigTimes, emptyTimes, ratios;
     for (int turn = 0; ok && turn < kBigTurns; ++turn) {
       EmptyFolderDirectory(empty.directory);

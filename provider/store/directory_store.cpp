@@ -54,9 +54,9 @@ HRESULT WriterResult(HRESULT hr) {
 }
 
 
-// A message file written aside in the folder's composing\ as <id>.tmp and
-// moved into its bucket as <id>.msg by the save, which adds its line to the
-// index. Not marked for deletion: what a killed posting leaves in composing
+// A message file written aside in the folder's composing\ as <name>.tmp and
+// moved into its bucket as <id>.msg by the save, which takes the id then
+// (message_paths.h) and adds its line to the index. Not marked for deletion: what a killed posting leaves in composing
 // is swept away when the folder is next opened for writing.
 class FileDraft final : public MessageDraft {
  public:
@@ -65,8 +65,7 @@ class FileDraft final : public MessageDraft {
     folderDirectory_ = folderDirectory;
     folderId_ = folderId;
     countsRecord_ = std::move(countsRecord);
-    id_ = NewObjectId();
-    temporaryPath_ = ComposingPath(folderDirectory, id_);
+    temporaryPath_ = ComposingPath(folderDirectory, NewObjectId());
     HRESULT hr = writer_.Create(temporaryPath_.c_str(), 3, false);
     // Directories are made the first time they are needed, so that a posting
     // into a folder that has them pays nothing for them.
@@ -138,6 +137,7 @@ class FileDraft final : public MessageDraft {
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
     // Noted in the lock file until its line and counts are written, then
     // finished, moved into its bucket (made if missing) and closed.
+    id_ = NewMessageId(index.MessageCount());
     result = index.NotePlacing(id_);
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
     uint64_t fileSize = 0;

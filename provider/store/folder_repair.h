@@ -62,6 +62,8 @@ class IndexWriter {
   // written. A posting killed in between leaves the note, and the next
   // opening for writing repairs the folder.
   StoreResult NotePlacing(const ObjectId& id);
+  // How many messages the index lists (after Begin).
+  uint64_t MessageCount() const { return uint64_t{counts_.contents} + counts_.associated; }
   // Adds lines and then the header that counts them.
   StoreResult Append(const std::vector<IndexEntry>& entries);
 

@@ -77,10 +77,15 @@ bool IsHexName(const wchar_t* name, size_t digits) {
   return true;
 }
 
-// The message files directly in one directory; the subdirectories named by
-// bucketDigits hex digits into buckets, when given.
-StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, MessageFileListing& out,
-                          std::vector<std::wstring>* buckets, size_t bucketDigits = 0) {
+struct Bucket {
+  std::wstring path;
+  bool twoDigits = false;
+};
+
+// The message files directly in one directory; its subdirectories named by
+// two or three hex digits into buckets, when given.
+StoreResult ListDirectory(const std::wstring& directory, const MessageFileListing::Saved& place, MessageFileListing& out,
+                          std::vector<Bucket>* buckets) {
   WIN32_FIND_DATAW data;
   kvcommon::UniqueFind find(FindFirstFileExW((directory + L"\\*").c_str(), FindExInfoBasic, &data,
                                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
@@ -90,13 +95,20 @@ StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, Messag
   }
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (buckets && IsHexName(data.cFileName, bucketDigits)) buckets->push_back(directory + L"\\" + data.cFileName);
+      if (!buckets) continue;
+      if (IsHexName(data.cFileName, 3))
+        buckets->push_back({directory + L"\\" + data.cFileName, false});
+      else if (IsHexName(data.cFileName, 2))
+        buckets->push_back({directory + L"\\" + data.cFileName, true});
       continue;
     }
     const std::wstring name = data.cFileName;
     ObjectId id;
     if (IdOfName(name, L".msg", id)) {
-      out.saved.push_back({id, FileTimeNumber(data.ftLastWriteTime), unbucketed});
+      MessageFileListing::Saved saved = place;
+      saved.id = id;
+      saved.written = FileTimeNumber(data.ftLastWriteTime);
+      out.saved.push_back(saved);
     } else if (IdOfName(name, L".tmp", id)) {
       out.composing.push_back(directory + L"\\" + name);
     }
@@ -104,21 +116,37 @@ StoreResult ListDirectory(const std::wstring& directory, bool unbucketed, Messag
   return GetLastError() == ERROR_NO_MORE_FILES ? StoreResult::Ok : StoreResult::IoError;
 }
 
+MessageFileListing::Saved InMessages() {
+  MessageFileListing::Saved place;
+  place.unbucketed = true;
+  return place;
+}
+
+MessageFileListing::Saved InBucket(bool twoDigits) {
+  MessageFileListing::Saved place;
+  place.twoDigitBucket = twoDigits;
+  return place;
+}
+
+// Which of two files of one message counts: the one in its bucket, then
+// where stores before put it.
+int Rank(const MessageFileListing::Saved& saved) { return saved.unbucketed ? 2 : saved.twoDigitBucket ? 1 : 0; }
+
 }  // namespace
 
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out) {
   out = MessageFileListing();
-  std::vector<std::wstring> buckets;
-  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, out, &buckets, 2);
+  std::vector<Bucket> buckets;
+  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), InMessages(), out, &buckets);
   for (size_t i = 0; result == StoreResult::Ok && i < buckets.size(); ++i)
-    result = ListDirectory(buckets[i], false, out, nullptr);
-  if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), false, out, nullptr);
+    result = ListDirectory(buckets[i].path, InBucket(buckets[i].twoDigits), out, nullptr);
+  if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), InBucket(false), out, nullptr);
   if (result != StoreResult::Ok) return result;
   // A message in its bucket and also where it was before (an upgrade cut
   // short) is the one in its bucket.
   std::sort(out.saved.begin(), out.saved.end(),
             [](const MessageFileListing::Saved& a, const MessageFileListing::Saved& b) {
-              return a.id != b.id ? a.id < b.id : a.unbucketed < b.unbucketed;
+              return a.id != b.id ? a.id < b.id : Rank(a) < Rank(b);
             });
   out.saved.erase(std::unique(out.saved.begin(), out.saved.end(),
                               [](const MessageFileListing::Saved& a, const MessageFileListing::Saved& b) {
@@ -131,9 +159,9 @@ StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileLis
 StoreResult ListMessageDirectoryTops(const std::wstring& folderDirectory, MessageDirectoryTops& out) {
   out = MessageDirectoryTops();
   MessageFileListing top;
-  std::vector<std::wstring> buckets;
-  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), true, top, &buckets, 2);
-  if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), false, top, nullptr);
+  std::vector<Bucket> buckets;
+  StoreResult result = ListDirectory(MessagesDirectory(folderDirectory), InMessages(), top, &buckets);
+  if (result == StoreResult::Ok) result = ListDirectory(ComposingDirectory(folderDirectory), InBucket(false), top, nullptr);
   out.buckets = buckets.size();
   out.unbucketed = top.saved.size();
   out.composing = std::move(top.composing);
@@ -147,7 +175,8 @@ bool MakeMessageBucket(const std::wstring& folderDirectory, const ObjectId& id) 
 }
 
 std::wstring SavedFilePath(const std::wstring& folderDirectory, const MessageFileListing::Saved& saved) {
-  return saved.unbucketed ? UnbucketedMessagePath(folderDirectory, saved.id) : MessagePath(folderDirectory, saved.id);
+  if (saved.unbucketed) return UnbucketedMessagePath(folderDirectory, saved.id);
+  return saved.twoDigitBucket ? TwoDigitBucketMessagePath(folderDirectory, saved.id) : MessagePath(folderDirectory, saved.id);
 }
 
 bool MoveIntoBuckets(const std::wstring& folderDirectory, MessageFileListing& listing, uint64_t& moved) {

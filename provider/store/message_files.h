@@ -24,13 +24,15 @@ struct MessageFileListing {
   struct Saved {
     ObjectId id{};
     uint64_t written = 0;  // last write time, as a FILETIME number
-    bool unbucketed = false;  // in messages\ itself, where stores before the buckets put it
+    bool unbucketed = false;      // in messages\ itself, where stores before the buckets put it
+    bool twoDigitBucket = false;  // in a two-digit bucket, where stores before put it
   };
   std::vector<Saved> saved;              // sorted by id
   std::vector<std::wstring> composing;   // full paths
 };
-// The files in messages\, its buckets and composing\ whose names are
-// message ids; anything else there is left alone. A folder without messages\ has none.
+// The files in messages\, its buckets (of three digits, and of two as stores
+// before wrote them) and composing\ whose names are message ids; anything
+// else there is left alone. A folder without messages\ has none.
 StoreResult ListMessageFiles(const std::wstring& folderDirectory, MessageFileListing& out);
 // The same without looking into the buckets: how many there are, the saved
 // files in messages\ itself (a store written before the buckets) and the

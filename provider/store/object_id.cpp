@@ -52,7 +52,7 @@ bool ParseObjectId(const std::string& hex, ObjectId& id) { return ParseObjectId(
 
 size_t ObjectIdHash::operator()(const ObjectId& id) const noexcept {
   size_t hash = 0;
-  memcpy(&hash, id.data(), sizeof hash);
+  memcpy(&hash, id.data() + id.size() - sizeof hash, sizeof hash);
   return hash;
 }
 

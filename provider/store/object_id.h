@@ -21,7 +21,8 @@ bool ParseObjectId(const std::string& hex, ObjectId& id);
 // known by name (the user, a store or folder on a server).
 ObjectId DeriveKey(const std::vector<uint8_t>& bytes);
 
-// Ids are random: their first bytes make a good hash.
+// Ids are random, but for a message's first digits (its bucket): their last
+// bytes make a good hash.
 struct ObjectIdHash {
   size_t operator()(const ObjectId& id) const noexcept;
 };

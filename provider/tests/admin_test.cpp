@@ -265,7 +265,7 @@ TEST_F(AdminTest, RepairPutsFoldersRightAndSaysWhatItDid) {
   EXPECT_EQ("folder Mailbox#Nowhere does not exist", provider::ToUtf8(error));
 }
 
-TEST_F(AdminTest, MessageFilesGoInBucketsAndAStoreWithoutThemIsReadAndUpgraded) {
+TEST_F(AdminTest, MessageFilesFillBucketsInTurnAndStoresOfEarlierLayoutsAreReadAndUpgraded) {
   MakeProfile(L"Work", L"", {{L"Mailbox", L"mailbox"}}, {L"Mailbox#Reports"}, true);
   provider::FolderRecord reports;
   ASSERT_NO_FATAL_FAILURE(FindFolderRecord(L"Reports", reports));
@@ -289,22 +289,31 @@ TEST_F(AdminTest, MessageFilesGoInBucketsAndAStoreWithoutThemIsReadAndUpgraded) 
   ASSERT_EQ(provider::StoreResult::Ok, provider::ListMessageFiles(reports.directory, listing));
   ASSERT_EQ(3u, listing.saved.size());
   for (const auto& saved : listing.saved) {
-    EXPECT_FALSE(saved.unbucketed);
+    EXPECT_FALSE(saved.unbucketed || saved.twoDigitBucket);
     EXPECT_TRUE(provider::FileExists(provider::MessagePath(reports.directory, saved.id)))
         << "each file in the bucket named by its id's first digits";
+    EXPECT_EQ(L"000", provider::MessageBucketName(saved.id)) << "a folder's first postings share its first bucket";
   }
+  // The 129th posting of a folder opens its second bucket.
+  ASSERT_EQ(L"001", provider::MessageBucketName(provider::NewMessageId(provider::kMessagesPerBucket)));
 
-  // The layout before the buckets: every file in messages\ itself.
-  for (const auto& saved : listing.saved)
-    ASSERT_TRUE(MoveFileW(provider::MessagePath(reports.directory, saved.id).c_str(),
-                          provider::UnbucketedMessagePath(reports.directory, saved.id).c_str()));
+  // The layouts before: two-digit buckets, then every file in messages\ itself.
+  auto moveAll = [&](std::wstring (*to)(const std::wstring&, const provider::ObjectId&)) {
+    for (const auto& saved : listing.saved) {
+      const std::wstring target = to(reports.directory, saved.id);
+      ASSERT_TRUE(provider::CreateDirectoryTree(target.substr(0, target.find_last_of(L'\\'))));
+      ASSERT_TRUE(MoveFileW(provider::ExistingMessagePath(reports.directory, saved.id).c_str(), target.c_str()));
+    }
+  };
+  std::vector<provider::admin::FolderRepair> repairs;
   std::wstring error;
-  std::vector<provider::admin::MessageSummary> messages;
-  provider::IndexDamage damage;
-  ASSERT_TRUE(provider::admin::ListMessages(profilesPath_, L"", L"Mailbox#Reports", messages, error, &damage));
-  ASSERT_EQ(3u, messages.size());
-  EXPECT_EQ(1u, messages[0].attachments.size()) << "attachments read from where the file is";
-  {
+  for (auto layout : {provider::TwoDigitBucketMessagePath, provider::UnbucketedMessagePath}) {
+    ASSERT_NO_FATAL_FAILURE(moveAll(layout));
+    std::vector<provider::admin::MessageSummary> messages;
+    provider::IndexDamage damage;
+    ASSERT_TRUE(provider::admin::ListMessages(profilesPath_, L"", L"Mailbox#Reports", messages, error, &damage));
+    ASSERT_EQ(3u, messages.size());
+    EXPECT_EQ(1u, messages[0].attachments.size()) << "attachments read from where the file is";
     Session session = LogonOrFail(L"Work");
     Store store = OpenStore(session.get(), L"Mailbox");
     UniqueInterface<IMessage> message;
@@ -320,15 +329,19 @@ TEST_F(AdminTest, MessageFilesGoInBucketsAndAStoreWithoutThemIsReadAndUpgraded) 
     ASSERT_EQ(S_OK, data->Read(read.data(), static_cast<ULONG>(read.size()), &count));
     read.resize(count);
     EXPECT_EQ(document.bytes, read) << "a message opened from its old place";
+    if (layout == provider::TwoDigitBucketMessagePath) {
+      ASSERT_TRUE(provider::admin::RepairFolders(profilesPath_, L"", L"Mailbox#Reports", false, repairs, error));
+      EXPECT_EQ("Mailbox#Reports: sound (3 messages)\n", provider::ToUtf8(provider::admin::FormatRepairs(repairs)))
+          << "two-digit buckets are read where they are";
+    }
   }
 
-  std::vector<provider::admin::FolderRepair> repairs;
   ASSERT_TRUE(provider::admin::RepairFolders(profilesPath_, L"", L"Mailbox#Reports", false, repairs, error));
   EXPECT_EQ("Mailbox#Reports: 3 message files moved into the bucket directories\n",
             provider::ToUtf8(provider::admin::FormatRepairs(repairs)));
   ASSERT_EQ(provider::StoreResult::Ok, provider::ListMessageFiles(reports.directory, listing));
   ASSERT_EQ(3u, listing.saved.size());
-  for (const auto& saved : listing.saved) EXPECT_FALSE(saved.unbucketed);
+  for (const auto& saved : listing.saved) EXPECT_FALSE(saved.unbucketed || saved.twoDigitBucket);
   ASSERT_TRUE(provider::admin::RepairFolders(profilesPath_, L"", L"Mailbox#Reports", false, repairs, error));
   EXPECT_EQ("Mailbox#Reports: sound (3 messages)\n", provider::ToUtf8(provider::admin::FormatRepairs(repairs)));
 }
