@@ -460,7 +460,7 @@ int MeasureBigFolder(const std::wstring& workFolder, uint32_t count) {
                "  one posting of 10 KiB into the empty folder      %8.3f ms (best of %d turns of %d)\n"
                "  one posting of 10 KiB into the big folder        %8.3f ms (best of %d turns of %d)\n"
                "  big over empty: best %.2fx, median of the turns %.2fx (goal: at most 1.20x)\n"
-               "  the first %d postings into a new folder, making their buckets: %.3f ms each\n",
+               "  the first %d postings into a new folder, making its directories: %.3f ms each\n",
                bestEmpty * 1000, kBigTurns, kPostingsPerTurn, bestBig * 1000, kBigTurns, kPostingsPerTurn,
                bestBig / bestEmpty, Median(ratios), kPostingsPerTurn, inNew * 1000);
       out += text;
