@@ -143,9 +143,9 @@ StoreResult ScanLines(HANDLE file, const IndexStart& start, uint64_t end, IndexD
   }
 }
 
-StoreResult OpenIndex(const std::wstring& folderDirectory, kvcommon::UniqueFile& file) {
-  // Shared for writing and deleting: writers append and repairs replace the
-  // file while it is read; a reader keeps the file it opened.
+}  // namespace
+
+StoreResult OpenIndexForReading(const std::wstring& folderDirectory, kvcommon::UniqueFile& file) {
   file.reset(CreateFileW(IndexPath(folderDirectory).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -154,6 +154,8 @@ StoreResult OpenIndex(const std::wstring& folderDirectory, kvcommon::UniqueFile&
   return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::NotFound
                                                                           : StoreResult::IoError;
 }
+
+namespace {
 
 void AddTags(const IndexEntry& entry, std::vector<ULONG>& tags) {
   for (const Value& value : entry.properties) {
@@ -290,7 +292,7 @@ StoreResult ReadFolderIndex(const std::wstring& folderDirectory, std::vector<Ind
   out.clear();
   if (damage) *damage = IndexDamage();
   kvcommon::UniqueFile file;
-  StoreResult opened = OpenIndex(folderDirectory, file);
+  StoreResult opened = OpenIndexForReading(folderDirectory, file);
   if (opened != StoreResult::Ok) return opened == StoreResult::NotFound ? StoreResult::Ok : opened;
   IndexStart start;
   StoreResult result = ReadIndexStart(file.get(), start);
@@ -307,7 +309,7 @@ StoreResult ReadFolderIndex(const std::wstring& folderDirectory, std::vector<Ind
 StoreResult ReadIndexCounts(const std::wstring& folderDirectory, IndexCounts& out) {
   out = IndexCounts();
   kvcommon::UniqueFile file;
-  StoreResult opened = OpenIndex(folderDirectory, file);
+  StoreResult opened = OpenIndexForReading(folderDirectory, file);
   if (opened != StoreResult::Ok) return opened == StoreResult::NotFound ? StoreResult::Ok : opened;
   // The header, the size, the header again: a writer rewrites the header in
   // place, and a header read while it changes could mix two versions. Two
@@ -334,7 +336,7 @@ StoreResult IndexSnapshot::Open(const std::wstring& folderDirectory, bool associ
   tags_.clear();
   reader_.reset();
   damage_ = IndexDamage();
-  StoreResult opened = OpenIndex(folderDirectory, file_);
+  StoreResult opened = OpenIndexForReading(folderDirectory, file_);
   if (opened == StoreResult::NotFound) return StoreResult::Ok;
   if (opened != StoreResult::Ok) return opened;
   IndexStart start;

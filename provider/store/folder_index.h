@@ -56,6 +56,10 @@ struct IndexDamage {
 
 std::wstring IndexPath(const std::wstring& folderDirectory);
 std::wstring IndexLockPath(const std::wstring& folderDirectory);
+// Opens the index for reading, shared for writing and deleting (writers
+// append and repairs replace the file while it is read; a reader keeps the
+// file it opened). NotFound when there is none.
+StoreResult OpenIndexForReading(const std::wstring& folderDirectory, kvcommon::UniqueFile& file);
 
 // ---- the format ----
 

@@ -85,10 +85,8 @@ class IndexOutput {
 // Copies the old index's good lines whose file exists; marks their files taken.
 StoreResult KeepGoodLines(const std::wstring& folderDirectory, const MessageFileListing& listing,
                           std::vector<bool>& taken, IndexOutput& output, RepairReport& report) {
-  kvcommon::UniqueFile old(CreateFileW(IndexPath(folderDirectory).c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!old) return StoreResult::Ok;  // nothing to keep
+  kvcommon::UniqueFile old;
+  if (OpenIndexForReading(folderDirectory, old) != StoreResult::Ok) return StoreResult::Ok;  // nothing to keep
   IndexStart start;
   StoreResult result = ReadIndexStart(old.get(), start);
   if (result != StoreResult::Ok) return result;
@@ -134,13 +132,9 @@ struct IndexSurvey {
 };
 
 StoreResult SurveyIndex(const std::wstring& folderDirectory, IndexSurvey& out) {
-  kvcommon::UniqueFile file(CreateFileW(IndexPath(folderDirectory).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::Ok : StoreResult::IoError;
-  }
+  kvcommon::UniqueFile file;
+  const StoreResult opened = OpenIndexForReading(folderDirectory, file);
+  if (opened != StoreResult::Ok) return opened == StoreResult::NotFound ? StoreResult::Ok : opened;
   out.exists = true;
   StoreResult result = ReadIndexStart(file.get(), out.start);
   if (result != StoreResult::Ok) return result;
@@ -221,13 +215,9 @@ constexpr uint64_t kIndexEndBytes = 64u << 10;
 // index lines.
 StoreResult CheckIndexEnd(const std::wstring& folderDirectory, bool& exists, bool& sound) {
   exists = sound = false;
-  kvcommon::UniqueFile file(CreateFileW(IndexPath(folderDirectory).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? StoreResult::Ok : StoreResult::IoError;
-  }
+  kvcommon::UniqueFile file;
+  const StoreResult opened = OpenIndexForReading(folderDirectory, file);
+  if (opened != StoreResult::Ok) return opened == StoreResult::NotFound ? StoreResult::Ok : opened;
   exists = true;
   IndexStart start;
   StoreResult result = ReadIndexStart(file.get(), start);
