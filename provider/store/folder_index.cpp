@@ -275,12 +275,15 @@ IndexLineReader::Step IndexLineReader::Next(const char*& text, size_t& length, u
 
 StoreResult ReadIndexStart(HANDLE file, IndexStart& out) {
   out = IndexStart();
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return StoreResult::IoError;
-  out.size = static_cast<uint64_t>(size.QuadPart);
+  // The header before the size: a writer appends its lines before it
+  // rewrites the header, so the size read after a header is never below what
+  // that header covers unless the file was cut.
   char head[kIndexHeaderBytes] = {};
   DWORD read = 0;
   if (!ReadAt(file, 0, head, sizeof head, read)) return StoreResult::IoError;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) return StoreResult::IoError;
+  out.size = static_cast<uint64_t>(size.QuadPart);
   out.header = ParseIndexHeader(head, read, out.counts, out.covered);
   out.linesBegin = out.header ? kIndexHeaderBytes : 0;
   return StoreResult::Ok;
@@ -318,7 +321,7 @@ StoreResult ReadIndexCounts(const std::wstring& folderDirectory, IndexCounts& ou
   StoreResult result = ReadIndexStart(file.get(), first);
   if (result == StoreResult::Ok) result = ReadIndexStart(file.get(), second);
   if (result != StoreResult::Ok) return result;
-  if (first.header && second.header && first.covered == second.covered && first.covered == second.size &&
+  if (first.header && second.header && first.covered == second.covered && first.covered == first.size &&
       first.counts.contents == second.counts.contents && first.counts.associated == second.counts.associated) {
     out = first.counts;
     return StoreResult::Ok;
