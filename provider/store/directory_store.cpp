@@ -53,11 +53,11 @@ HRESULT WriterResult(HRESULT hr) {
   return hr;
 }
 
-
 // A message file written aside in the folder's composing\ as <name>.tmp and
 // moved into its bucket as <id>.msg by the save, which takes the id then
-// (message_paths.h) and adds its line to the index. Not marked for deletion: what a killed posting leaves in composing
-// is swept away when the folder is next opened for writing.
+// (message_paths.h) and adds its line to the index. Not marked for deletion:
+// what a killed posting leaves in composing\ is swept away when the folder is
+// next opened for writing.
 class FileDraft final : public MessageDraft {
  public:
   HRESULT Create(const std::wstring& folderDirectory, const ObjectId& folderId,
@@ -135,8 +135,9 @@ class FileDraft final : public MessageDraft {
     IndexWriter index(folderDirectory_, &folderId_, countsRecord_.get());
     StoreResult result = index.Begin();
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
-    // Noted in the lock file until its line and counts are written, then
-    // finished, moved into its bucket (made if missing) and closed.
+    // Its id from the folder's count, noted in the lock file until its line
+    // and counts are written; then finished, moved into its bucket (made if
+    // missing) and closed.
     id_ = NewMessageId(index.MessageCount());
     result = index.NotePlacing(id_);
     if (result != StoreResult::Ok) return StoreResultToHresult(result);
@@ -223,8 +224,7 @@ StoreResult DirectoryStore::CreateFolder(const StoreFolder& parent, const std::w
 
 StoreResult DirectoryStore::PrepareForWriting(const StoreFolder& folder) {
   bool repairNeeded = false;
-  uint64_t staleRemoved = 0;
-  StoreResult result = CheckBeforeWriting(folder.location, repairNeeded, staleRemoved);
+  StoreResult result = CheckBeforeWriting(folder.location, repairNeeded);
   if (result != StoreResult::Ok || !repairNeeded) return result;
   RepairReport report;
   result = RepairFolder(folder.location, report);

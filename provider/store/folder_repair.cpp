@@ -400,9 +400,8 @@ StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& repo
   return result == StoreResult::Ok && !lock.ClearNote() ? StoreResult::IoError : result;
 }
 
-StoreResult CheckBeforeWriting(const std::wstring& folderDirectory, bool& repairNeeded, uint64_t& staleRemoved) {
+StoreResult CheckBeforeWriting(const std::wstring& folderDirectory, bool& repairNeeded) {
   repairNeeded = false;
-  staleRemoved = 0;
   FileLock lock(IndexLockPath(folderDirectory), kLockWaitMs, true);
   if (!lock.held()) return StoreResult::IoError;
   std::string note;
@@ -410,9 +409,8 @@ StoreResult CheckBeforeWriting(const std::wstring& folderDirectory, bool& repair
   MessageDirectoryTops tops;
   StoreResult result = ListMessageDirectoryTops(folderDirectory, tops);
   if (result != StoreResult::Ok) return result;
-  for (const std::wstring& path : tops.composing)
-    if (RemoveIfStale(path)) ++staleRemoved;
-  staleRemoved += RemoveStaleIndexFiles(folderDirectory);
+  for (const std::wstring& path : tops.composing) RemoveIfStale(path);
+  RemoveStaleIndexFiles(folderDirectory);
   bool indexExists = false, indexSound = false;
   result = CheckIndexEnd(folderDirectory, indexExists, indexSound);
   if (result != StoreResult::Ok) return result;

@@ -99,11 +99,11 @@ StoreResult RepairFolder(const std::wstring& folderDirectory, RepairReport& repo
 // not describe it or whose last lines are damaged (cut or torn by a crash),
 // saved files in messages\ itself (a store written before the buckets), or
 // none at all beside message buckets. Compositions and new indexes whose
-// process is gone are deleted on the way (counted in staleRemoved). Damage
+// process is gone are deleted on the way. Damage
 // that leaves none of these traces (a line lost in the middle of the index,
 // a file placed before a system crash whose line never reached the disk) is
 // repaired by kvmapi-admin repair; readers pass over it meanwhile.
-StoreResult CheckBeforeWriting(const std::wstring& folderDirectory, bool& repairNeeded, uint64_t& staleRemoved);
+StoreResult CheckBeforeWriting(const std::wstring& folderDirectory, bool& repairNeeded);
 
 // Writes the index anew from the message files, keeping the lines of the old
 // one that name an existing file (in their order) and adding the files it
